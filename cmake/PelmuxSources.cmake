@@ -1,0 +1,18 @@
+# The library's sources: every area folder, plus the platform layer chosen at build time.
+function(pelmux_collect_sources out)
+  set(areas frame supervisor display indicators identity firmware comms platform)
+  set(files)
+  foreach(area IN LISTS areas)
+    file(GLOB area_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${area}/*.cpp)
+    list(APPEND files ${area_files})
+  endforeach()
+  if(WIN32)
+    file(GLOB seam CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
+  else()
+    file(GLOB seam CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/posix/*.cpp)
+  endif()
+  list(APPEND files ${seam})
+  # Module entry points belong to the shared library target only.
+  list(FILTER files EXCLUDE REGEX "/src/frame/(DllMain|SharedLibrary)\\.cpp$")
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()

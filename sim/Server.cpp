@@ -1,0 +1,263 @@
+#include "Server.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace pelmux::sim {
+
+namespace {
+
+// Frames larger than this are not requests of the library; the connection is dropped.
+constexpr std::uint32_t maxRequestLength = 16u * 1024u * 1024u;
+
+bool readExact(int fd, std::uint8_t* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::recv(fd, data, size, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool writeExact(int fd, const std::uint8_t* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool sendReply(int fd, const Bytes& fields)
+{
+    Writer frame;
+    frame.u32(static_cast<std::uint32_t>(fields.size())).bytes(fields);
+    return writeExact(fd, frame.data().data(), frame.data().size());
+}
+
+std::string textOf(const Bytes& b)
+{
+    return std::string(b.begin(), b.end());
+}
+
+} // namespace
+
+Server::Server(Unit& unit, std::string socketPath) : unit_(unit), path_(std::move(socketPath)) {}
+
+Server::~Server()
+{
+    stop();
+}
+
+void Server::start()
+{
+    if (running_)
+        return;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path_.size() >= sizeof(address.sun_path))
+        throw std::runtime_error("board socket path too long: " + path_);
+    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
+    ::unlink(path_.c_str());
+    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listenFd_, 64) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (listenFd_ >= 0)
+            ::close(listenFd_);
+        listenFd_ = -1;
+        throw std::runtime_error("cannot serve the board socket " + path_ + ": " + reason);
+    }
+    if (::pipe2(wakePipe_, O_CLOEXEC) != 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+        throw std::runtime_error("cannot create the server's wake pipe");
+    }
+    running_ = true;
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+void Server::stop()
+{
+    if (!running_.exchange(false))
+        return;
+    const char wake = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &wake, 1);
+    acceptThread_.join();
+    ::close(listenFd_);
+    ::unlink(path_.c_str());
+    listenFd_ = -1;
+    std::list<std::unique_ptr<Connection>> connections;
+    {
+        std::lock_guard lock(connectionsMutex_);
+        connections.swap(connections_);
+    }
+    for (auto& c : connections)
+        ::shutdown(c->fd, SHUT_RDWR);
+    for (auto& c : connections) {
+        c->thread.join();
+        ::close(c->fd);
+    }
+    ::close(wakePipe_[0]);
+    ::close(wakePipe_[1]);
+    wakePipe_[0] = wakePipe_[1] = -1;
+}
+
+void Server::reapFinished()
+{
+    std::lock_guard lock(connectionsMutex_);
+    for (auto it = connections_.begin(); it != connections_.end();) {
+        if ((*it)->done) {
+            (*it)->thread.join();
+            ::close((*it)->fd);
+            it = connections_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Server::acceptLoop()
+{
+    while (running_) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents != 0)
+            return;
+        if ((fds[0].revents & POLLIN) == 0)
+            continue;
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        reapFinished();
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        Connection& c = *connection;
+        std::lock_guard lock(connectionsMutex_);
+        connections_.push_back(std::move(connection));
+        c.thread = std::thread([this, &c] { serve(c); });
+    }
+}
+
+void Server::serve(Connection& connection)
+{
+    const int fd = connection.fd;
+    std::string endpoint;
+    bool opened = false;
+    for (;;) {
+        std::uint8_t header[4];
+        if (!readExact(fd, header, 4))
+            break;
+        const std::uint32_t length = static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
+                                     (static_cast<std::uint32_t>(header[2]) << 16) |
+                                     (static_cast<std::uint32_t>(header[3]) << 24);
+        if (length == 0 || length > maxRequestLength)
+            break;
+        Bytes frame(length);
+        if (!readExact(fd, frame.data(), length))
+            break;
+        Reader reader(frame);
+        const std::uint8_t op = reader.u8();
+        Writer reply;
+
+        if (op == OpUnitCommand) {
+            Json answer;
+            try {
+                answer = unit_.command(Json::parse(textOf(reader.rest())));
+            } catch (const std::exception& e) {
+                answer = {{"ok", false}, {"error", e.what()}};
+            }
+            reply.u8(answer.value("ok", false) ? 0 : 1).text(answer.dump());
+        } else if (!opened) {
+            // The first frame of a connection must open an endpoint.
+            if (op != OpOpen)
+                break;
+            endpoint = textOf(reader.rest());
+            opened = unit_.hasEndpoint(endpoint);
+            reply.u8(opened ? 0 : 1);
+            if (!sendReply(fd, reply.data()) || !opened)
+                break;
+            continue;
+        } else if (op == OpControl) {
+            ControlRequest request;
+            request.endpoint = endpoint;
+            request.code = reader.u32();
+            request.outCapacity = reader.u32();
+            request.input = reader.rest();
+            if (reader.failed())
+                break;
+            const ControlReply answer = unit_.control(request);
+            reply.u8(answer.ok ? 1 : 0).u32(answer.returned).bytes(answer.output);
+        } else if (op == OpRead) {
+            reader.u32();
+            if (reader.failed())
+                break;
+            reply.u8(0);
+        } else if (op == OpVendor) {
+            const std::uint16_t ordinal = reader.u16();
+            if (reader.failed())
+                break;
+            reply.bytes(unit_.vendor(ordinal, reader));
+        } else if (op == OpService) {
+            reply.u8(1);
+        } else {
+            break;
+        }
+        if (!sendReply(fd, reply.data()))
+            break;
+    }
+    connection.done = true;
+}
+
+void layOutMachine(const std::string& root, const Json& profile)
+{
+    namespace fs = std::filesystem;
+    if (!profile.contains("machine") || !profile["machine"].contains("files"))
+        return;
+    for (const auto& [relative, content] : profile["machine"]["files"].items()) {
+        const fs::path path = fs::path(root) / relative;
+        if (fs::exists(path) || !content.is_string())
+            continue;
+        fs::create_directories(path.parent_path());
+        std::ofstream out(path, std::ios::binary);
+        out << content.get<std::string>();
+    }
+}
+
+SimulatedUnit::SimulatedUnit(std::string root, Json profile) : root_(std::move(root))
+{
+    std::filesystem::create_directories(root_);
+    layOutMachine(root_, profile);
+    unit_ = makeUnit(std::move(profile));
+    server_ = std::make_unique<Server>(*unit_, root_ + "/board.sock");
+    server_->start();
+}
+
+SimulatedUnit::~SimulatedUnit()
+{
+    server_->stop();
+}
+
+} // namespace pelmux::sim

@@ -1,0 +1,81 @@
+// The board socket: serves a Unit on <root>/board.sock until stopped.
+#pragma once
+
+#include "Unit.h"
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace pelmux::sim {
+
+// Request ops of the board socket, and the simulator's own at 64 and above.
+enum Op : std::uint8_t {
+    OpOpen = 1,
+    OpControl = 2,
+    OpRead = 3,
+    OpVendor = 4,
+    OpService = 5,
+    OpUnitCommand = 64, // JSON command in, u8 status + JSON answer out
+};
+
+class Server {
+public:
+    // Serves `unit` on `socketPath`. The unit must outlive the server.
+    Server(Unit& unit, std::string socketPath);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Starts listening; throws std::runtime_error when the socket cannot be made.
+    void start();
+    // Stops accepting, closes every connection and joins every thread. Idempotent.
+    void stop();
+    bool running() const { return running_; }
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+    void acceptLoop();
+    void serve(Connection& connection);
+    void reapFinished();
+
+    Unit& unit_;
+    std::string path_;
+    int listenFd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    std::atomic<bool> running_{false};
+    std::thread acceptThread_;
+    std::mutex connectionsMutex_;
+    std::list<std::unique_ptr<Connection>> connections_;
+};
+
+// A unit and its server under one root folder: what tests and `pelmux demo` start.
+class SimulatedUnit {
+public:
+    // Lays out `root` (creating it), writes the machine files of the profile that are missing
+    // and starts serving.
+    SimulatedUnit(std::string root, Json profile);
+    ~SimulatedUnit();
+
+    Unit& unit() { return *unit_; }
+    const std::string& root() const { return root_; }
+    void stop() { server_->stop(); }
+    void start() { server_->start(); }
+
+private:
+    std::string root_;
+    std::unique_ptr<Unit> unit_;
+    std::unique_ptr<Server> server_;
+};
+
+// Writes the profile's "machine" files (drive C: and the like) under root when they are missing.
+void layOutMachine(const std::string& root, const Json& profile);
+
+} // namespace pelmux::sim

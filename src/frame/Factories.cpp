@@ -1,0 +1,97 @@
+// The exported factories. Per-call interfaces build a new object on every call; shared ones hand
+// out the process's single object and count references.
+#include <pelmux/Pelmux.h>
+
+#include "frame/Factories.h"
+#include "identity/AuxVersion_Imp.h"
+
+#include <new>
+
+using namespace Varnholt;
+
+extern "C" {
+
+PELMUX_API AuxVersion* PELMUX_STDCALL GetAuxVersion()
+{
+    return new pelmux::AuxVersion_Imp();
+}
+
+// Interfaces whose areas are not built into this release yet answer with no object.
+PELMUX_API About* PELMUX_STDCALL GetAbout()
+{
+    return nullptr;
+}
+PELMUX_API Adc* PELMUX_STDCALL GetAdc()
+{
+    return nullptr;
+}
+PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
+{
+    return nullptr;
+}
+PELMUX_API Battery* PELMUX_STDCALL GetBattery()
+{
+    return nullptr;
+}
+PELMUX_API Buzzer* PELMUX_STDCALL GetBuzzer()
+{
+    return nullptr;
+}
+PELMUX_API PelmuxPrivate* PELMUX_STDCALL GetPelmuxPrivate()
+{
+    return nullptr;
+}
+PELMUX_API CanSetting* PELMUX_STDCALL GetCanSetting()
+{
+    return nullptr;
+}
+PELMUX_API Config* PELMUX_STDCALL GetConfig()
+{
+    return nullptr;
+}
+PELMUX_API Diagnostic* PELMUX_STDCALL GetDiagnostic()
+{
+    return nullptr;
+}
+PELMUX_API DigIO* PELMUX_STDCALL GetDigIO()
+{
+    return nullptr;
+}
+PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
+{
+    return nullptr;
+}
+PELMUX_API FrontLED* PELMUX_STDCALL GetFrontLED()
+{
+    return nullptr;
+}
+PELMUX_API Lightsensor* PELMUX_STDCALL GetLightsensor()
+{
+    return nullptr;
+}
+PELMUX_API Power* PELMUX_STDCALL GetPower()
+{
+    return nullptr;
+}
+PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
+{
+    return nullptr;
+}
+PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
+{
+    return nullptr;
+}
+PELMUX_API TouchScreen* PELMUX_STDCALL GetTouchScreen()
+{
+    return nullptr;
+}
+PELMUX_API TouchScreenCalib* PELMUX_STDCALL GetTouchScreenCalib()
+{
+    return nullptr;
+}
+PELMUX_API Video* PELMUX_STDCALL GetVideo()
+{
+    return nullptr;
+}
+
+} // extern "C"

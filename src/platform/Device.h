@@ -1,0 +1,32 @@
+// The seam to the operating system's device and file I/O. Each call has the meaning of the
+// Windows call it stands for (CreateFileW, DeviceIoControl, ReadFile, CloseHandle); the win32/
+// implementation makes exactly those calls, the posix/ one reaches the unit over the board socket.
+#pragma once
+
+#include <cstdint>
+
+namespace pelmux::platform {
+
+using Handle = void*;
+
+// The value a failed open returns (INVALID_HANDLE_VALUE).
+Handle invalidHandle();
+
+// Opens a device ("\\.\PelmuxDrv", a video sub-device) for reading and writing, not shared,
+// open-existing. Returns invalidHandle() when it is absent.
+Handle openDevice(const wchar_t* name);
+
+// One synchronous control request. Returns false when the request failed; `returned` then holds 0.
+bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
+                   std::uint32_t outputSize, std::uint32_t* returned);
+
+// Opens an existing file by its Windows path, read access only, not shared.
+Handle openFileForRead(const wchar_t* windowsPath);
+
+// One synchronous read from a device or file handle.
+bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead);
+
+// Closes any handle returned by the functions above.
+void closeHandle(Handle handle);
+
+} // namespace pelmux::platform

@@ -1,0 +1,157 @@
+// Device and file handles on Linux: a device is an open endpoint on the board socket, a file is
+// a file descriptor under PELMUX_ROOT.
+#include "platform/Device.h"
+
+#include "platform/posix/BoardSocket.h"
+#include "platform/posix/Root.h"
+#include "platform/posix/Wire.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace pelmux::platform {
+
+namespace {
+
+class HandleObject {
+public:
+    virtual ~HandleObject() = default;
+    virtual bool control(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t, std::uint32_t*)
+    {
+        return false;
+    }
+    virtual bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead) = 0;
+};
+
+class DeviceObject final : public HandleObject {
+public:
+    explicit DeviceObject(std::unique_ptr<posix::BoardConnection> connection) : connection_(std::move(connection)) {}
+
+    bool control(std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
+                 std::uint32_t outputSize, std::uint32_t* returned) override
+    {
+        posix::FrameWriter fields;
+        fields.u32(code).u32(output != nullptr ? outputSize : 0).raw(input, input != nullptr ? inputSize : 0);
+        std::vector<std::uint8_t> reply;
+        if (!connection_->call(posix::BoardOp::Control, fields.bytes(), reply))
+            return false;
+        posix::FrameReader reader(reply);
+        std::uint8_t ok = 0;
+        std::uint32_t count = 0;
+        if (!reader.u8(ok) || !reader.u32(count))
+            return false;
+        if (returned != nullptr)
+            *returned = ok != 0 ? count : 0;
+        const auto data = reader.rest();
+        if (output != nullptr)
+            std::memcpy(output, data.data(), std::min<std::size_t>(data.size(), outputSize));
+        return ok != 0;
+    }
+
+    bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead) override
+    {
+        posix::FrameWriter fields;
+        fields.u32(capacity);
+        std::vector<std::uint8_t> reply;
+        if (!connection_->call(posix::BoardOp::Read, fields.bytes(), reply))
+            return false;
+        posix::FrameReader reader(reply);
+        std::uint8_t ok = 0;
+        if (!reader.u8(ok))
+            return false;
+        const auto data = reader.rest();
+        const std::size_t n = std::min<std::size_t>(data.size(), capacity);
+        if (buffer != nullptr && n > 0)
+            std::memcpy(buffer, data.data(), n);
+        if (bytesRead != nullptr)
+            *bytesRead = static_cast<std::uint32_t>(n);
+        return ok != 0;
+    }
+
+private:
+    std::unique_ptr<posix::BoardConnection> connection_;
+};
+
+class FileObject final : public HandleObject {
+public:
+    explicit FileObject(int fd) : fd_(fd) {}
+    ~FileObject() override { ::close(fd_); }
+
+    bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead) override
+    {
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer, capacity);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0)
+            return false;
+        if (bytesRead != nullptr)
+            *bytesRead = static_cast<std::uint32_t>(n);
+        return true;
+    }
+
+private:
+    int fd_;
+};
+
+HandleObject* object(Handle handle)
+{
+    return handle == invalidHandle() ? nullptr : static_cast<HandleObject*>(handle);
+}
+
+} // namespace
+
+Handle invalidHandle()
+{
+    return reinterpret_cast<Handle>(static_cast<std::intptr_t>(-1));
+}
+
+Handle openDevice(const wchar_t* name)
+{
+    if (name == nullptr)
+        return invalidHandle();
+    auto connection = posix::BoardConnection::open(posix::toUtf8(name));
+    if (!connection)
+        return invalidHandle();
+    return new DeviceObject(std::move(connection));
+}
+
+bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
+                   std::uint32_t outputSize, std::uint32_t* returned)
+{
+    if (returned != nullptr)
+        *returned = 0;
+    HandleObject* target = object(device);
+    return target != nullptr && target->control(code, input, inputSize, output, outputSize, returned);
+}
+
+Handle openFileForRead(const wchar_t* windowsPath)
+{
+    if (windowsPath == nullptr)
+        return invalidHandle();
+    const std::string path = posix::hostPath(windowsPath);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return invalidHandle();
+    return new FileObject(fd);
+}
+
+bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead)
+{
+    if (bytesRead != nullptr)
+        *bytesRead = 0;
+    HandleObject* target = object(handle);
+    return target != nullptr && target->read(buffer, capacity, bytesRead);
+}
+
+void closeHandle(Handle handle)
+{
+    delete object(handle);
+}
+
+} // namespace pelmux::platform

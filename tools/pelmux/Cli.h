@@ -1,0 +1,46 @@
+// Shared pieces of the pelmux command-line tool.
+#pragma once
+
+#include <pelmux/Pelmux.h>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pelmux::cli {
+
+using Json = nlohmann::json;
+
+struct Options {
+    bool json = false;
+};
+
+// "ERR_OPEN_FAILED" for 1, and so on; "?" outside the table.
+const char* resultName(Varnholt::ResultCode code);
+// "Open failed (ERR_OPEN_FAILED, 1)".
+std::string describe(Varnholt::ResultCode code);
+// A line explaining an absent board driver, or empty when the code is another.
+std::string driverHint(Varnholt::ResultCode code);
+
+// Prints rows as two aligned columns.
+void printTable(const std::vector<std::pair<std::string, std::string>>& rows);
+void printJson(const Json& value);
+void heading(const std::string& title);
+
+// One step of the demo tour: prints what it shows and answers whether every read succeeded.
+struct TourStep {
+    const char* title;
+    std::function<bool()> run;
+};
+std::vector<TourStep> tourSteps();
+
+// Commands. Each returns the process exit code.
+int runVersion(const Options& options);
+int runErrors(const Options& options);
+int runSim(const std::string& profilePath, const std::string& root);
+int runDemo(const std::string& profilePath);
+
+} // namespace pelmux::cli

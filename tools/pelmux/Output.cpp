@@ -1,0 +1,106 @@
+#include "Cli.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace pelmux::cli {
+
+namespace {
+
+constexpr const char* resultNames[] = {
+    "ERR_SUCCESS",
+    "ERR_OPEN_FAILED",
+    "ERR_NOT_SUPPORTED",
+    "ERR_UNKNOWN_FEATURE",
+    "ERR_DATATYPE_MISMATCH",
+    "ERR_CODE_NOT_EXIST",
+    "ERR_BUFFER_SIZE_ERROR",
+    "ERR_IOCTRL_OPERATION_FAILED",
+    "ERR_INVALID_DATA_RANGE",
+    "ERR_INVALID_PARAMETER_NULL",
+    "ERR_CREATING_THREAD",
+    "ERR_FUNCTION_IN_PROGRESS",
+    "ERR_CHECKSUM_INCORRECT",
+    "ERR_INITIALISATION_FAILED",
+    "ERR_VERIFY_FAILED",
+    "ERR_DEVICE_READ_FAILED",
+    "ERR_DEVICE_WRITE_FAILED",
+    "ERR_EXECUTE_COMMAND_FAILED",
+    "ERR_JIDA_EEPROM_ACCESS",
+    "ERR_JIDA_TEMPERATURE_READ",
+    "ERR_AVERAGE_CALC_STARTED",
+    "ERR_FUNCTION_NOT_RUNNING",
+    "ERR_I2C_EXPANDER_READ",
+    "ERR_I2C_EXPANDER_WRITE",
+    "ERR_I2C_EXPANDER_INIT",
+    "ERR_NEWER_SS_REQUIRED",
+    "ERR_NEWER_FPGA_REQUIRED",
+    "ERR_NEWER_FRONT_UC_REQUIRED",
+    "ERR_GSM_GPRS_NOT_AVAILABLE",
+    "ERR_WLAN_NOT_AVAILABLE",
+    "ERR_BLUETOOTH_NOT_AVAILABLE",
+    "ERR_GPS_NOT_AVAILABLE",
+    "ERR_MEMORY_ALLOCATION_FAILED",
+};
+static_assert(std::size(resultNames) == Varnholt::resultCodeCount);
+
+} // namespace
+
+const char* resultName(Varnholt::ResultCode code)
+{
+    const auto index = static_cast<unsigned>(code);
+    return index < std::size(resultNames) ? resultNames[index] : "?";
+}
+
+std::string describe(Varnholt::ResultCode code)
+{
+    return std::string(Varnholt::GetErrorStringA(code)) + " (" + resultName(code) + ", " +
+           std::to_string(static_cast<int>(code)) + ")";
+}
+
+std::string driverHint(Varnholt::ResultCode code)
+{
+    if (code != Varnholt::ERR_OPEN_FAILED)
+        return {};
+    const char* root = std::getenv("PELMUX_ROOT");
+    return std::string("The board driver is absent: no unit answers on ") +
+           (root != nullptr && *root != '\0' ? root : "the default PELMUX_ROOT") +
+           "/board.sock. Start one with `pelmux sim`.";
+}
+
+void printTable(const std::vector<std::pair<std::string, std::string>>& rows)
+{
+    std::size_t width = 0;
+    for (const auto& [key, value] : rows)
+        width = std::max(width, key.size());
+    for (const auto& [key, value] : rows)
+        std::cout << "  " << key << std::string(width - key.size() + 2, ' ') << value << '\n';
+}
+
+void printJson(const Json& value)
+{
+    std::cout << value.dump(2) << '\n';
+}
+
+void heading(const std::string& title)
+{
+    std::cout << '\n' << title << '\n' << std::string(title.size(), '-') << '\n';
+}
+
+int runErrors(const Options& options)
+{
+    Json list = Json::array();
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (int i = 0; i < Varnholt::resultCodeCount; ++i) {
+        const auto code = static_cast<Varnholt::ResultCode>(i);
+        list.push_back({{"code", i}, {"name", resultName(code)}, {"text", Varnholt::GetErrorStringA(code)}});
+        rows.emplace_back(std::to_string(i) + "  " + resultName(code), Varnholt::GetErrorStringA(code));
+    }
+    if (options.json)
+        printJson(list);
+    else
+        printTable(rows);
+    return 0;
+}
+
+} // namespace pelmux::cli

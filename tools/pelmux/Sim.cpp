@@ -1,0 +1,75 @@
+// `pelmux sim` and `pelmux demo`: a simulated unit as a daemon or for one tour.
+#include "Cli.h"
+
+#include "Server.h"
+#include "platform/posix/Root.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+namespace pelmux::cli {
+
+namespace {
+
+sim::Json profileFrom(const std::string& path)
+{
+    return path.empty() ? sim::defaultProfile() : sim::loadProfile(path);
+}
+
+} // namespace
+
+int runSim(const std::string& profilePath, const std::string& root)
+{
+    if (!root.empty())
+        ::setenv("PELMUX_ROOT", root.c_str(), 1);
+    const std::string folder = platform::posix::root();
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    try {
+        sim::SimulatedUnit unit(folder, profileFrom(profilePath));
+        std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        std::cout << "Stopping the simulated unit" << std::endl;
+    } catch (const std::exception& e) {
+        std::cerr << "pelmux sim: " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+int runDemo(const std::string& profilePath)
+{
+    char pattern[] = "/tmp/pelmux-demo-XXXXXX";
+    const char* folder = ::mkdtemp(pattern);
+    if (folder == nullptr) {
+        std::cerr << "pelmux demo: cannot create a folder for the simulated unit\n";
+        return 1;
+    }
+    ::setenv("PELMUX_ROOT", folder, 1);
+    int failures = 0;
+    try {
+        sim::SimulatedUnit unit(folder, profileFrom(profilePath));
+        std::cout << "Pelmux tour on a simulated unit in " << folder << '\n';
+        for (const auto& step : tourSteps()) {
+            heading(step.title);
+            if (!step.run())
+                ++failures;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "pelmux demo: " << e.what() << '\n';
+        failures = 1;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    std::cout << '\n' << (failures == 0 ? "Tour complete." : "Tour finished with failed steps.") << '\n';
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace pelmux::cli
