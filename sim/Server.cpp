@@ -170,9 +170,9 @@ void Server::serve(Connection& connection)
         std::uint8_t header[4];
         if (!readExact(fd, header, 4))
             break;
-        const std::uint32_t length = static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
-                                     (static_cast<std::uint32_t>(header[2]) << 16) |
-                                     (static_cast<std::uint32_t>(header[3]) << 24);
+        const std::uint32_t length =
+            static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
+            (static_cast<std::uint32_t>(header[2]) << 16) | (static_cast<std::uint32_t>(header[3]) << 24);
         if (length == 0 || length > maxRequestLength)
             break;
         Bytes frame(length);

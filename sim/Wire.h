@@ -59,7 +59,8 @@ public:
             pos_ = in_.size();
             return {};
         }
-        Bytes b(in_.begin() + static_cast<std::ptrdiff_t>(pos_), in_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
+        Bytes b(in_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                in_.begin() + static_cast<std::ptrdiff_t>(pos_ + n));
         pos_ += n;
         return b;
     }

@@ -24,13 +24,14 @@ void DriverLink::close()
     isOpen_ = false;
 }
 
-ResultCode issue(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
-                 std::uint32_t outputSize, Count count)
+ResultCode issue(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                 void* output, std::uint32_t outputSize, Count count)
 {
     std::uint32_t returned = 0;
     if (!platform::deviceControl(link.device(), code, input, inputSize, output, outputSize, &returned))
         return Varnholt::ERR_IOCTRL_OPERATION_FAILED;
-    if ((count == Count::Output && returned != outputSize) || (count == Count::Input && returned != inputSize))
+    if ((count == Count::Output && returned != outputSize) ||
+        (count == Count::Input && returned != inputSize))
         return Varnholt::ERR_BUFFER_SIZE_ERROR;
     return Varnholt::ERR_SUCCESS;
 }
@@ -42,15 +43,16 @@ ResultCode readRequest(const DriverLink& link, std::uint32_t code, void* output,
     return issue(link, code, nullptr, 0, output, outputSize, Count::Output);
 }
 
-ResultCode queryRequest(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize,
-                        void* output, std::uint32_t outputSize)
+ResultCode queryRequest(const DriverLink& link, std::uint32_t code, const void* input,
+                        std::uint32_t inputSize, void* output, std::uint32_t outputSize)
 {
     if (!link.isOpen())
         return Varnholt::ERR_OPEN_FAILED;
     return issue(link, code, input, inputSize, output, outputSize, Count::Output);
 }
 
-ResultCode writeRequest(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize)
+ResultCode writeRequest(const DriverLink& link, std::uint32_t code, const void* input,
+                        std::uint32_t inputSize)
 {
     if (!link.isOpen())
         return Varnholt::ERR_OPEN_FAILED;

@@ -55,13 +55,14 @@ enum class Count : std::uint8_t {
 // Issues one request on an open link and judges it: request failure gives
 // ERR_IOCTRL_OPERATION_FAILED (7), another count than required gives ERR_BUFFER_SIZE_ERROR (6).
 // The open test and the operation's own preconditions come before, in the caller's order.
-ResultCode issue(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
-                 std::uint32_t outputSize, Count count);
+ResultCode issue(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                 void* output, std::uint32_t outputSize, Count count);
 
 // The common shapes: open test, then the request.
 ResultCode readRequest(const DriverLink& link, std::uint32_t code, void* output, std::uint32_t outputSize);
-ResultCode queryRequest(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize,
-                        void* output, std::uint32_t outputSize);
-ResultCode writeRequest(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize);
+ResultCode queryRequest(const DriverLink& link, std::uint32_t code, const void* input,
+                        std::uint32_t inputSize, void* output, std::uint32_t outputSize);
+ResultCode writeRequest(const DriverLink& link, std::uint32_t code, const void* input,
+                        std::uint32_t inputSize);
 
 } // namespace pelmux

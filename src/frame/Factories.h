@@ -6,8 +6,7 @@
 namespace pelmux {
 
 // Factories that answer null on exhausted memory instead of throwing.
-template <class Imp, class... Args>
-Imp* makeNoThrow(Args&&... args)
+template <class Imp, class... Args> Imp* makeNoThrow(Args&&... args)
 {
     return new (std::nothrow) Imp(static_cast<Args&&>(args)...);
 }

@@ -10,11 +10,9 @@ namespace pelmux {
 // Release: count one less; at exactly 0 free the object. Surplus releases only drive the count
 // below zero, as callers of the shared interfaces have always seen. Both run under one lock, so
 // concurrent obtain and release calls of one interface cannot free an object in use.
-template <class Imp>
-class SharedInstance {
+template <class Imp> class SharedInstance {
 public:
-    template <class Make>
-    Imp* obtain(Make make)
+    template <class Make> Imp* obtain(Make make)
     {
         std::lock_guard lock(mutex_);
         if (object_ == nullptr)

@@ -78,20 +78,20 @@ ResultCode AuxVersion_Imp::getSupervisorVersion(unsigned char* major, unsigned c
     return readDriverVersion(supervisorVersionRequest, major, minor, revision, build);
 }
 
-ResultCode AuxVersion_Imp::getFrontVersion(unsigned char* major, unsigned char* minor, unsigned char* revision,
-                                           unsigned char* build)
+ResultCode AuxVersion_Imp::getFrontVersion(unsigned char* major, unsigned char* minor,
+                                           unsigned char* revision, unsigned char* build)
 {
     return readDriverVersion(frontVersionRequest, major, minor, revision, build);
 }
 
-ResultCode AuxVersion_Imp::getExtraVersion(unsigned char* major, unsigned char* minor, unsigned char* revision,
-                                           unsigned char* build)
+ResultCode AuxVersion_Imp::getExtraVersion(unsigned char* major, unsigned char* minor,
+                                           unsigned char* revision, unsigned char* build)
 {
     return readDriverVersion(extraVersionRequest, major, minor, revision, build);
 }
 
-ResultCode AuxVersion_Imp::getLibraryVersion(unsigned char* major, unsigned char* minor, unsigned char* revision,
-                                             unsigned char* build)
+ResultCode AuxVersion_Imp::getLibraryVersion(unsigned char* major, unsigned char* minor,
+                                             unsigned char* revision, unsigned char* build)
 {
     if (anyNull(major, minor, revision, build))
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
@@ -103,8 +103,8 @@ ResultCode AuxVersion_Imp::getLibraryVersion(unsigned char* major, unsigned char
     return Varnholt::ERR_SUCCESS;
 }
 
-ResultCode AuxVersion_Imp::getOsImageVersion(unsigned char* major, unsigned char* minor, unsigned char* revision,
-                                             unsigned char* build)
+ResultCode AuxVersion_Imp::getOsImageVersion(unsigned char* major, unsigned char* minor,
+                                             unsigned char* revision, unsigned char* build)
 {
     if (anyNull(major, minor, revision, build))
         return Varnholt::ERR_INVALID_PARAMETER_NULL;

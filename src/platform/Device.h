@@ -17,8 +17,8 @@ Handle invalidHandle();
 Handle openDevice(const wchar_t* name);
 
 // One synchronous control request. Returns false when the request failed; `returned` then holds 0.
-bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
-                   std::uint32_t outputSize, std::uint32_t* returned);
+bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                   void* output, std::uint32_t outputSize, std::uint32_t* returned);
 
 // Opens an existing file by its Windows path, read access only, not shared.
 Handle openFileForRead(const wchar_t* windowsPath);

@@ -47,7 +47,8 @@ TEST_F(AuxVersionTest, DriverVersionsDeliverTheFourBytesInOrder)
     ASSERT_NE(versions, nullptr);
     for (std::size_t i = 0; i < std::size(driverVersions); ++i) {
         Outputs out;
-        EXPECT_EQ(out.read(versions, driverVersions[i].read), Varnholt::ERR_SUCCESS) << driverVersions[i].name;
+        EXPECT_EQ(out.read(versions, driverVersions[i].read), Varnholt::ERR_SUCCESS)
+            << driverVersions[i].name;
         EXPECT_EQ(out.v, expected[i]) << driverVersions[i].name;
         EXPECT_EQ(unit().requestCount(driverVersions[i].code), 1u) << driverVersions[i].name;
     }
@@ -63,11 +64,19 @@ TEST_F(AuxVersionTest, DriverFaultsGiveTheirCodesAndLeaveOutputsUntouched)
         ResultCode expected;
     };
     const Case cases[] = {
-        {"request fails", [](sim::Unit& u, std::uint32_t c) { u.failRequest(c); }, Varnholt::ERR_IOCTRL_OPERATION_FAILED},
-        {"3 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 3); }, Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"5 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 5); }, Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"0 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 0); }, Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"short answer", [](sim::Unit& u, std::uint32_t c) { u.forceOutput(c, {1, 2}); }, Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"request fails", [](sim::Unit& u, std::uint32_t c) { u.failRequest(c); },
+         Varnholt::ERR_IOCTRL_OPERATION_FAILED},
+        {"3 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 3); },
+         Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"5 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 5); },
+         Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"0 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 0); },
+         Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"short answer",
+         [](sim::Unit& u, std::uint32_t c) {
+             u.forceOutput(c, {1, 2});
+         },
+         Varnholt::ERR_BUFFER_SIZE_ERROR},
     };
     for (const auto& version : driverVersions) {
         for (const auto& c : cases) {
@@ -168,7 +177,10 @@ const OsImageCase osImageCases[] = {
     {"version_after_byte_512", std::string(512, ' ') + "v1.2.3.4", Varnholt::ERR_EXECUTE_COMMAND_FAILED, {}},
     {"version_ending_at_byte_512", std::string(504, ' ') + "v1.2.3.4", Varnholt::ERR_SUCCESS, {1, 2, 3, 4}},
     {"version_cut_at_byte_512", std::string(504, ' ') + "v1.2.3.45", Varnholt::ERR_SUCCESS, {1, 2, 3, 4}},
-    {"version_cut_before_last_number", std::string(506, ' ') + "v1.2.3.4", Varnholt::ERR_EXECUTE_COMMAND_FAILED, {}},
+    {"version_cut_before_last_number",
+     std::string(506, ' ') + "v1.2.3.4",
+     Varnholt::ERR_EXECUTE_COMMAND_FAILED,
+     {}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, OsImageVersionTest, ::testing::ValuesIn(osImageCases),

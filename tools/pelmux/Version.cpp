@@ -36,14 +36,15 @@ bool showVersions(const Options& options)
     for (const auto& source : sources) {
         unsigned char v[4] = {};
         const auto result = (versions->*source.read)(&v[0], &v[1], &v[2], &v[3]);
-        const std::string text = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) +
-                                 "." + std::to_string(v[3]);
+        const std::string text = std::to_string(v[0]) + "." + std::to_string(v[1]) + "." +
+                                 std::to_string(v[2]) + "." + std::to_string(v[3]);
         if (result == Varnholt::ERR_SUCCESS) {
             json[source.key] = {{"result", 0}, {"version", text}};
             rows.emplace_back(source.label, text);
         } else {
             allRead = false;
-            json[source.key] = {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
+            json[source.key] = {{"result", static_cast<int>(result)},
+                                {"error", Varnholt::GetErrorStringA(result)}};
             rows.emplace_back(source.label, "error: " + describe(result));
             if (hint.empty())
                 hint = driverHint(result);

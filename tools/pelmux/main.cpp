@@ -13,7 +13,9 @@ int main(int argc, char** argv)
     app.add_subcommand("version", "Firmware, library and OS image versions")->callback([&] {
         exitCode = runVersion(options);
     });
-    app.add_subcommand("errors", "Every result code and its text")->callback([&] { exitCode = runErrors(options); });
+    app.add_subcommand("errors", "Every result code and its text")->callback([&] {
+        exitCode = runErrors(options);
+    });
 
     std::string profile;
     std::string root;

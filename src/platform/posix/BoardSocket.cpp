@@ -88,13 +88,14 @@ bool BoardConnection::call(BoardOp op, std::span<const std::uint8_t> fields, std
     frame.u32(static_cast<std::uint32_t>(fields.size() + 1)).u8(static_cast<std::uint8_t>(op));
     frame.raw(fields.data(), fields.size());
     std::uint8_t header[4];
-    if (!sendAll(fd_, frame.bytes().data(), frame.bytes().size()) || !receiveAll(fd_, header, sizeof header)) {
+    if (!sendAll(fd_, frame.bytes().data(), frame.bytes().size()) ||
+        !receiveAll(fd_, header, sizeof header)) {
         broken_ = true;
         return false;
     }
-    const std::uint32_t length = static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
-                                 (static_cast<std::uint32_t>(header[2]) << 16) |
-                                 (static_cast<std::uint32_t>(header[3]) << 24);
+    const std::uint32_t length =
+        static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
+        (static_cast<std::uint32_t>(header[2]) << 16) | (static_cast<std::uint32_t>(header[3]) << 24);
     if (length > maxReplyLength) {
         broken_ = true;
         return false;

@@ -30,7 +30,10 @@ public:
 
 class DeviceObject final : public HandleObject {
 public:
-    explicit DeviceObject(std::unique_ptr<posix::BoardConnection> connection) : connection_(std::move(connection)) {}
+    explicit DeviceObject(std::unique_ptr<posix::BoardConnection> connection)
+        : connection_(std::move(connection))
+    {
+    }
 
     bool control(std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                  std::uint32_t outputSize, std::uint32_t* returned) override
@@ -121,8 +124,8 @@ Handle openDevice(const wchar_t* name)
     return new DeviceObject(std::move(connection));
 }
 
-bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
-                   std::uint32_t outputSize, std::uint32_t* returned)
+bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                   void* output, std::uint32_t outputSize, std::uint32_t* returned)
 {
     if (returned != nullptr)
         *returned = 0;

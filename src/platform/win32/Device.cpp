@@ -18,12 +18,12 @@ Handle openDevice(const wchar_t* name)
                          nullptr);
 }
 
-bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
-                   std::uint32_t outputSize, std::uint32_t* returned)
+bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
+                   void* output, std::uint32_t outputSize, std::uint32_t* returned)
 {
     DWORD count = 0;
-    const BOOL ok = ::DeviceIoControl(device, code, const_cast<void*>(input), inputSize, output, outputSize, &count,
-                                      nullptr);
+    const BOOL ok = ::DeviceIoControl(device, code, const_cast<void*>(input), inputSize, output, outputSize,
+                                      &count, nullptr);
     if (returned != nullptr)
         *returned = count;
     return ok != FALSE;
@@ -33,7 +33,8 @@ Handle openFileForRead(const wchar_t* windowsPath)
 {
     if (windowsPath == nullptr)
         return INVALID_HANDLE_VALUE;
-    return ::CreateFileW(windowsPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return ::CreateFileW(windowsPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
 }
 
 bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead)

@@ -1,0 +1,64 @@
+# The two set-up commands: `make demo` (a tour on a simulated unit) and `make test`.
+# Both first install what a fresh Debian machine lacks, then build.
+
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev python3 git \
+            googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
+            g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+FUZZ_SECONDS ?= 20
+
+.PHONY: all deps build demo test test-linux test-asan test-tsan win32 fuzz bench format clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo apt-get update -qq >/dev/null && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	fi
+
+build: deps
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux
+
+demo: build
+	./build/linux/pelmux demo
+
+test-linux: build
+	ctest --preset linux
+
+test-asan: deps
+	cmake --preset linux-asan >/dev/null
+	cmake --build --preset linux-asan
+	ctest --preset linux-asan
+
+test-tsan: deps
+	cmake --preset linux-tsan >/dev/null
+	cmake --build --preset linux-tsan
+	ctest --preset linux-tsan
+
+win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32
+	python3 tests/windows/check_exports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
+
+fuzz: deps
+	cmake --preset linux-fuzz >/dev/null
+	cmake --build --preset linux-fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run.sh build/linux-fuzz
+
+# The Windows DLL and the sanitizer runs first, the plain run last, so that its summary closes the log.
+test: win32 fuzz test-asan test-linux
+
+bench: build
+	./build/linux/bench/pelmux_bench
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build
