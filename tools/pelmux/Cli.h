@@ -35,12 +35,15 @@ struct TourStep {
     const char* title;
     std::function<bool()> run;
 };
-std::vector<TourStep> tourSteps();
 
-// Commands. Each returns the process exit code.
-int runVersion(const Options& options);
-int runErrors(const Options& options);
-int runSim(const std::string& profilePath, const std::string& root);
-int runDemo(const std::string& profilePath);
+// Each area adds its subcommands (setting exitCode when one runs) and its step of the demo tour.
+// The lists in main.cpp and Tour.cpp name them all, in the order of the tour.
+void addVersionCommands(CLI::App& app, const Options& options, int& exitCode);
+void addErrorCommands(CLI::App& app, const Options& options, int& exitCode);
+void addSimCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep versionTour();
+
+// Every step of the demo tour, in order.
+std::vector<TourStep> tourSteps();
 
 } // namespace pelmux::cli

@@ -87,7 +87,9 @@ void heading(const std::string& title)
     std::cout << '\n' << title << '\n' << std::string(title.size(), '-') << '\n';
 }
 
-int runErrors(const Options& options)
+namespace {
+
+int showErrors(const Options& options)
 {
     Json list = Json::array();
     std::vector<std::pair<std::string, std::string>> rows;
@@ -101,6 +103,15 @@ int runErrors(const Options& options)
     else
         printTable(rows);
     return 0;
+}
+
+} // namespace
+
+void addErrorCommands(CLI::App& app, const Options& options, int& exitCode)
+{
+    app.add_subcommand("errors", "Every result code and its text")->callback([&] {
+        exitCode = showErrors(options);
+    });
 }
 
 } // namespace pelmux::cli

@@ -19,7 +19,28 @@ sim::Json profileFrom(const std::string& path)
     return path.empty() ? sim::defaultProfile() : sim::loadProfile(path);
 }
 
+int runSim(const std::string& profilePath, const std::string& root);
+int runDemo(const std::string& profilePath);
+
 } // namespace
+
+void addSimCommands(CLI::App& app, const Options&, int& exitCode)
+{
+    // Option values live as long as the App, which outlives every callback.
+    static std::string profile;
+    static std::string root;
+    auto* sim = app.add_subcommand("sim", "Serve a simulated unit on PELMUX_ROOT/board.sock until stopped");
+    sim->add_option("--profile", profile, "Unit profile (JSON); the built-in full unit when omitted")
+        ->check(CLI::ExistingFile);
+    sim->add_option("--root", root, "Folder to serve instead of PELMUX_ROOT");
+    sim->callback([&] { exitCode = runSim(profile, root); });
+
+    auto* demo = app.add_subcommand("demo", "Tour every hardware area on a simulated unit");
+    demo->add_option("--profile", profile, "Unit profile (JSON)")->check(CLI::ExistingFile);
+    demo->callback([&] { exitCode = runDemo(profile); });
+}
+
+namespace {
 
 int runSim(const std::string& profilePath, const std::string& root)
 {
@@ -71,5 +92,7 @@ int runDemo(const std::string& profilePath)
     std::cout << '\n' << (failures == 0 ? "Tour complete." : "Tour finished with failed steps.") << '\n';
     return failures == 0 ? 0 : 1;
 }
+
+} // namespace
 
 } // namespace pelmux::cli

@@ -63,16 +63,16 @@ bool showVersions(const Options& options)
 
 } // namespace
 
-int runVersion(const Options& options)
+void addVersionCommands(CLI::App& app, const Options& options, int& exitCode)
 {
-    return showVersions(options) ? 0 : 1;
+    app.add_subcommand("version", "Firmware, library and OS image versions")->callback([&] {
+        exitCode = showVersions(options) ? 0 : 1;
+    });
 }
 
-std::vector<TourStep> tourSteps()
+TourStep versionTour()
 {
-    return {
-        {"Versions", [] { return showVersions(Options{}); }},
-    };
+    return {"Versions", [] { return showVersions(Options{}); }};
 }
 
 } // namespace pelmux::cli

@@ -10,24 +10,9 @@ int main(int argc, char** argv)
     app.add_flag("--json", options.json, "Print data as JSON");
 
     int exitCode = 0;
-    app.add_subcommand("version", "Firmware, library and OS image versions")->callback([&] {
-        exitCode = runVersion(options);
-    });
-    app.add_subcommand("errors", "Every result code and its text")->callback([&] {
-        exitCode = runErrors(options);
-    });
-
-    std::string profile;
-    std::string root;
-    auto* sim = app.add_subcommand("sim", "Serve a simulated unit on PELMUX_ROOT/board.sock until stopped");
-    sim->add_option("--profile", profile, "Unit profile (JSON); the built-in full unit when omitted")
-        ->check(CLI::ExistingFile);
-    sim->add_option("--root", root, "Folder to serve instead of PELMUX_ROOT");
-    sim->callback([&] { exitCode = runSim(profile, root); });
-
-    auto* demo = app.add_subcommand("demo", "Tour every hardware area on a simulated unit");
-    demo->add_option("--profile", profile, "Unit profile (JSON)")->check(CLI::ExistingFile);
-    demo->callback([&] { exitCode = runDemo(profile); });
+    addVersionCommands(app, options, exitCode);
+    addErrorCommands(app, options, exitCode);
+    addSimCommands(app, options, exitCode);
 
     CLI11_PARSE(app, argc, argv);
     return exitCode;

@@ -1,0 +1,53 @@
+#include "frame/FeatureProbe.h"
+
+#include <pelmux/Pelmux.h>
+
+namespace pelmux {
+
+namespace {
+
+// Reads the feature's field; answers the result code and whether the value read is non-zero.
+Varnholt::ResultCode readField(Varnholt::About& about, Feature feature, bool& nonZero)
+{
+    unsigned char count = 0;
+    bool flag = false;
+    Varnholt::ResultCode result = Varnholt::ERR_SUCCESS;
+    switch (feature) {
+    case Feature::Can:
+        result = about.getCanCount(&count);
+        nonZero = count != 0;
+        break;
+    case Feature::Video:
+        result = about.getVideoCount(&count);
+        nonZero = count != 0;
+        break;
+    case Feature::DigitalIo:
+        result = about.getDigitalIoCount(&count);
+        nonZero = count != 0;
+        break;
+    case Feature::Display:
+        result = about.hasDisplay(&flag);
+        nonZero = flag;
+        break;
+    case Feature::Touch:
+        result = about.hasTouchScreen(&flag);
+        nonZero = flag;
+        break;
+    }
+    return result;
+}
+
+} // namespace
+
+bool probeFeature(Feature feature)
+{
+    Varnholt::About* about = GetAbout();
+    if (about == nullptr)
+        return true;
+    bool nonZero = false;
+    const Varnholt::ResultCode result = readField(*about, feature, nonZero);
+    about->release();
+    return result != Varnholt::ERR_SUCCESS || nonZero;
+}
+
+} // namespace pelmux

@@ -1,0 +1,13 @@
+// The demo tour: one step per hardware area.
+#include "Cli.h"
+
+namespace pelmux::cli {
+
+std::vector<TourStep> tourSteps()
+{
+    return {
+        versionTour(),
+    };
+}
+
+} // namespace pelmux::cli
