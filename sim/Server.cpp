@@ -228,6 +228,8 @@ void Server::serve(Connection& connection)
         if (!sendReply(fd, reply.data()))
             break;
     }
+    // The peer sees the end of the connection at once; the descriptor is closed when reaped.
+    ::shutdown(fd, SHUT_RDWR);
     connection.done = true;
 }
 

@@ -1,0 +1,54 @@
+// `pelmux sim` as a daemon serving other processes, and the tool without a unit.
+#include "Process.h"
+#include "SimFixture.h"
+
+#include <nlohmann/json.hpp>
+
+namespace pelmux::test {
+namespace {
+
+TEST(SimDaemon, ServesOtherProcessesUntilStopped)
+{
+    TempRoot root;
+    const std::string socket = root.path() + "/board.sock";
+
+    const CommandResult absent = runCommand({PELMUX_TOOL, "version"}, root.path());
+    EXPECT_EQ(absent.exitCode, 1);
+    EXPECT_NE(absent.output.find("Open failed (ERR_OPEN_FAILED, 1)"), std::string::npos) << absent.output;
+    EXPECT_NE(absent.output.find("board driver is absent"), std::string::npos) << absent.output;
+
+    Daemon sim({PELMUX_TOOL, "sim"}, root.path());
+    ASSERT_TRUE(waitForPath(socket));
+    const CommandResult present = runCommand({PELMUX_TOOL, "--json", "version"}, root.path());
+    EXPECT_EQ(present.exitCode, 0) << present.output;
+    const auto json = nlohmann::json::parse(present.output);
+    EXPECT_EQ(json["fpga"]["version"], "0.4.0.1");
+    EXPECT_EQ(json["library"]["version"], "1.5.0.0");
+    EXPECT_EQ(json["osImage"]["version"], "2.1.4.17");
+
+    EXPECT_EQ(sim.stop(), 0);
+    EXPECT_FALSE(std::filesystem::exists(socket)) << "a stopped unit leaves no socket behind";
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "version"}, root.path()).exitCode, 1);
+}
+
+TEST(SimDaemon, RefusesAProfileThatIsNotJson)
+{
+    TempRoot root;
+    root.writeFile("bad.json", "{ \"versions\": ");
+    const CommandResult result =
+        runCommand({PELMUX_TOOL, "sim", "--profile", root.path() + "/bad.json"}, root.path());
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(root.path() + "/board.sock"));
+}
+
+TEST(Demo, TourEndsWithAllStepsDone)
+{
+    TempRoot root;
+    const CommandResult result = runCommand({PELMUX_TOOL, "demo"}, root.path());
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_NE(result.output.find("Tour complete."), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("1.5.0.0"), std::string::npos);
+}
+
+} // namespace
+} // namespace pelmux::test

@@ -1,0 +1,196 @@
+// The board socket spoken by a client written from the protocol table alone.
+#include "SimFixture.h"
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pelmux::test {
+namespace {
+
+using Frame = std::vector<std::uint8_t>;
+
+void putU32(Frame& f, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        f.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::uint32_t getU32(const Frame& f, std::size_t at)
+{
+    return static_cast<std::uint32_t>(f.at(at)) | (static_cast<std::uint32_t>(f.at(at + 1)) << 8) |
+           (static_cast<std::uint32_t>(f.at(at + 2)) << 16) |
+           (static_cast<std::uint32_t>(f.at(at + 3)) << 24);
+}
+
+class RawClient {
+public:
+    explicit RawClient(const std::string& socketPath)
+    {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+    bool connected() const { return connected_; }
+
+    // Sends `u32 length`, `u8 op`, fields.
+    void send(std::uint8_t op, const Frame& fields)
+    {
+        Frame frame;
+        putU32(frame, static_cast<std::uint32_t>(fields.size() + 1));
+        frame.push_back(op);
+        frame.insert(frame.end(), fields.begin(), fields.end());
+        ASSERT_EQ(::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size()));
+    }
+    void sendRaw(const Frame& bytes) { (void)::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+
+    // Receives one reply (its fields); false when the unit closed the connection.
+    bool receive(Frame& fields)
+    {
+        std::uint8_t header[4];
+        if (!readAll(header, 4))
+            return false;
+        const Frame h(header, header + 4);
+        fields.assign(getU32(h, 0), 0);
+        return readAll(fields.data(), fields.size());
+    }
+
+    Frame open(const std::string& endpoint)
+    {
+        send(1, Frame(endpoint.begin(), endpoint.end()));
+        Frame reply;
+        EXPECT_TRUE(receive(reply));
+        return reply;
+    }
+
+private:
+    bool readAll(std::uint8_t* data, std::size_t size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::recv(fd_, data, size, 0);
+            if (n <= 0)
+                return false;
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+class BoardProtocolTest : public SimTest {
+protected:
+    std::string socketPath() const { return root().path() + "/board.sock"; }
+
+    Frame control(RawClient& client, std::uint32_t code, std::uint32_t capacity, const Frame& input = {})
+    {
+        Frame fields;
+        putU32(fields, code);
+        putU32(fields, capacity);
+        fields.insert(fields.end(), input.begin(), input.end());
+        client.send(2, fields);
+        Frame reply;
+        EXPECT_TRUE(client.receive(reply));
+        return reply;
+    }
+};
+
+TEST_F(BoardProtocolTest, OpenAnswersStatusByEndpoint)
+{
+    struct Case {
+        std::string endpoint;
+        std::uint8_t status;
+    };
+    const Case cases[] = {{"\\\\.\\PelmuxDrv", 0}, {"board-library", 0}, {"\\\\.\\NoSuchDevice", 1}, {"", 1}};
+    for (const auto& c : cases) {
+        RawClient client(socketPath());
+        ASSERT_TRUE(client.connected());
+        EXPECT_EQ(client.open(c.endpoint), Frame{c.status}) << c.endpoint;
+    }
+}
+
+TEST_F(BoardProtocolTest, ControlReplyCarriesOkReturnedAndOutput)
+{
+    unit().update([](sim::Json& s) { s["versions"]["fpga"] = {7, 8, 9, 10}; });
+    RawClient client(socketPath());
+    ASSERT_EQ(client.open("\\\\.\\PelmuxDrv"), Frame{0});
+    EXPECT_EQ(control(client, 0x2224F0, 4), (Frame{1, 4, 0, 0, 0, 7, 8, 9, 10}));
+    // The output never exceeds the capacity the request names; the count is still the driver's.
+    EXPECT_EQ(control(client, 0x2224F0, 2), (Frame{1, 4, 0, 0, 0, 7, 8}));
+    // An unknown request fails with nothing returned, and the connection stays usable.
+    EXPECT_EQ(control(client, 0x222FFC, 4), (Frame{0, 0, 0, 0, 0}));
+    EXPECT_EQ(control(client, 0x2224F0, 4).size(), 9u);
+}
+
+TEST_F(BoardProtocolTest, InjectedFaultsShowOnTheWire)
+{
+    RawClient client(socketPath());
+    ASSERT_EQ(client.open("\\\\.\\PelmuxDrv"), Frame{0});
+    unit().forceReturned(0x2224F4, 3, 1);
+    EXPECT_EQ(getU32(control(client, 0x2224F4, 4), 1), 3u);
+    EXPECT_EQ(getU32(control(client, 0x2224F4, 4), 1), 4u) << "a fault for one request is used up";
+    unit().failRequest(0x2224F4);
+    EXPECT_EQ(control(client, 0x2224F4, 4).at(0), 0);
+    unit().clearFaults();
+    EXPECT_EQ(control(client, 0x2224F4, 4).at(0), 1);
+}
+
+TEST_F(BoardProtocolTest, UnitClosesConnectionsThatBreakTheFraming)
+{
+    struct Case {
+        const char* what;
+        Frame bytes;
+    };
+    Frame controlFirst;
+    putU32(controlFirst, 9);
+    controlFirst.push_back(2);
+    putU32(controlFirst, 0x2224F0);
+    putU32(controlFirst, 4);
+    Frame empty;
+    putU32(empty, 0);
+    Frame huge;
+    putU32(huge, 0x7FFFFFFF);
+    const Case cases[] = {
+        {"a request before OPEN", controlFirst}, {"an empty frame", empty}, {"a huge frame", huge}};
+    for (const auto& c : cases) {
+        RawClient client(socketPath());
+        client.sendRaw(c.bytes);
+        Frame reply;
+        EXPECT_FALSE(client.receive(reply)) << c.what;
+    }
+    // A short CONTROL frame after OPEN is dropped as well.
+    RawClient client(socketPath());
+    ASSERT_EQ(client.open("\\\\.\\PelmuxDrv"), Frame{0});
+    client.send(2, Frame{1, 2});
+    Frame reply;
+    EXPECT_FALSE(client.receive(reply));
+}
+
+TEST_F(BoardProtocolTest, UnitCommandsSteerTheUnit)
+{
+    RawClient client(socketPath());
+    const std::string set = R"({"cmd":"set","path":"/versions/front","value":[3,1,4,1]})";
+    client.send(64, Frame(set.begin(), set.end()));
+    Frame reply;
+    ASSERT_TRUE(client.receive(reply));
+    EXPECT_EQ(reply.at(0), 0);
+    EXPECT_EQ(unit().snapshot()["versions"]["front"], sim::Json({3, 1, 4, 1}));
+
+    const std::string bad = R"({"cmd":"nonsense"})";
+    client.send(64, Frame(bad.begin(), bad.end()));
+    ASSERT_TRUE(client.receive(reply));
+    EXPECT_EQ(reply.at(0), 1);
+    const std::string notJson = "{";
+    client.send(64, Frame(notJson.begin(), notJson.end()));
+    ASSERT_TRUE(client.receive(reply));
+    EXPECT_EQ(reply.at(0), 1);
+}
+
+} // namespace
+} // namespace pelmux::test
