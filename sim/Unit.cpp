@@ -51,6 +51,26 @@ void Unit::onVendor(std::uint16_t ordinal, VendorHandler handler)
     vendorCalls_[ordinal] = std::move(handler);
 }
 
+VendorHandler Unit::vendorHandler(std::uint16_t ordinal) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = vendorCalls_.find(ordinal);
+    return it == vendorCalls_.end() ? VendorHandler() : it->second;
+}
+
+void Unit::setPersistence(std::function<void(const Json& patch)> save)
+{
+    std::lock_guard lock(mutex_);
+    persistence_ = std::move(save);
+}
+
+void Unit::persist(const Json& patch)
+{
+    std::lock_guard lock(mutex_);
+    if (persistence_)
+        persistence_(patch);
+}
+
 std::optional<Fault> Unit::takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key)
 {
     auto it = faults.find(key);
@@ -210,6 +230,9 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     unit->addEndpoint("\\\\.\\PelmuxDrv");
     unit->addEndpoint("board-library");
     installVersions(*unit);
+    installVendor(*unit);
+    installDiagnostics(*unit);
+    installSupervisor(*unit);
     return unit;
 }
 

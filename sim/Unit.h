@@ -81,6 +81,12 @@ public:
     // ---- model side
     void onControl(std::uint32_t code, ControlHandler handler);
     void onVendor(std::uint16_t ordinal, VendorHandler handler);
+    // The handler installed for an ordinal (empty when none), so that a test can wrap it.
+    VendorHandler vendorHandler(std::uint16_t ordinal) const;
+    // State that outlives the unit (EEPROM contents): an area calls persist() with a JSON merge
+    // patch after changing it. `pelmux sim` saves it under its root; without a saver it stays in memory.
+    void setPersistence(std::function<void(const Json& patch)> save);
+    void persist(const Json& patch);
     void addEndpoint(const std::string& name);
     Json& state() { return state_; } // under the unit lock
 
@@ -110,6 +116,7 @@ private:
     std::map<std::uint32_t, Fault> controlFaults_;
     std::map<std::uint32_t, Fault> vendorFaults_;
     std::map<std::uint32_t, std::size_t> requestCounts_;
+    std::function<void(const Json&)> persistence_;
 };
 
 // Builds a unit with every hardware area installed.
@@ -123,5 +130,8 @@ Json loadProfile(const std::string& path);
 
 // Hardware areas. Each installs the requests it answers.
 void installVersions(Unit& unit);
+void installVendor(Unit& unit);
+void installDiagnostics(Unit& unit);
+void installSupervisor(Unit& unit);
 
 } // namespace pelmux::sim

@@ -3,7 +3,11 @@
 #include <pelmux/Pelmux.h>
 
 #include "frame/Factories.h"
+#include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
+#include "supervisor/Adc_Imp.h"
+#include "supervisor/Diagnostic_Imp.h"
+#include "supervisor/DigIO_Imp.h"
 
 #include <new>
 
@@ -19,11 +23,11 @@ PELMUX_API AuxVersion* PELMUX_STDCALL GetAuxVersion()
 // Interfaces whose areas are not built into this release yet answer with no object.
 PELMUX_API About* PELMUX_STDCALL GetAbout()
 {
-    return nullptr;
+    return pelmux::makeNoThrow<pelmux::About_Imp>();
 }
 PELMUX_API Adc* PELMUX_STDCALL GetAdc()
 {
-    return nullptr;
+    return new pelmux::Adc_Imp();
 }
 PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
 {
@@ -51,11 +55,11 @@ PELMUX_API Config* PELMUX_STDCALL GetConfig()
 }
 PELMUX_API Diagnostic* PELMUX_STDCALL GetDiagnostic()
 {
-    return nullptr;
+    return pelmux::diagnosticInstance().obtain([] { return new pelmux::Diagnostic_Imp(); });
 }
 PELMUX_API DigIO* PELMUX_STDCALL GetDigIO()
 {
-    return nullptr;
+    return pelmux::makeNoThrow<pelmux::DigIO_Imp>();
 }
 PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
 {

@@ -6,6 +6,7 @@
 
 #include <pelmux/Pelmux.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <dlfcn.h>
@@ -62,7 +63,7 @@ TEST(ErrorStrings, CodesOutsideTheTableGiveAFixedText)
 }
 
 struct Counted {
-    static inline int alive = 0;
+    static inline std::atomic<int> alive{0};
     Counted() { ++alive; }
     ~Counted() { --alive; }
 };

@@ -42,6 +42,14 @@ void addVersionCommands(CLI::App& app, const Options& options, int& exitCode);
 void addErrorCommands(CLI::App& app, const Options& options, int& exitCode);
 void addSimCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep versionTour();
+void addIdentityCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep identityTour();
+void addDiagCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep diagTour();
+void addAdcCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep adcTour();
+void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep settingsTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

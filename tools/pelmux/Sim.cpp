@@ -1,6 +1,7 @@
 // `pelmux sim` and `pelmux demo`: a simulated unit as a daemon or for one tour.
 #include "Cli.h"
 
+#include "SavedState.h"
 #include "Server.h"
 #include "platform/posix/Root.h"
 
@@ -53,7 +54,10 @@ int runSim(const std::string& profilePath, const std::string& root)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     try {
-        sim::SimulatedUnit unit(folder, profileFrom(profilePath));
+        // What the unit changed of its lasting state (the identity EEPROMs) survives a restart.
+        const std::string statePath = sim::savedStatePath(folder);
+        sim::SimulatedUnit unit(folder, sim::withSavedState(profileFrom(profilePath), statePath));
+        sim::saveStateTo(unit.unit(), statePath);
         std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);

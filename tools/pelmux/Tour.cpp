@@ -6,7 +6,7 @@ namespace pelmux::cli {
 std::vector<TourStep> tourSteps()
 {
     return {
-        versionTour(),
+        versionTour(), identityTour(), diagTour(), adcTour(), settingsTour(),
     };
 }
 

@@ -11,6 +11,10 @@ int main(int argc, char** argv)
 
     int exitCode = 0;
     addVersionCommands(app, options, exitCode);
+    addIdentityCommands(app, options, exitCode);
+    addDiagCommands(app, options, exitCode);
+    addAdcCommands(app, options, exitCode);
+    addSettingsCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
 

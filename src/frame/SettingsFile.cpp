@@ -1,0 +1,207 @@
+#include "frame/SettingsFile.h"
+
+#include "platform/Files.h"
+
+#include <cmath>
+#include <locale>
+#include <mutex>
+#include <optional>
+#include <sstream>
+
+namespace pelmux {
+
+namespace {
+
+constexpr const wchar_t* settingsFolderName = L"\\Varnholt";
+constexpr const wchar_t* settingsFileName = L"\\Varnholt\\Pelmux.ini";
+
+std::string_view trimSpaces(std::string_view text)
+{
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    const auto last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+void readLine(std::string_view line, SettingsEntries& entries)
+{
+    if (line.empty() || line.front() == ';' || line == "[" || line == "/")
+        return;
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) {
+        entries[std::string()] = std::string();
+        return;
+    }
+    entries[std::string(trimSpaces(line.substr(0, equals)))] =
+        std::string(trimSpaces(line.substr(equals + 1)));
+}
+
+// Whether the file gives the key and the value back exactly as written.
+bool storable(const std::string& key, const std::string& value)
+{
+    return key.find_first_of("=\r\n") == std::string::npos && (key.empty() || key.front() != ';') &&
+           value.find_first_of("\r\n") == std::string::npos;
+}
+
+// The application-data folder and our folder in it, made when missing; the file path in it.
+std::optional<std::wstring> settingsFileInFolder()
+{
+    const auto folder = platform::commonAppDataFolder();
+    if (!folder)
+        return std::nullopt;
+    platform::createDirectory(*folder + settingsFolderName); // an existing folder is fine
+    return *folder + settingsFileName;
+}
+
+template <class Number> ResultCode parseNumber(const std::string& text, Number& value)
+{
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    Number parsed{};
+    in >> parsed;
+    if (in.fail())
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    value = parsed;
+    return Varnholt::ERR_SUCCESS;
+}
+
+template <class Number> ResultCode formatNumber(Number value, std::string& text)
+{
+    // The file is shared by every program on the unit: the classic locale whatever the caller set.
+    std::ostringstream out;
+    out.imbue(std::locale::classic());
+    out << value;
+    if (out.fail())
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    text = out.str();
+    return Varnholt::ERR_SUCCESS;
+}
+
+} // namespace
+
+bool createSemaphore(const char* name, platform::SemaphoreHandle& handle)
+{
+    const platform::SemaphoreHandle made = platform::createSemaphore(name);
+    if (made == nullptr)
+        return false;
+    handle = made;
+    return true;
+}
+
+std::string settingsPath()
+{
+    // The path resolved once in this process (empty until then).
+    static std::mutex mutex;
+    static std::string resolved;
+    std::lock_guard lock(mutex);
+    if (!resolved.empty())
+        return resolved;
+    const auto file = settingsFileInFolder();
+    if (!file)
+        return fallbackSettingsPath; // not remembered: the next call asks again
+    const auto narrow = platform::narrowPath(*file);
+    if (!narrow)
+        return fallbackSettingsPath;
+    resolved = *narrow;
+    return resolved;
+}
+
+ResultCode intToText(std::int32_t value, std::string& text)
+{
+    return formatNumber(value, text);
+}
+
+ResultCode doubleToText(double value, std::string& text)
+{
+    if (!std::isfinite(value))
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    return formatNumber(value, text);
+}
+
+ResultCode textToInt(const std::string& text, std::int32_t& value)
+{
+    return parseNumber(text, value);
+}
+
+ResultCode textToDouble(const std::string& text, double& value)
+{
+    return parseNumber(text, value);
+}
+
+void readSettingsText(std::string_view text, SettingsEntries& entries)
+{
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (end != std::string_view::npos && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        readLine(line, entries);
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+}
+
+std::string settingsText(const SettingsEntries& entries, const std::string& key, const std::string& value,
+                         std::string_view lineEnd)
+{
+    std::string out;
+    bool matched = false;
+    for (const auto& [entryKey, entryValue] : entries) {
+        const bool isKey = entryKey == key;
+        matched = matched || isKey;
+        out.append(entryKey).append("=").append(isKey ? value : entryValue).append(lineEnd);
+    }
+    if (!matched)
+        out.append(key).append(" = ").append(value).append(lineEnd);
+    return out;
+}
+
+SettingsFile::SettingsFile()
+{
+    if (createSemaphore(settingsLockName, lock_))
+        locked_ = platform::takeSemaphore(lock_, platform::waitForever);
+}
+
+SettingsFile::~SettingsFile()
+{
+    // Only a lock this object took is given back: another's must stay taken.
+    if (locked_)
+        platform::giveSemaphore(lock_);
+    platform::closeSemaphore(lock_);
+}
+
+void SettingsFile::loadSettings(const std::string& path)
+{
+    path_ = path;
+    const platform::FileContent file = platform::readWholeFile(path, maxSettingsFileBytes);
+    // A file that is there but cannot be read whole must not be replaced by what little we know.
+    rewritable_ = file.status != platform::ReadStatus::Failed;
+    if (file.status == platform::ReadStatus::Ok)
+        readSettingsText(file.bytes, entries_);
+}
+
+std::string SettingsFile::getValue(const std::string& key)
+{
+    return entries_[key];
+}
+
+bool SettingsFile::setValue(const std::string& key, const std::string& value)
+{
+    const std::string k(trimSpaces(key));
+    const std::string v(trimSpaces(value));
+    if (!storable(k, v))
+        return false;
+    const std::string content = settingsText(entries_, k, v, platform::textLineEnd());
+    entries_[k] = v;
+    if (path_.empty() || !rewritable_)
+        return false;
+    platform::ReplaceStatus status = platform::replaceFile(path_, content);
+    // Our own folder vanished since the path was resolved: make it again, as the resolution did.
+    if (status == platform::ReplaceStatus::FolderMissing && path_ == settingsPath() && settingsFileInFolder())
+        status = platform::replaceFile(path_, content);
+    return status == platform::ReplaceStatus::Done;
+}
+
+} // namespace pelmux

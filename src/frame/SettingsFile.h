@@ -1,0 +1,99 @@
+// The settings store: "Pelmux.ini", one flat file of key=value lines in the machine-wide
+// application-data folder, shared by every program on the unit; the semaphore that makes one
+// load-modify-write cycle exclusive; the text conversions of the values; and the routine that makes
+// every semaphore of the library.
+//
+// Every user follows one cycle: construct a SettingsFile (takes the lock), settingsPath(),
+// loadSettings() with that path, any getValue/setValue, destroy the object (gives the lock back).
+#pragma once
+
+#include "platform/Semaphore.h"
+
+#include <pelmux/ResultCode.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace pelmux {
+
+using Varnholt::ResultCode;
+
+// Creates or opens a semaphore with initial and maximum count 1 that every account may use, with an
+// inheritable handle; a null name makes an unnamed one. On failure answers false and leaves
+// `handle` as it was.
+bool createSemaphore(const char* name, platform::SemaphoreHandle& handle);
+
+// The lock of the settings file.
+inline constexpr const char* settingsLockName = "FILE_PELMUXINI_IS_IN_USE";
+// The file used when the application-data folder cannot be found.
+inline constexpr const char* fallbackSettingsPath = "C:\\Pelmux.ini";
+// A settings file larger than this is not read, and therefore never rewritten either.
+inline constexpr std::size_t maxSettingsFileBytes = 4 * 1024 * 1024;
+
+// "<common application data>\Varnholt\Pelmux.ini", resolved once per process (the folder is made
+// then), or "C:\Pelmux.ini" while the folder cannot be found.
+std::string settingsPath();
+
+// Decimal text, as an output stream writes it.
+ResultCode intToText(std::int32_t value, std::string& text);
+// An output stream's default form: 6 significant digits, general format (50.0 -> "50",
+// 123.4567 -> "123.457"). A NaN or an infinity gives ERR_DATATYPE_MISMATCH: no reader takes it back.
+ResultCode doubleToText(double value, std::string& text);
+// Parse as an input stream does: leading white space skipped, the number ends at the first
+// character that cannot continue it. No number, or one out of range: ERR_DATATYPE_MISMATCH.
+// `value` is written only on success.
+ResultCode textToInt(const std::string& text, std::int32_t& value);
+ResultCode textToDouble(const std::string& text, double& value);
+
+// Keys in byte-wise ascending order.
+using SettingsEntries = std::map<std::string, std::string>;
+
+// Adds every line of a settings file's text to `entries`: lines split at line feeds (a carriage
+// return before a line feed is dropped); empty lines, lines starting with ';' and the lines "[" and
+// "/" are skipped; the rest split at the first '=' into key and value, each without leading and
+// trailing spaces (tabs stay); a line without '=' gives the empty key; later lines win.
+void readSettingsText(std::string_view text, SettingsEntries& entries);
+
+// The text of a rewrite that sets `key` to `value`: every entry as key=value in key order, the one
+// for `key` with the new value; a key not yet present comes last as "key = value".
+std::string settingsText(const SettingsEntries& entries, const std::string& key, const std::string& value,
+                         std::string_view lineEnd);
+
+class SettingsFile {
+public:
+    // Creates or opens the lock and waits for it without limit; without a lock the object works
+    // unlocked.
+    SettingsFile();
+    // Gives the lock back.
+    ~SettingsFile();
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
+
+    // Remembers the path and adds the file's lines to the entries. A missing file adds nothing; a
+    // file that exists but cannot be read whole adds nothing and is never rewritten by this object.
+    void loadSettings(const std::string& path);
+
+    // The value of `key`; a key not present is added with an empty value.
+    std::string getValue(const std::string& key);
+
+    // Sets `key` (spaces trimmed) to `value` (spaces trimmed) in the entries and rewrites the whole
+    // file in one atomic step. Answers whether the file now holds the new content. Refused, changing
+    // nothing: a key with '=', a line break or a leading ';', or a value with a line break, which the
+    // file could not give back as written.
+    bool setValue(const std::string& key, const std::string& value);
+
+    const SettingsEntries& entries() const { return entries_; }
+    bool holdsLock() const { return locked_; }
+
+private:
+    platform::SemaphoreHandle lock_ = nullptr;
+    bool locked_ = false;
+    SettingsEntries entries_;
+    std::string path_;
+    bool rewritable_ = true;
+};
+
+} // namespace pelmux

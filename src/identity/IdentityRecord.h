@@ -1,0 +1,85 @@
+// The identity text of one EEPROM (the unit's or the expansion board's): lines of a key, a colon and a
+// value, at most 4096 bytes, read from the EEPROM, searched by key and rewritten value by value.
+// Every search stays inside the 4096 bytes, whatever the EEPROM holds.
+#pragma once
+
+#include "frame/VendorCalls.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace pelmux {
+
+class IdentityRecord {
+public:
+    static constexpr std::size_t size = idEepromSize;
+    // findValue's buffer: at most 254 characters and the NUL.
+    static constexpr std::size_t valueCapacity = 255;
+    // The plausible text lengths; anything else leaves the record invalid.
+    static constexpr std::uint32_t minLength = 20;
+    static constexpr std::uint32_t maxLength = 4076;
+    // Pause after an EEPROM write and after the reload that follows it, in milliseconds.
+    static constexpr std::uint32_t settleMs = 200;
+
+    using Image = std::uint8_t[size];
+
+    // deviceNumber 1 is the unit EEPROM (address byte 0xAE); any other value the expansion EEPROM (0xA4).
+    explicit IdentityRecord(std::uint32_t deviceNumber);
+    // A record that was ever loaded closes its board handle and ends its use of the vendor library
+    // (boardLibExit) once.
+    ~IdentityRecord();
+    IdentityRecord(const IdentityRecord&) = delete;
+    IdentityRecord& operator=(const IdentityRecord&) = delete;
+
+    // Reads the EEPROM (after opening the boards into the record's handle) and adopts its image.
+    // Answers whether the record is valid afterwards.
+    bool loadIdentity();
+
+    // Steps 4 and 5 of a load on a given 4096-byte image: the text ends at the first 0x00 or 0xFF
+    // (a 0x00 there becomes 0xFF); the record is valid when the text is 20 to 4076 bytes long.
+    void adoptImage(const Image& image);
+
+    // Copies the value of `key` (at most 254 characters) with its NUL into `value`, which holds
+    // valueCapacity characters. False when the record is invalid, the key or its ':' is missing, or
+    // the value is empty; `value` is then untouched.
+    bool findValue(const char* key, char* value) const;
+    // The same, as a view into the text.
+    std::optional<std::string_view> findValue(std::string_view key) const;
+
+    // Fills `image` with the text whose value of `key` is replaced by `newValue`, every other byte of
+    // the text kept, and 0xFF after the text. False (image unspecified) when the record is invalid,
+    // the key or its ':' is missing, or the new text would not load back as a valid record: shorter
+    // than 20 or longer than 4076 bytes, or with a byte 0x00 or 0xFF in the new value (either would
+    // end the text there and lose every line after it).
+    bool buildReplacement(std::string_view key, std::string_view newValue, Image& image) const;
+
+    // Writes the replacement image to the EEPROM, waits 200 ms and, when the write succeeded, reloads
+    // the record and waits another 200 ms. Answers whether the write succeeded. A replacement that
+    // cannot be built fails before anything is written.
+    bool replaceValue(const char* key, const char* newValue);
+
+    bool valid() const { return valid_; }
+    std::uint32_t length() const { return length_; }
+    std::uint32_t deviceNumber() const { return deviceNumber_; }
+    std::uint8_t addressByte() const;
+    const std::uint8_t* text() const { return text_; }
+
+private:
+    // Where `key` matches: the start of the text or just after a line feed; nullopt when nowhere.
+    std::optional<std::size_t> findKey(std::string_view key) const;
+    // The position of the first ':' at or after `from`, inside the text.
+    std::optional<std::size_t> findColon(std::size_t from) const;
+    // The end of the value that starts at `from`: the first space, carriage return or line feed.
+    std::size_t valueEnd(std::size_t from) const;
+
+    Image text_;
+    std::uint32_t length_ = size;
+    std::uint32_t deviceNumber_;
+    BoardHandle jidaHandle_ = 0;
+    bool valid_ = false;
+    bool usedVendor_ = false;
+};
+
+} // namespace pelmux

@@ -1,0 +1,54 @@
+// Files of the library's own (the settings file): the common application-data folder, folders,
+// whole-file reads and atomic replacement. Paths are Windows paths as the library holds them
+// ("C:\ProgramData\Varnholt\Pelmux.ini"), narrow paths in the process's current locale. On Linux
+// a drive letter maps under PELMUX_ROOT as in posix/Root.h, and narrow paths are UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pelmux::platform {
+
+// The common application-data folder (SHGetFolderPathW with CSIDL_COMMON_APPDATA and
+// CSIDL_FLAG_CREATE, "C:\ProgramData"), created when missing. Nullopt when the lookup fails.
+std::optional<std::wstring> commonAppDataFolder();
+
+// Creates one folder (CreateDirectoryW). False when it exists already or cannot be made.
+bool createDirectory(const std::wstring& path);
+
+// The path as narrow text in the process's current locale. When the locale cannot express it,
+// Windows falls back to the short (8.3) name of the folder; nullopt when that fails too.
+std::optional<std::string> narrowPath(const std::wstring& path);
+
+enum class ReadStatus {
+    Ok,      // bytes holds the whole file
+    Missing, // no such file or folder
+    Failed,  // the file exists but cannot be read, or holds more than the limit
+};
+
+struct FileContent {
+    ReadStatus status = ReadStatus::Failed;
+    std::string bytes;
+};
+
+// Reads a whole file by its narrow path, at most maxBytes of it.
+FileContent readWholeFile(const std::string& path, std::size_t maxBytes);
+
+enum class ReplaceStatus {
+    Done,
+    FolderMissing, // the file's folder does not exist; nothing was written
+    Failed,        // nothing was changed
+};
+
+// Replaces the file's content in one step: the content goes to a temporary file in the same
+// folder, reaches the disk and then takes the old file's place, so that readers and a crash at any
+// moment find either the old or the new file whole. Temporary files that writers which died left
+// behind are removed on the way.
+ReplaceStatus replaceFile(const std::string& path, std::string_view content);
+
+// The line end of text files on this system: "\r\n" on Windows, "\n" elsewhere.
+const char* textLineEnd();
+
+} // namespace pelmux::platform

@@ -1,0 +1,225 @@
+// Files on Linux: drive C: is PELMUX_ROOT/C, the common application-data folder is
+// C:\ProgramData, and a replacement is a rename of a temporary file that was synced first. A writer
+// keeps an exclusive flock on its temporary file until it is renamed, so that a temporary file
+// nobody has locked is a leftover of a writer that died.
+#include "platform/Files.h"
+
+#include "platform/posix/Root.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelmux::platform {
+
+namespace {
+
+constexpr const wchar_t* commonAppData = L"C:\\ProgramData";
+
+// Strict UTF-8 to wide text; nullopt for a malformed sequence.
+std::optional<std::wstring> fromUtf8(const std::string& text)
+{
+    std::wstring out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int extra = 0;
+        std::uint32_t code = 0;
+        if (lead < 0x80) {
+            code = lead;
+        } else if ((lead & 0xE0) == 0xC0) {
+            extra = 1;
+            code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2;
+            code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3;
+            code = lead & 0x07;
+        } else {
+            return std::nullopt;
+        }
+        if (text.size() - i <= static_cast<std::size_t>(extra) && extra > 0)
+            return std::nullopt;
+        for (int k = 1; k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+            if ((next & 0xC0) != 0x80)
+                return std::nullopt;
+            code = (code << 6) | (next & 0x3F);
+        }
+        out += static_cast<wchar_t>(code);
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    return out;
+}
+
+std::optional<std::string> hostOf(const std::string& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    const auto wide = fromUtf8(path);
+    if (!wide)
+        return std::nullopt;
+    return posix::hostPath(*wide);
+}
+
+bool writeAll(int fd, std::string_view content)
+{
+    while (!content.empty()) {
+        const ssize_t n = ::write(fd, content.data(), content.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        content.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Removes "<name>.<process>-<sequence>.tmp" files in `folder` that no living writer holds.
+void removeLeftovers(const std::string& folder, const std::string& name)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return;
+    const std::string prefix = name + ".";
+    const std::string suffix = ".tmp";
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (candidate.size() <= prefix.size() + suffix.size() || candidate.rfind(prefix, 0) != 0 ||
+            candidate.compare(candidate.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        // Only "<process>-<sequence>" between them, as replaceFile names its files.
+        const std::string writer =
+            candidate.substr(prefix.size(), candidate.size() - prefix.size() - suffix.size());
+        if (writer.find_first_not_of("0123456789-") != std::string::npos)
+            continue;
+        const std::string full = folder + "/" + candidate;
+        const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(full.c_str());
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// Makes the rename itself durable, as MOVEFILE_WRITE_THROUGH does on Windows.
+void syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::optional<std::wstring> commonAppDataFolder()
+{
+    std::error_code error;
+    const std::filesystem::path folder = posix::hostPath(commonAppData);
+    std::filesystem::create_directories(folder, error);
+    if (!std::filesystem::is_directory(folder, error))
+        return std::nullopt;
+    return std::wstring(commonAppData);
+}
+
+bool createDirectory(const std::wstring& path)
+{
+    return ::mkdir(posix::hostPath(path).c_str(), 0777) == 0;
+}
+
+std::optional<std::string> narrowPath(const std::wstring& path)
+{
+    return posix::toUtf8(path);
+}
+
+FileContent readWholeFile(const std::string& path, std::size_t maxBytes)
+{
+    FileContent result;
+    const auto host = hostOf(path);
+    if (!host)
+        return result;
+    const int fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        result.status = errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed;
+        return result;
+    }
+    char chunk[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || result.bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        result.bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!ok) {
+        result.bytes.clear();
+        return result;
+    }
+    result.status = ReadStatus::Ok;
+    return result;
+}
+
+ReplaceStatus replaceFile(const std::string& path, std::string_view content)
+{
+    const auto host = hostOf(path);
+    if (!host)
+        return ReplaceStatus::Failed;
+    const std::filesystem::path target(*host);
+    const std::string name = target.filename().string();
+    if (name.empty())
+        return ReplaceStatus::Failed;
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
+
+    removeLeftovers(folder, name);
+
+    static std::atomic<unsigned> sequence{0};
+    const std::string temporary = folder + "/" + name + "." + std::to_string(::getpid()) + "-" +
+                                  std::to_string(sequence.fetch_add(1)) + ".tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReplaceStatus::FolderMissing : ReplaceStatus::Failed;
+    ::flock(fd, LOCK_EX);
+
+    // The new file keeps the permissions of the one it replaces.
+    struct stat old {};
+    if (::stat(host->c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777);
+
+    const bool written = writeAll(fd, content) && ::fsync(fd) == 0;
+    if (!written || ::rename(temporary.c_str(), host->c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        ::close(fd);
+        return ReplaceStatus::Failed;
+    }
+    ::close(fd);
+    syncFolder(folder);
+    return ReplaceStatus::Done;
+}
+
+const char* textLineEnd()
+{
+    return "\n";
+}
+
+} // namespace pelmux::platform

@@ -1,0 +1,152 @@
+// The vendor board library on Windows: "Jida.dll", loaded once at run time and called by ordinal
+// only, with the standard calling convention. A missing DLL or a missing entry makes the call
+// answer 0, as a failed call of the library would, and leaves its outputs untouched.
+#include "platform/Vendor.h"
+
+#include <windows.h>
+
+namespace pelmux::platform {
+
+namespace {
+
+using InitFn = DWORD(__stdcall*)();
+using SetupFn = DWORD(__stdcall*)(DWORD flag);
+using ExitFn = DWORD(__stdcall*)();
+using CountFn = DWORD(__stdcall*)(const char* className, DWORD flags);
+using OpenFn = DWORD(__stdcall*)(const wchar_t* className, DWORD number, DWORD flags, DWORD* handle);
+using CloseFn = DWORD(__stdcall*)(DWORD handle);
+using I2cReadRegisterFn = DWORD(__stdcall*)(DWORD handle, DWORD busType, BYTE address, WORD reg, BYTE* value);
+using I2cWriteRegisterFn = DWORD(__stdcall*)(DWORD handle, DWORD busType, BYTE address, WORD reg, BYTE value);
+using I2cWriteFn = DWORD(__stdcall*)(DWORD handle, DWORD busType, BYTE address, const BYTE* data,
+                                     DWORD length);
+using I2cWriteReadFn = DWORD(__stdcall*)(DWORD handle, DWORD busType, BYTE address, const BYTE* writeData,
+                                         DWORD writeLength, BYTE* readData, DWORD readLength);
+using TempCountFn = DWORD(__stdcall*)(DWORD handle);
+using TempCurrentFn = DWORD(__stdcall*)(DWORD handle, DWORD index, LONG* value, DWORD* status);
+using TempInfoFn = DWORD(__stdcall*)(DWORD handle, DWORD index, BoardTempInfo* info);
+
+// The library is loaded on the first call and stays loaded for the life of the process.
+HMODULE library()
+{
+    static const HMODULE module = ::LoadLibraryW(L"Jida.dll");
+    return module;
+}
+
+// The entry of an ordinal, or null when the DLL or the entry is missing.
+template <class Fn> Fn entry(std::uint16_t ordinal)
+{
+    const HMODULE module = library();
+    if (module == nullptr)
+        return nullptr;
+    const FARPROC proc = ::GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
+    if (proc == nullptr)
+        return nullptr;
+    // Through the generic function type, which converts to any other without a warning.
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+
+} // namespace
+
+std::uint32_t boardLibInit()
+{
+    const auto fn = entry<InitFn>(vendorOrdinal::boardLibInit);
+    return fn != nullptr ? fn() : 0;
+}
+
+std::uint32_t boardLibSetup(std::uint32_t flag)
+{
+    const auto fn = entry<SetupFn>(vendorOrdinal::boardLibSetup);
+    return fn != nullptr ? fn(flag) : 0;
+}
+
+std::uint32_t boardLibExit()
+{
+    const auto fn = entry<ExitFn>(vendorOrdinal::boardLibExit);
+    return fn != nullptr ? fn() : 0;
+}
+
+std::uint32_t boardCount(const char* className, std::uint32_t flags)
+{
+    const auto fn = entry<CountFn>(vendorOrdinal::boardCount);
+    return fn != nullptr ? fn(className, flags) : 0;
+}
+
+std::uint32_t boardOpen(const wchar_t* className, std::uint32_t number, std::uint32_t flags,
+                        BoardHandle* handle)
+{
+    const auto fn = entry<OpenFn>(vendorOrdinal::boardOpen);
+    if (fn == nullptr)
+        return 0;
+    DWORD opened = 0;
+    const DWORD result = fn(className, number, flags, &opened);
+    if (result != 0 && handle != nullptr)
+        *handle = opened;
+    return result;
+}
+
+std::uint32_t boardClose(BoardHandle handle)
+{
+    const auto fn = entry<CloseFn>(vendorOrdinal::boardClose);
+    return fn != nullptr ? fn(handle) : 0;
+}
+
+std::uint32_t boardI2cReadRegister(BoardHandle handle, std::uint32_t busType, std::uint8_t address,
+                                   std::uint16_t reg, std::uint8_t* value)
+{
+    const auto fn = entry<I2cReadRegisterFn>(vendorOrdinal::boardI2cReadRegister);
+    return fn != nullptr ? fn(handle, busType, address, reg, value) : 0;
+}
+
+std::uint32_t boardI2cWriteRegister(BoardHandle handle, std::uint32_t busType, std::uint8_t address,
+                                    std::uint16_t reg, std::uint8_t value)
+{
+    const auto fn = entry<I2cWriteRegisterFn>(vendorOrdinal::boardI2cWriteRegister);
+    return fn != nullptr ? fn(handle, busType, address, reg, value) : 0;
+}
+
+std::uint32_t boardI2cWrite(BoardHandle handle, std::uint32_t busType, std::uint8_t address,
+                            const std::uint8_t* data, std::uint32_t length)
+{
+    const auto fn = entry<I2cWriteFn>(vendorOrdinal::boardI2cWrite);
+    return fn != nullptr ? fn(handle, busType, address, data, length) : 0;
+}
+
+std::uint32_t boardI2cWriteRead(BoardHandle handle, std::uint32_t busType, std::uint8_t address,
+                                const std::uint8_t* writeData, std::uint32_t writeLength,
+                                std::uint8_t* readData, std::uint32_t readLength)
+{
+    const auto fn = entry<I2cWriteReadFn>(vendorOrdinal::boardI2cWriteRead);
+    return fn != nullptr ? fn(handle, busType, address, writeData, writeLength, readData, readLength) : 0;
+}
+
+std::uint32_t boardTempCount(BoardHandle handle)
+{
+    const auto fn = entry<TempCountFn>(vendorOrdinal::boardTempCount);
+    return fn != nullptr ? fn(handle) : 0;
+}
+
+std::uint32_t boardTempCurrent(BoardHandle handle, std::uint32_t index, std::int32_t* value,
+                               std::uint32_t* status)
+{
+    const auto fn = entry<TempCurrentFn>(vendorOrdinal::boardTempCurrent);
+    if (fn == nullptr)
+        return 0;
+    LONG reading = 0;
+    DWORD readingStatus = 0;
+    const DWORD result = fn(handle, index, &reading, &readingStatus);
+    if (result != 0) {
+        if (value != nullptr)
+            *value = static_cast<std::int32_t>(reading);
+        if (status != nullptr)
+            *status = readingStatus;
+    }
+    return result;
+}
+
+std::uint32_t boardTempInfo(BoardHandle handle, std::uint32_t index, BoardTempInfo* info)
+{
+    const auto fn = entry<TempInfoFn>(vendorOrdinal::boardTempInfo);
+    return fn != nullptr ? fn(handle, index, info) : 0;
+}
+
+} // namespace pelmux::platform

@@ -1,0 +1,99 @@
+// A child process that a test reads line by line and may kill at any moment (runCommand and
+// Daemon of Process.h cover the processes that run to their end or stop when asked). It runs with
+// the test's environment (PELMUX_ROOT).
+#pragma once
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace pelmux::test {
+
+class KillableProcess {
+public:
+    explicit KillableProcess(const std::vector<std::string>& argv)
+    {
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(pipeFds[1], STDOUT_FILENO);
+            std::vector<char*> args;
+            for (const auto& a : argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        out_ = pipeFds[0];
+    }
+    ~KillableProcess()
+    {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+        if (out_ >= 0)
+            ::close(out_);
+    }
+    KillableProcess(const KillableProcess&) = delete;
+    KillableProcess& operator=(const KillableProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    // One line of the child's output without its line feed; empty at the end of the output.
+    std::string readLine()
+    {
+        std::string line;
+        char c;
+        while (readByte(c) && c != '\n')
+            line += c;
+        return line;
+    }
+    std::string readAll()
+    {
+        std::string text;
+        char c;
+        while (readByte(c))
+            text += c;
+        return text;
+    }
+    void kill(int signal = SIGKILL) { ::kill(pid_, signal); }
+    // The exit code, or 128 + the signal that ended the child.
+    int wait()
+    {
+        if (reaped_)
+            return status_;
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        reaped_ = true;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+
+private:
+    bool readByte(char& c)
+    {
+        ssize_t n;
+        do {
+            n = ::read(out_, &c, 1);
+        } while (n < 0 && errno == EINTR);
+        return n == 1;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool reaped_ = false;
+    int status_ = -1;
+};
+
+} // namespace pelmux::test

@@ -1,0 +1,146 @@
+// The settings file shared by real processes: no update lost, no file broken by a killed writer.
+#include "KillableProcess.h"
+#include "Process.h"
+#include "SimFixture.h"
+
+#include "frame/SettingsFile.h"
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+
+namespace pelmux::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string settingsFileOf(const std::string& root)
+{
+    return root + "/C/ProgramData/Varnholt/Pelmux.ini";
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The keys of a file written whole: every line "key=value" or "key = value", the last one ended.
+std::optional<std::set<std::string>> keysOfWholeFile(const std::string& text)
+{
+    std::set<std::string> keys;
+    if (text.empty())
+        return keys;
+    if (text.back() != '\n')
+        return std::nullopt;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto equals = line.find('=');
+        if (line.empty() || equals == std::string::npos)
+            return std::nullopt;
+        SettingsEntries entries;
+        readSettingsText(line, entries);
+        keys.insert(entries.begin()->first);
+    }
+    return keys;
+}
+
+// A root in memory when the system has one: this test is about the lock, and every cycle's flush
+// to a disk would only make it slow.
+class MemoryRoot {
+public:
+    MemoryRoot()
+    {
+        char pattern[] = "/dev/shm/pelmux-test-XXXXXX";
+        const char* made = std::filesystem::is_directory("/dev/shm") ? ::mkdtemp(pattern) : nullptr;
+        if (made == nullptr) {
+            disk_ = std::make_unique<TempRoot>();
+            path_ = disk_->path();
+            return;
+        }
+        path_ = made;
+        ::setenv("PELMUX_ROOT", path_.c_str(), 1);
+    }
+    ~MemoryRoot()
+    {
+        if (!disk_) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path_, ignored);
+        }
+    }
+    std::string path() const { return path_; }
+
+private:
+    std::unique_ptr<TempRoot> disk_;
+    std::string path_;
+};
+
+TEST(SettingsProcesses, FourProcessesIncrementingOneKeyLoseNothing)
+{
+    MemoryRoot root;
+    constexpr int processes = 4;
+    constexpr int cycles = 1000;
+    std::vector<std::unique_ptr<KillableProcess>> workers;
+    for (int p = 0; p < processes; ++p)
+        workers.push_back(std::make_unique<KillableProcess>(
+            std::vector<std::string>{PELMUX_WORKER, "increment", "Counter", std::to_string(cycles)}));
+    for (auto& worker : workers)
+        EXPECT_EQ(worker->wait(), 0);
+    SettingsEntries entries;
+    readSettingsText(readFile(settingsFileOf(root.path())), entries);
+    EXPECT_EQ(entries["Counter"], std::to_string(processes * cycles));
+}
+
+TEST(SettingsProcesses, AKilledWriterNeverLeavesABrokenFile)
+{
+    TempRoot root;
+    // A file large enough that a rewrite takes a while: a kill lands inside one often.
+    std::string initial;
+    for (int k = 0; k < 300; ++k)
+        initial += "K" + std::to_string(k) + "=" + std::string(400, static_cast<char>('a' + k % 26)) + "\n";
+    root.writeFile("C/ProgramData/Varnholt/Pelmux.ini", initial);
+    const std::string file = settingsFileOf(root.path());
+
+    const auto strayFiles = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(fs::path(file).parent_path()))
+            if (entry.path().filename() != "Pelmux.ini")
+                names.push_back(entry.path().filename().string());
+        return names;
+    };
+    std::mt19937 random(20240517);
+    std::uniform_int_distribution<int> delayUs(0, 30000);
+    int killedMidWrite = 0;
+    for (int round = 0; round < 100; ++round) {
+        const auto before = keysOfWholeFile(readFile(file));
+        ASSERT_TRUE(before) << "round " << round;
+        KillableProcess writer({PELMUX_WORKER, "rewrite"});
+        ASSERT_TRUE(writer.started());
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        writer.kill();
+        EXPECT_EQ(writer.wait(), 128 + SIGKILL);
+        killedMidWrite += strayFiles().empty() ? 0 : 1;
+        const auto after = keysOfWholeFile(readFile(file));
+        ASSERT_TRUE(after) << "round " << round << ": the file is not whole";
+        for (const auto& key : *before)
+            ASSERT_TRUE(after->count(key)) << "round " << round << ": " << key << " lost";
+    }
+    // The next writer clears what the killed ones left behind.
+    EXPECT_EQ(runCommand({PELMUX_WORKER, "increment", "Done", "1"}, root.path()).exitCode, 0);
+    EXPECT_GT(killedMidWrite, 0) << "no kill landed inside a rewrite: the test proved nothing";
+    RecordProperty("killedMidWrite", killedMidWrite);
+    const auto stray = strayFiles();
+    EXPECT_TRUE(stray.empty()) << stray.size() << " files left, the first " << stray.front();
+    const auto last = keysOfWholeFile(readFile(file));
+    ASSERT_TRUE(last);
+    EXPECT_TRUE(last->count("K0") && last->count("K299") && last->count("Done"));
+}
+
+} // namespace
+} // namespace pelmux::test

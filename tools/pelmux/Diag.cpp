@@ -1,0 +1,254 @@
+// `pelmux diag`: the supervisor's diagnostic words and record, the board's temperature sensors, and
+// the texts of start-up reason and hardware error codes.
+#include "Cli.h"
+
+#include "frame/VendorCalls.h"
+
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+
+namespace pelmux::cli {
+
+namespace {
+
+using Varnholt::Diagnostic;
+using Varnholt::ResultCode;
+using WordRead = ResultCode (Diagnostic::*)(unsigned short*);
+
+// The words' meaning is the supervisor's; the library passes them on unchanged. The tool reads
+// word 1 as the start-up reason and word 2 as the hardware error status, as the simulated unit's
+// profile describes them (docs/unit-profile.md).
+struct WordSource {
+    const char* key;
+    WordRead read;
+};
+
+constexpr WordSource words[] = {
+    {"word1", &Diagnostic::getWord1}, {"word2", &Diagnostic::getWord2}, {"word3", &Diagnostic::getWord3},
+    {"word4", &Diagnostic::getWord4}, {"word5", &Diagnostic::getWord5}, {"word6", &Diagnostic::getWord6},
+};
+constexpr std::size_t startupReasonWord = 0;
+constexpr std::size_t hwErrorStatusWord = 1;
+
+std::string hex16(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value & 0xFFFFu);
+    return text;
+}
+
+std::string hexBytes(const unsigned char* bytes, std::size_t count)
+{
+    std::string text;
+    char digits[4];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::snprintf(digits, sizeof digits, i == 0 ? "%02X" : " %02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+Json failure(ResultCode result)
+{
+    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
+}
+
+// How many temperature sensors the board library reports (0 when it does not answer).
+std::uint32_t sensorCount()
+{
+    BoardHandle handle = 0;
+    std::uint32_t count = 0;
+    if (openBoard(handle))
+        count = platform::boardTempCount(handle);
+    closeBoard(handle);
+    return count;
+}
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+bool readWords(Diagnostic& diag, Json& json, Rows& rows, std::string& hint)
+{
+    bool all = true;
+    json["words"] = Json::object();
+    for (std::size_t i = 0; i < std::size(words); ++i) {
+        unsigned short value = 0;
+        const WordRead read = words[i].read;
+        const ResultCode result = (diag.*read)(&value);
+        std::string label = std::string("Word ") + std::to_string(i + 1);
+        if (result != Varnholt::ERR_SUCCESS) {
+            all = false;
+            json["words"][words[i].key] = failure(result);
+            rows.emplace_back(label, "error: " + describe(result));
+            if (hint.empty())
+                hint = driverHint(result);
+            continue;
+        }
+        json["words"][words[i].key] = {{"result", 0}, {"value", value}};
+        std::string text = hex16(value) + " (" + std::to_string(value) + ")";
+        if (i == startupReasonWord) {
+            const char* reason = Varnholt::GetStartupReasonStringA(value);
+            json["startupReason"] = {{"code", value}, {"text", reason}};
+            text += "  start-up reason: " + std::string(reason);
+        } else if (i == hwErrorStatusWord) {
+            const char* error = Varnholt::GetHwErrorStatusStringA(value);
+            json["hwErrorStatus"] = {{"code", value}, {"text", error}};
+            text += "  hardware error status: " + std::string(error);
+        }
+        rows.emplace_back(label, text);
+    }
+    return all;
+}
+
+bool readRecordAndPair(Diagnostic& diag, Json& json, Rows& rows)
+{
+    bool all = true;
+    unsigned char record[Varnholt::diagnosticRecordSize] = {};
+    const ResultCode recordResult = diag.getRecord(record);
+    if (recordResult == Varnholt::ERR_SUCCESS) {
+        json["record"] = {{"result", 0}, {"hex", hexBytes(record, sizeof record)}};
+        rows.emplace_back("Record", hexBytes(record, sizeof record));
+    } else {
+        all = false;
+        json["record"] = failure(recordResult);
+        rows.emplace_back("Record", "error: " + describe(recordResult));
+    }
+    unsigned short first = 0;
+    unsigned short second = 0;
+    const ResultCode pairResult = diag.getWordPair(&first, &second);
+    if (pairResult == Varnholt::ERR_SUCCESS) {
+        json["wordPair"] = {{"result", 0}, {"first", first}, {"second", second}};
+        rows.emplace_back("Word pair", hex16(first) + " " + hex16(second));
+    } else {
+        all = false;
+        json["wordPair"] = failure(pairResult);
+        rows.emplace_back("Word pair", "error: " + describe(pairResult));
+    }
+    return all;
+}
+
+bool readTemperatures(Diagnostic& diag, Json& json, Rows& rows)
+{
+    bool all = true;
+    const std::uint32_t count = sensorCount();
+    json["temperatures"] = Json::array();
+    if (count == 0) {
+        rows.emplace_back("Temperatures", "no sensor answers (board library absent?)");
+        return false;
+    }
+    for (std::uint32_t i = 0; i < count && i < 256; ++i) {
+        short celsius = 0;
+        int type = 0;
+        const ResultCode result = diag.getTemperature(static_cast<unsigned char>(i), &celsius, &type);
+        const std::string label = "Sensor " + std::to_string(i);
+        if (result == Varnholt::ERR_SUCCESS) {
+            json["temperatures"].push_back(
+                {{"index", i}, {"result", 0}, {"celsius", celsius}, {"type", type}});
+            rows.emplace_back(label, std::to_string(celsius) + " °C (type " + std::to_string(type) + ")");
+        } else {
+            all = false;
+            Json entry = failure(result);
+            entry["index"] = i;
+            json["temperatures"].push_back(entry);
+            rows.emplace_back(label, "error: " + describe(result));
+        }
+    }
+    return all;
+}
+
+bool showDiagnostics(const Options& options)
+{
+    Diagnostic* diag = GetDiagnostic();
+    Json json = Json::object();
+    Rows rows;
+    std::string hint;
+    bool all = readWords(*diag, json, rows, hint);
+    all = readRecordAndPair(*diag, json, rows) && all;
+    all = readTemperatures(*diag, json, rows) && all;
+    diag->release();
+    if (options.json) {
+        printJson(json);
+    } else {
+        printTable(rows);
+        if (!hint.empty())
+            std::cout << hint << '\n';
+    }
+    return all;
+}
+
+bool sendCommand(const Options& options)
+{
+    Diagnostic* diag = GetDiagnostic();
+    const ResultCode result = diag->sendCommand();
+    diag->release();
+    if (options.json)
+        printJson(result == Varnholt::ERR_SUCCESS ? Json{{"result", 0}} : failure(result));
+    else
+        std::cout << (result == Varnholt::ERR_SUCCESS ? "Command sent." : "error: " + describe(result))
+                  << '\n';
+    return result == Varnholt::ERR_SUCCESS;
+}
+
+bool showText(const Options& options, const std::string& kind, const std::string& codeText)
+{
+    unsigned long code = 0;
+    try {
+        std::size_t used = 0;
+        code = std::stoul(codeText, &used, 0);
+        if (used != codeText.size() || code > 0xFFFFFFFFul)
+            throw std::invalid_argument(codeText);
+    } catch (const std::exception&) {
+        std::cerr << "pelmux diag text: CODE must be a number from 0 to 4294967295 (decimal or 0x...)\n";
+        return false;
+    }
+    const auto value = static_cast<unsigned int>(code);
+    const char* text =
+        kind == "hw" ? Varnholt::GetHwErrorStatusStringA(value) : Varnholt::GetStartupReasonStringA(value);
+    if (options.json)
+        printJson({{"kind", kind}, {"code", value}, {"text", text}});
+    else
+        std::cout << text << '\n';
+    return true;
+}
+
+} // namespace
+
+void addDiagCommands(CLI::App& app, const Options& options, int& exitCode)
+{
+    auto* diag = app.add_subcommand(
+        "diag", "Diagnostic words and record, temperatures, start-up reason and hardware error status");
+    diag->callback([&, diag] {
+        if (diag->get_subcommands().empty())
+            exitCode = showDiagnostics(options) ? 0 : 1;
+    });
+
+    // Option values live as long as the App, which outlives every callback.
+    static std::string kind;
+    static std::string code;
+    auto* text = diag->add_subcommand("text", "Text of a hardware error status or start-up reason code");
+    text->add_option("kind", kind, "hw (hardware error status) or startup (start-up reason)")
+        ->required()
+        ->check(CLI::IsMember({"hw", "startup"}));
+    text->add_option("code", code, "The code; only its low 16 bits count")->required();
+    text->callback([&] { exitCode = showText(options, kind, code) ? 0 : 1; });
+
+    diag->add_subcommand("command", "Send the supervisor's data-less diagnostic command")->callback([&] {
+        exitCode = sendCommand(options) ? 0 : 1;
+    });
+}
+
+TourStep diagTour()
+{
+    return {"Diagnostics", [] {
+                bool all = showDiagnostics(Options{});
+                for (const unsigned code : {15u, 85u, 170u, 240u, 0u})
+                    std::cout << "  start-up reason " << code << ": "
+                              << Varnholt::GetStartupReasonStringA(code) << '\n';
+                for (const unsigned code : {0u, 16u, 53u, 131u, 132u})
+                    std::cout << "  hardware error " << code << ": \""
+                              << Varnholt::GetHwErrorStatusStringA(code) << "\"\n";
+                return all;
+            }};
+}
+
+} // namespace pelmux::cli
