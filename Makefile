@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev python3 git \
             g++-mingw-w64-i686-posix binutils-mingw-w64-i686
 FUZZ_SECONDS ?= 20
 
-.PHONY: all deps build demo test test-linux test-asan test-tsan win32 fuzz bench format clean
+.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan win32 fuzz bench format clean
 
 all: build
 
@@ -19,6 +19,16 @@ deps:
 	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
 	  $$sudo apt-get update -qq >/dev/null && \
 	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+	fi
+
+# wine runs the Windows checks; its 32-bit part needs the i386 architecture.
+deps-wine: deps
+	@if ! dpkg-query -W -f='$${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' || \
+	    ! dpkg-query -W -f='$${Status}' wine 2>/dev/null | grep -q 'install ok installed'; then \
+	  echo "Installing: wine wine32:i386"; \
+	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+	  $$sudo dpkg --add-architecture i386 && $$sudo apt-get update -qq >/dev/null && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends wine wine32:i386 >/dev/null; \
 	fi
 
 build: deps
@@ -41,10 +51,11 @@ test-tsan: deps
 	cmake --build --preset linux-tsan
 	ctest --preset linux-tsan
 
-win32: deps
+win32: deps-wine
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
 	python3 tests/windows/check_exports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
+	./tests/windows/run.sh build/win32
 
 fuzz: deps
 	cmake --preset linux-fuzz >/dev/null

@@ -3,6 +3,8 @@
 // the test's environment (PELMUX_ROOT).
 #pragma once
 
+#include "Process.h"
+
 #include <cerrno>
 #include <csignal>
 #include <string>
@@ -21,16 +23,7 @@ public:
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(pipeFds[1], STDOUT_FILENO);
-            std::vector<char*> args;
-            for (const auto& a : argv)
-                args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
+        pid_ = spawn(argv, std::string(), pipeFds[1], false);
         ::close(pipeFds[1]);
         out_ = pipeFds[0];
     }
@@ -72,11 +65,8 @@ public:
     {
         if (reaped_)
             return status_;
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
         reaped_ = true;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        status_ = waitExitCode(pid_);
         return status_;
     }
 

@@ -1,0 +1,292 @@
+// Pelmux.dll and the Windows platform layer on Windows (run under wine by `make test`): the export
+// table as a caller's GetProcAddress sees it, operations called by slot number with the Windows
+// calling conventions, an absent driver and vendor library, semaphores, the settings folder.
+// Prints one line per failed check and closes with "N passed, M failed".
+#include "frame/SettingsFile.h"
+#include "platform/Semaphore.h"
+
+#include <pelmux/Pelmux.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const char* what)
+{
+    if (ok) {
+        ++passed;
+    } else {
+        ++failed;
+        std::printf("FAILED: %s\n", what);
+    }
+}
+
+HMODULE library = nullptr;
+
+void* byName(const char* name)
+{
+    return reinterpret_cast<void*>(::GetProcAddress(library, name));
+}
+
+void* byOrdinal(int ordinal)
+{
+    return reinterpret_cast<void*>(::GetProcAddress(library, MAKEINTRESOURCEA(ordinal)));
+}
+
+template <class Object> void** vtableOf(Object* object)
+{
+    return *reinterpret_cast<void***>(object);
+}
+
+using Factory = void*(__stdcall*)();
+using NarrowText = const char*(__stdcall*)(unsigned int);
+using WideText = const wchar_t*(__stdcall*)(unsigned int);
+// Operations are member functions: on 32-bit Windows `this` travels in ECX and the callee removes
+// the other arguments from the stack. A fastcall function whose second argument (EDX) is unused
+// receives exactly that, so each slot is called as fastcall(object, 0, arguments...).
+using VersionSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned char*, unsigned char*,
+                                                      unsigned char*, unsigned char*);
+using ReleaseSlot = void(__fastcall*)(void*, int);
+using TextSlot = Varnholt::ResultCode(__fastcall*)(void*, int, char*, int);
+using WordSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned short*);
+using TemperatureSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned char, short*, int*);
+using VoltageSlot = Varnholt::ResultCode(__fastcall*)(void*, int, Varnholt::VoltageChannel, double*);
+
+void exportTable()
+{
+    const char* names[] = {"GetAbout",
+                           "GetAdc",
+                           "GetAuxVersion",
+                           "GetBacklight",
+                           "GetBuzzer",
+                           "GetPelmuxPrivate",
+                           "GetCanSetting",
+                           "GetConfig",
+                           "GetDiagnostic",
+                           "GetDigIO",
+                           "Varnholt::GetErrorStringA",
+                           "Varnholt::GetErrorStringW",
+                           "GetFirmwareUpgrade",
+                           "GetFrontLED",
+                           "Varnholt::GetHwErrorStatusStringA",
+                           "Varnholt::GetHwErrorStatusStringW",
+                           "GetLightsensor",
+                           "GetPower",
+                           "Varnholt::GetStartupReasonStringA",
+                           "Varnholt::GetStartupReasonStringW",
+                           "GetTelematics",
+                           "GetTouchScreen",
+                           "GetTouchScreenCalib",
+                           "GetVideo"};
+    for (int i = 0; i < 24; ++i) {
+        const std::string plain = names[i];
+        const bool message = plain.rfind("Varnholt::", 0) == 0;
+        const std::string alias = "_" + (message ? plain.substr(10) : plain) + (message ? "@4" : "@0");
+        void* const entry = byName(names[i]);
+        check(entry != nullptr, ("export " + plain).c_str());
+        check(entry == byOrdinal(i + 1), ("ordinal of " + plain).c_str());
+        check(byName(alias.c_str()) == entry, ("alias " + alias + " leads to the same code").c_str());
+        check(byOrdinal(i + 25) == entry, ("ordinal of " + alias).c_str());
+    }
+    check(byName("GetBattery") == byOrdinal(49) && byName("_GetBattery@0") == byOrdinal(50), "GetBattery");
+    check(byName("GetPowerMgr") == byOrdinal(51) && byName("_GetPowerMgr@0") == byOrdinal(52), "GetPowerMgr");
+    check(byOrdinal(49) == byOrdinal(50) && byOrdinal(51) == byOrdinal(52),
+          "battery and power-manager aliases");
+}
+
+void messageFunctions()
+{
+    auto errorA = reinterpret_cast<NarrowText>(byName("Varnholt::GetErrorStringA"));
+    auto errorW = reinterpret_cast<WideText>(byName("_GetErrorStringW@4"));
+    auto hwW = reinterpret_cast<WideText>(byOrdinal(16));
+    auto startupA = reinterpret_cast<NarrowText>(byName("_GetStartupReasonStringA@4"));
+    if (errorA == nullptr || errorW == nullptr || hwW == nullptr || startupA == nullptr) {
+        check(false, "message functions present");
+        return;
+    }
+    check(std::strcmp(errorA(0), "ERR_SUCCESS") == 0, "GetErrorStringA(0)");
+    check(std::wcscmp(errorW(25), L"A newer version of SS is required") == 0, "GetErrorStringW(25)");
+    check(std::wcscmp(hwW(53), L"SuspToRAM  Unexpected EEPROM Value") == 0, "GetHwErrorStatusStringW(53)");
+    check(std::wcscmp(hwW(65536), L"No Error") == 0, "GetHwErrorStatusStringW uses the low 16 bits");
+    check(std::strcmp(startupA(0x1000F), "Power on start-up") == 0, "GetStartupReasonStringA(0x1000F)");
+}
+
+// With no board driver and no Jida.dll every operation answers its code instead of crashing.
+void operationsWithoutTheUnit()
+{
+    auto* versions = reinterpret_cast<Varnholt::AuxVersion*>(reinterpret_cast<Factory>(byOrdinal(3))());
+    check(versions != nullptr, "GetAuxVersion by ordinal");
+    if (versions != nullptr) {
+        void** vtable = vtableOf(versions);
+        unsigned char v[4] = {};
+        check(reinterpret_cast<VersionSlot>(vtable[3])(versions, 0, &v[0], &v[1], &v[2], &v[3]) ==
+                      Varnholt::ERR_SUCCESS &&
+                  v[0] == 1 && v[1] == 5 && v[2] == 0 && v[3] == 0,
+              "AuxVersion slot 3 gives the library version 1.5.0.0");
+        check(reinterpret_cast<VersionSlot>(vtable[0])(versions, 0, &v[0], &v[1], &v[2], &v[3]) ==
+                  Varnholt::ERR_OPEN_FAILED,
+              "AuxVersion slot 0 without a driver gives ERR_OPEN_FAILED");
+        reinterpret_cast<ReleaseSlot>(vtable[6])(versions, 0);
+    }
+
+    auto* about = reinterpret_cast<Varnholt::About*>(reinterpret_cast<Factory>(byName("GetAbout"))());
+    check(about != nullptr, "GetAbout without Jida.dll still gives an object");
+    if (about != nullptr) {
+        char buffer[32] = "untouched";
+        check(reinterpret_cast<TextSlot>(vtableOf(about)[0])(about, 0, buffer, 31) ==
+                  Varnholt::ERR_JIDA_EEPROM_ACCESS,
+              "About slot 0 without Jida.dll gives ERR_JIDA_EEPROM_ACCESS");
+        check(std::strcmp(buffer, "untouched") == 0, "About slot 0 leaves the buffer untouched");
+        reinterpret_cast<ReleaseSlot>(vtableOf(about)[20])(about, 0);
+    }
+
+    auto* diagnostic =
+        reinterpret_cast<Varnholt::Diagnostic*>(reinterpret_cast<Factory>(byName("_GetDiagnostic@0"))());
+    check(diagnostic != nullptr, "GetDiagnostic");
+    if (diagnostic != nullptr) {
+        unsigned short word = 0;
+        short temperature = 0;
+        int type = 0;
+        check(reinterpret_cast<WordSlot>(vtableOf(diagnostic)[0])(diagnostic, 0, &word) ==
+                  Varnholt::ERR_OPEN_FAILED,
+              "Diagnostic slot 0 without a driver gives ERR_OPEN_FAILED");
+        check(reinterpret_cast<TemperatureSlot>(vtableOf(diagnostic)[2])(
+                  diagnostic, 0, 0, &temperature, &type) == Varnholt::ERR_JIDA_TEMPERATURE_READ,
+              "Diagnostic slot 2 without Jida.dll gives ERR_JIDA_TEMPERATURE_READ");
+        reinterpret_cast<ReleaseSlot>(vtableOf(diagnostic)[10])(diagnostic, 0);
+    }
+
+    auto* adc = reinterpret_cast<Varnholt::Adc*>(reinterpret_cast<Factory>(byName("GetAdc"))());
+    check(adc != nullptr, "GetAdc");
+    if (adc != nullptr) {
+        double volts = 0;
+        auto slot = reinterpret_cast<VoltageSlot>(vtableOf(adc)[0]);
+        check(slot(adc, 0, Varnholt::VOLTAGE_24V, nullptr) == Varnholt::ERR_INVALID_PARAMETER_NULL,
+              "Adc slot 0 tests the pointer before the driver");
+        check(slot(adc, 0, Varnholt::VOLTAGE_24V, &volts) == Varnholt::ERR_OPEN_FAILED,
+              "Adc slot 0 without a driver gives ERR_OPEN_FAILED");
+        reinterpret_cast<ReleaseSlot>(vtableOf(adc)[1])(adc, 0);
+    }
+}
+
+// With the stand-in vendor library: the identity EEPROM and the temperature sensor through the
+// ordinals, the standard calling convention and the arguments of each call.
+void operationsWithTheVendorLibrary()
+{
+    auto* about = reinterpret_cast<Varnholt::About*>(reinterpret_cast<Factory>(byName("GetAbout"))());
+    check(about != nullptr, "GetAbout");
+    if (about != nullptr) {
+        char buffer[32] = {};
+        check(reinterpret_cast<TextSlot>(vtableOf(about)[0])(about, 0, buffer, 31) == Varnholt::ERR_SUCCESS &&
+                  std::strcmp(buffer, "4711") == 0,
+              "About slot 0 reads PCB_SERIAL from the unit EEPROM");
+        check(reinterpret_cast<TextSlot>(vtableOf(about)[1])(about, 0, buffer, 31) == Varnholt::ERR_SUCCESS &&
+                  std::strcmp(buffer, "W-1") == 0,
+              "About slot 1 reads UNIT_SERIAL");
+        check(reinterpret_cast<TextSlot>(vtableOf(about)[12])(about, 0, buffer, 31) ==
+                  Varnholt::ERR_JIDA_EEPROM_ACCESS,
+              "the expansion EEPROM, which the board lacks, gives ERR_JIDA_EEPROM_ACCESS");
+        reinterpret_cast<ReleaseSlot>(vtableOf(about)[20])(about, 0);
+    }
+    auto* diagnostic = reinterpret_cast<Varnholt::Diagnostic*>(reinterpret_cast<Factory>(byOrdinal(9))());
+    if (diagnostic != nullptr) {
+        short temperature = 0;
+        int type = 0;
+        check(reinterpret_cast<TemperatureSlot>(vtableOf(diagnostic)[2])(diagnostic, 0, 0, &temperature,
+                                                                         &type) == Varnholt::ERR_SUCCESS &&
+                  temperature == -5 && type == 7,
+              "Diagnostic slot 2 reads sensor 0: -5500 thousandths give -5, type 7");
+        check(reinterpret_cast<TemperatureSlot>(vtableOf(diagnostic)[2])(
+                  diagnostic, 0, 1, &temperature, &type) == Varnholt::ERR_JIDA_TEMPERATURE_READ,
+              "a sensor index beyond the count gives ERR_JIDA_TEMPERATURE_READ");
+        reinterpret_cast<ReleaseSlot>(vtableOf(diagnostic)[10])(diagnostic, 0);
+    }
+}
+
+void semaphores()
+{
+    pelmux::platform::SemaphoreHandle first = nullptr;
+    pelmux::platform::SemaphoreHandle second = nullptr;
+    check(pelmux::createSemaphore("PELMUX_WINDOWS_CHECK", first) && first != nullptr,
+          "named semaphore created");
+    check(pelmux::createSemaphore("PELMUX_WINDOWS_CHECK", second) && second != nullptr,
+          "named semaphore opened");
+    check(pelmux::platform::takeSemaphore(first, 0), "a new semaphore can be taken");
+    check(!pelmux::platform::takeSemaphore(second, 0), "a taken semaphore refuses another handle");
+    check(pelmux::platform::giveSemaphore(first), "given back");
+    check(!pelmux::platform::giveSemaphore(first), "maximum count 1");
+    check(pelmux::platform::takeSemaphore(second, pelmux::platform::waitForever),
+          "taken through the other handle");
+    pelmux::platform::giveSemaphore(second);
+    pelmux::platform::closeSemaphore(first);
+    pelmux::platform::closeSemaphore(second);
+
+    pelmux::platform::SemaphoreHandle unnamed = nullptr;
+    check(pelmux::createSemaphore(nullptr, unnamed) && pelmux::platform::takeSemaphore(unnamed, 0),
+          "unnamed semaphore");
+    pelmux::platform::closeSemaphore(unnamed);
+}
+
+void settingsFile()
+{
+    const std::string path = pelmux::settingsPath();
+    const std::string tail = "\\Varnholt\\Pelmux.ini";
+    check(path.size() > tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0,
+          ("settings path ends in \\Varnholt\\Pelmux.ini: " + path).c_str());
+    check(path != "C:\\Pelmux.ini", "the common application-data folder was found");
+    ::DeleteFileA(path.c_str());
+    {
+        pelmux::SettingsFile settings;
+        check(settings.holdsLock(), "the settings file lock is taken");
+        settings.loadSettings(path);
+        check(settings.setValue("ABL_mode", "2"), "first write");
+    }
+    {
+        pelmux::SettingsFile settings;
+        settings.loadSettings(path);
+        check(settings.getValue("ABL_mode") == "2", "value read back");
+        check(settings.setValue("ABL_k", "50"), "second write");
+    }
+    char content[256] = {};
+    DWORD read = 0;
+    HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::ReadFile(file, content, sizeof content - 1, &read, nullptr);
+        ::CloseHandle(file);
+    }
+    check(std::strcmp(content, "ABL_mode=2\r\nABL_k = 50\r\n") == 0,
+          (std::string("file lines end in CR LF, new key last: ") + content).c_str());
+    ::DeleteFileA(path.c_str());
+}
+
+} // namespace
+
+// Without arguments: no unit, no vendor library. With "vendor": the stand-in Jida.dll lies beside.
+int main(int argc, char** argv)
+{
+    const bool withVendor = argc > 1 && std::strcmp(argv[1], "vendor") == 0;
+    library = ::LoadLibraryW(L"Pelmux.dll");
+    check(library != nullptr, "Pelmux.dll loads");
+    if (library != nullptr && withVendor) {
+        operationsWithTheVendorLibrary();
+    } else if (library != nullptr) {
+        exportTable();
+        messageFunctions();
+        operationsWithoutTheUnit();
+    }
+    if (library != nullptr)
+        ::FreeLibrary(library);
+    semaphores();
+    settingsFile();
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
