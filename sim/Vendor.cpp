@@ -381,7 +381,9 @@ void installVendor(Unit& unit)
     unit.onVendor(ordTempInfo, counted(ordTempInfo, [](Unit& u, Reader& args, Writer& out) -> std::int32_t {
                       const std::uint32_t handle = args.u32();
                       const std::uint32_t index = args.u32();
-                      if (args.failed() || !args.atEnd())
+                      const std::uint32_t size = args.u32();
+                      // The library answers only a caller that states the record's size.
+                      if (args.failed() || !args.atEnd() || size != 44)
                           return 0;
                       const Json* s = sensor(u, handle, index);
                       if (s == nullptr)

@@ -27,6 +27,9 @@ bool openBoard(BoardHandle& slot)
         platform::boardLibInit();
     }
     const std::uint32_t count = platform::boardCount(nullptr, 0);
+    // Whatever the slot held is superseded now: with no board to open it stays empty, and the
+    // reads that follow fail instead of going to a board opened long ago.
+    closeBoard(slot);
 
     BoardHandle cpu = 0;
     if (platform::boardOpen(L"CPU", 0, 0, &cpu) != 0)

@@ -99,6 +99,21 @@ TEST_F(VendorCallsTest, ZeroBoardsIsSuccessWithoutAHandle)
     EXPECT_EQ(slot, 0u);
 }
 
+// A slot that held a board keeps nothing when the next open finds no board: the old handle is
+// closed, and the reads that follow fail instead of reaching the board opened before.
+TEST_F(VendorCallsTest, AnOpenThatFindsNoBoardEmptiesTheSlot)
+{
+    BoardHandle slot = 0;
+    ASSERT_TRUE(openBoard(slot));
+    ASSERT_NE(slot, 0u);
+    unit().update([](sim::Json& s) { s["boardLibrary"]["boards"] = 0; });
+    EXPECT_TRUE(openBoard(slot));
+    EXPECT_EQ(slot, 0u);
+    EXPECT_EQ(openBoardHandles(unit()), 0u);
+    std::uint8_t image[idEepromSize];
+    EXPECT_FALSE(readIdEeprom(slot, unitEepromAddress, image));
+}
+
 TEST_F(VendorCallsTest, TemperatureReadingCarriesValueStatusAndType)
 {
     unit().update([](sim::Json& s) {
@@ -145,7 +160,7 @@ TEST_F(VendorCallsTest, TemperatureReadingFailsUnlessEveryCallAnswersExactlyOne)
     closeBoard(slot);
 }
 
-TEST_F(VendorCallsTest, TemperatureInfoIsAskedByHandleAndIndex)
+TEST_F(VendorCallsTest, TemperatureInfoIsAskedByHandleIndexAndRecordSize)
 {
     auto info = tapVendor(unit(), ord::boardTempInfo);
     BoardHandle slot = 0;
@@ -153,10 +168,11 @@ TEST_F(VendorCallsTest, TemperatureInfoIsAskedByHandleAndIndex)
     TemperatureReading reading;
     ASSERT_TRUE(readTemperatureSensor(slot, 2, reading));
     ASSERT_EQ(info->arguments.size(), 1u);
-    // handle, index, as u32 each
+    // handle, index and the record's size word 44, as u32 each
     const sim::Bytes& args = info->arguments[0];
-    ASSERT_EQ(args.size(), 8u);
+    ASSERT_EQ(args.size(), 12u);
     EXPECT_EQ(args[4], 2);
+    EXPECT_EQ(args[8], 44);
     closeBoard(slot);
 }
 

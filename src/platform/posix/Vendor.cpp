@@ -240,8 +240,9 @@ std::uint32_t boardTempCurrent(BoardHandle handle, std::uint32_t index, std::int
 
 std::uint32_t boardTempInfo(BoardHandle handle, std::uint32_t index, BoardTempInfo* info)
 {
+    // The record's size word is the one input the caller puts into it.
     posix::FrameWriter fields;
-    fields.u32(handle).u32(index);
+    fields.u32(handle).u32(index).u32(info != nullptr ? info->size : 0);
     const Call call(vendorOrdinal::boardTempInfo, fields);
     std::uint32_t words[11] = {};
     auto outputs = call.outputs();
