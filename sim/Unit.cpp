@@ -91,8 +91,17 @@ ControlReply Unit::control(const ControlRequest& request)
         return ControlReply::failed();
 
     ControlReply reply;
-    if (auto it = controls_.find(request.code); it != controls_.end())
-        reply = it->second(*this, request);
+    if (auto it = controls_.find(request.code); it != controls_.end()) {
+        try {
+            reply = it->second(*this, request);
+        } catch (const std::exception&) {
+            // A state the model cannot read (a malformed profile value) fails the request.
+            reply = ControlReply::failed();
+        }
+        // Like a buffered driver, an answer larger than the caller's buffer fails the request.
+        if (reply.output.size() > request.outCapacity)
+            reply = ControlReply::failed();
+    }
     if (fault && fault->output) {
         reply.ok = true;
         reply.output = *fault->output;
@@ -102,7 +111,7 @@ ControlReply Unit::control(const ControlRequest& request)
         reply.ok = true;
         reply.returned = *fault->returned;
     }
-    // The driver copies no more than the caller's buffer holds.
+    // An injected answer is cut to the caller's buffer.
     if (reply.output.size() > request.outCapacity)
         reply.output.resize(request.outCapacity);
     return reply;
@@ -119,7 +128,13 @@ Bytes Unit::vendor(std::uint16_t ordinal, Reader& args)
         return reply.take();
     }
     Writer outputs;
-    const std::int32_t result = it->second(*this, args, outputs);
+    std::int32_t result = 0;
+    try {
+        result = it->second(*this, args, outputs);
+    } catch (const std::exception&) {
+        // A state the model cannot read fails the call without outputs.
+        outputs = Writer();
+    }
     reply.i32(result).bytes(outputs.data());
     return reply.take();
 }

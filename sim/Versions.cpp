@@ -8,12 +8,20 @@ namespace {
 ControlHandler versionRecord(const char* name)
 {
     return [name](Unit& unit, const ControlRequest&) {
-        const Json& versions = unit.state()["versions"];
-        if (!versions.contains(name) || !versions[name].is_array() || versions[name].size() != 4)
+        const Json& state = unit.state();
+        const auto versions = state.find("versions");
+        if (versions == state.end() || !versions->contains(name))
+            return ControlReply::failed();
+        const Json& record = (*versions)[name];
+        if (!record.is_array() || record.size() != 4)
             return ControlReply::failed();
         Writer out;
-        for (const auto& b : versions[name])
-            out.u8(static_cast<std::uint8_t>(b.get<int>() & 0xFF));
+        for (const auto& b : record) {
+            // A version byte the firmware could not hold makes the record unreadable.
+            if (!b.is_number_integer() || b.get<int>() < 0 || b.get<int>() > 255)
+                return ControlReply::failed();
+            out.u8(static_cast<std::uint8_t>(b.get<int>()));
+        }
         return ControlReply::data(out.take());
     };
 }

@@ -121,11 +121,27 @@ TEST_F(BoardProtocolTest, ControlReplyCarriesOkReturnedAndOutput)
     RawClient client(socketPath());
     ASSERT_EQ(client.open("\\\\.\\PelmuxDrv"), Frame{0});
     EXPECT_EQ(control(client, 0x2224F0, 4), (Frame{1, 4, 0, 0, 0, 7, 8, 9, 10}));
-    // The output never exceeds the capacity the request names; the count is still the driver's.
-    EXPECT_EQ(control(client, 0x2224F0, 2), (Frame{1, 4, 0, 0, 0, 7, 8}));
+    // An answer larger than the caller's buffer fails, as on a buffered driver.
+    EXPECT_EQ(control(client, 0x2224F0, 2), (Frame{0, 0, 0, 0, 0}));
     // An unknown request fails with nothing returned, and the connection stays usable.
     EXPECT_EQ(control(client, 0x222FFC, 4), (Frame{0, 0, 0, 0, 0}));
     EXPECT_EQ(control(client, 0x2224F0, 4).size(), 9u);
+}
+
+// A profile value the model cannot use fails the request and leaves the unit serving.
+TEST_F(BoardProtocolTest, MalformedStateFailsTheRequestNotTheUnit)
+{
+    RawClient client(socketPath());
+    ASSERT_EQ(client.open("\\\\.\\PelmuxDrv"), Frame{0});
+    const sim::Json malformed[] = {sim::Json({1, 2, "x", 4}), sim::Json({1, 2, 300, 4}), sim::Json({1, 2, 3}),
+                                   sim::Json("1.2.3.4")};
+    for (const auto& value : malformed) {
+        unit().update([&](sim::Json& s) { s["versions"]["fpga"] = value; });
+        EXPECT_EQ(control(client, 0x2224F0, 4), (Frame{0, 0, 0, 0, 0})) << value.dump();
+    }
+    unit().update([](sim::Json& s) { s.erase("versions"); });
+    EXPECT_EQ(control(client, 0x2224F0, 4), (Frame{0, 0, 0, 0, 0}));
+    EXPECT_FALSE(unit().snapshot().contains("versions")) << "reading the state leaves it as it was";
 }
 
 TEST_F(BoardProtocolTest, InjectedFaultsShowOnTheWire)

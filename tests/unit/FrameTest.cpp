@@ -182,6 +182,29 @@ TEST_F(DriverChannelTest, AUnitThatGoesAwayFailsTheRequestInsteadOfHanging)
     EXPECT_EQ(readRequest(link, 0x2224F0, out, 4), Varnholt::ERR_IOCTRL_OPERATION_FAILED);
 }
 
+// Threads sharing one handle take turns: each gets the answer to its own request.
+TEST_F(DriverChannelTest, ThreadsSharingAHandleGetTheirOwnAnswers)
+{
+    unit().update([](sim::Json& s) {
+        s["versions"]["fpga"] = {1, 1, 1, 1};
+        s["versions"]["supervisor"] = {2, 2, 2, 2};
+    });
+    DriverLink link;
+    link.open();
+    ASSERT_TRUE(link.isOpen());
+    auto reader = [&link](std::uint32_t code, std::uint8_t expected) {
+        for (int i = 0; i < 300; ++i) {
+            std::uint8_t out[4] = {};
+            ASSERT_EQ(readRequest(link, code, out, 4), Varnholt::ERR_SUCCESS);
+            ASSERT_EQ(out[0], expected);
+        }
+    };
+    std::thread fpga(reader, 0x2224F0, 1);
+    std::thread supervisor(reader, 0x2224F4, 2);
+    fpga.join();
+    supervisor.join();
+}
+
 TEST_F(DriverChannelTest, TwoObjectsHoldTwoHandles)
 {
     Varnholt::AuxVersion* a = GetAuxVersion();

@@ -82,6 +82,7 @@ BoardConnection::~BoardConnection()
 
 bool BoardConnection::call(BoardOp op, std::span<const std::uint8_t> fields, std::vector<std::uint8_t>& reply)
 {
+    std::lock_guard lock(mutex_);
     if (broken_)
         return false;
     FrameWriter frame;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,13 +24,15 @@ public:
     BoardConnection& operator=(const BoardConnection&) = delete;
 
     // Sends one request and waits for its reply. False when the connection broke or the reply
-    // frame is malformed; the connection is unusable afterwards.
+    // frame is malformed; the connection is unusable afterwards. Threads sharing one handle take
+    // turns, as synchronous requests on one Windows handle do, so replies never cross.
     bool call(BoardOp op, std::span<const std::uint8_t> fields, std::vector<std::uint8_t>& reply);
 
 private:
     explicit BoardConnection(int fd) : fd_(fd) {}
     int fd_;
     bool broken_ = false;
+    std::mutex mutex_;
 };
 
 } // namespace pelmux::platform::posix

@@ -13,6 +13,8 @@
 #include <string>
 #include <system_error>
 
+#include <csignal>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -86,6 +88,15 @@ bool writeAll(int fd, std::string_view content)
 }
 
 // Removes "<name>.<process>-<sequence>.tmp" files in `folder` that no living writer holds.
+// Whether the process named at the front of "<process>-<sequence>" still runs.
+bool writerAlive(const std::string& writer)
+{
+    const auto process = std::strtol(writer.c_str(), nullptr, 10);
+    if (process <= 0)
+        return false;
+    return ::kill(static_cast<pid_t>(process), 0) == 0 || errno == EPERM;
+}
+
 void removeLeftovers(const std::string& folder, const std::string& name)
 {
     DIR* dir = ::opendir(folder.c_str());
@@ -102,6 +113,9 @@ void removeLeftovers(const std::string& folder, const std::string& name)
         const std::string writer =
             candidate.substr(prefix.size(), candidate.size() - prefix.size() - suffix.size());
         if (writer.find_first_not_of("0123456789-") != std::string::npos)
+            continue;
+        // A writer that still runs may be between creating its file and renaming it.
+        if (writerAlive(writer))
             continue;
         const std::string full = folder + "/" + candidate;
         const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -199,7 +213,11 @@ ReplaceStatus replaceFile(const std::string& path, std::string_view content)
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReplaceStatus::FolderMissing : ReplaceStatus::Failed;
-    ::flock(fd, LOCK_EX);
+    if (::flock(fd, LOCK_EX) != 0) {
+        ::unlink(temporary.c_str());
+        ::close(fd);
+        return ReplaceStatus::Failed;
+    }
 
     // The new file keeps the permissions of the one it replaces.
     struct stat old {};

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include <shlobj.h>
 
 #include <atomic>
@@ -67,6 +69,21 @@ bool writeAll(HANDLE file, std::string_view content)
     return true;
 }
 
+// Whether the process named at the front of "<process>-<sequence>" still runs: it may be between
+// closing its file and moving it into place (a writer of another session holds another lock).
+bool writerAlive(const std::wstring& writer)
+{
+    const unsigned long process = std::wcstoul(writer.c_str(), nullptr, 10);
+    if (process == 0)
+        return false;
+    HANDLE handle = ::OpenProcess(SYNCHRONIZE, FALSE, process);
+    if (handle == nullptr)
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    const bool running = ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(handle);
+    return running;
+}
+
 // Deletes "<name>.<process>-<sequence>.tmp" files in `folder`; those a living writer holds refuse.
 void removeLeftovers(const std::wstring& folder, const std::wstring& name)
 {
@@ -82,7 +99,7 @@ void removeLeftovers(const std::wstring& folder, const std::wstring& name)
             candidate.compare(candidate.size() - 4, 4, L".tmp") != 0)
             continue;
         const std::wstring writer = candidate.substr(prefix.size(), candidate.size() - prefix.size() - 4);
-        if (writer.find_first_not_of(L"0123456789-") != std::wstring::npos)
+        if (writer.find_first_not_of(L"0123456789-") != std::wstring::npos || writerAlive(writer))
             continue;
         ::DeleteFileW((folder + L"\\" + candidate).c_str());
     } while (::FindNextFileW(search, &found));
@@ -195,8 +212,12 @@ ReplaceStatus replaceFile(const std::string& path, std::string_view content)
 
     bool moved = false;
     for (int attempt = 0; written && !moved && attempt < sharingAttempts; ++attempt) {
-        moved = ::MoveFileExW(temporary.c_str(), wide->c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        // An existing file is replaced in place, keeping its access rights and attributes, so that
+        // rights granted to every account on it survive the rewrite.
+        const bool exists = ::GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
+        moved = exists ? ::ReplaceFileW(wide->c_str(), temporary.c_str(), nullptr,
+                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
+                       : ::MoveFileExW(temporary.c_str(), wide->c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
         if (!moved && !sharingError(::GetLastError()))
             break;
         if (!moved)
