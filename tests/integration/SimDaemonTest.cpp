@@ -31,6 +31,35 @@ TEST(SimDaemon, ServesOtherProcessesUntilStopped)
     EXPECT_EQ(runCommand({PELMUX_TOOL, "version"}, root.path()).exitCode, 1);
 }
 
+// Faults injected into a running unit from the shell reach another process's requests.
+TEST(SimDaemon, SimctlSteersARunningUnit)
+{
+    TempRoot root;
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "simctl", R"({"cmd":"clear"})"}, root.path()).exitCode, 1)
+        << "no unit running";
+    Daemon sim({PELMUX_TOOL, "sim"}, root.path());
+    ASSERT_TRUE(waitForPath(root.path() + "/board.sock"));
+
+    const CommandResult fail =
+        runCommand({PELMUX_TOOL, "simctl", R"({"cmd":"fail","code":2237680})"}, root.path());
+    EXPECT_EQ(fail.exitCode, 0) << fail.output;
+    auto json = nlohmann::json::parse(runCommand({PELMUX_TOOL, "--json", "version"}, root.path()).output);
+    EXPECT_EQ(json["fpga"]["result"], 7);
+    EXPECT_EQ(json["supervisor"]["result"], 0);
+
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "simctl", R"({"cmd":"clear"})"}, root.path()).exitCode, 0);
+    EXPECT_EQ(
+        runCommand({PELMUX_TOOL, "simctl", R"({"cmd":"set","path":"/versions/fpga","value":[0,4,0,9]})"},
+                   root.path())
+            .exitCode,
+        0);
+    json = nlohmann::json::parse(runCommand({PELMUX_TOOL, "--json", "version"}, root.path()).output);
+    EXPECT_EQ(json["fpga"]["version"], "0.4.0.9");
+
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "simctl", "{not json"}, root.path()).exitCode, 1);
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "simctl", R"({"cmd":"nonsense"})"}, root.path()).exitCode, 1);
+}
+
 TEST(SimDaemon, RefusesAProfileThatIsNotJson)
 {
     TempRoot root;

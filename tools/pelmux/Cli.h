@@ -41,6 +41,7 @@ struct TourStep {
 void addVersionCommands(CLI::App& app, const Options& options, int& exitCode);
 void addErrorCommands(CLI::App& app, const Options& options, int& exitCode);
 void addSimCommands(CLI::App& app, const Options& options, int& exitCode);
+void addSimControlCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep versionTour();
 void addIdentityCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep identityTour();

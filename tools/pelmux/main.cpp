@@ -17,6 +17,7 @@ int main(int argc, char** argv)
     addSettingsCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
+    addSimControlCommands(app, options, exitCode);
 
     CLI11_PARSE(app, argc, argv);
     return exitCode;
