@@ -233,6 +233,36 @@ void Server::serve(Connection& connection)
     connection.done = true;
 }
 
+Json sendUnitCommand(const std::string& socketPath, const std::string& command)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof(address.sun_path))
+        return {{"ok", false}, {"error", "board socket path too long"}};
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return {{"ok", false}, {"error", "no simulated unit answers on " + socketPath}};
+    }
+    Writer frame;
+    frame.u32(static_cast<std::uint32_t>(command.size() + 1)).u8(OpUnitCommand).text(command);
+    Json answer = {{"ok", false}, {"error", "the unit closed the connection"}};
+    std::uint8_t header[4];
+    if (writeExact(fd, frame.data().data(), frame.data().size()) && readExact(fd, header, 4)) {
+        Reader length(header);
+        Bytes reply(length.u32());
+        if (!reply.empty() && reply.size() <= maxRequestLength && readExact(fd, reply.data(), reply.size())) {
+            answer = Json::parse(reply.begin() + 1, reply.end(), nullptr, false);
+            if (answer.is_discarded())
+                answer = {{"ok", false}, {"error", "the unit's answer is not JSON"}};
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
 void layOutMachine(const std::string& root, const Json& profile)
 {
     namespace fs = std::filesystem;

@@ -75,6 +75,10 @@ private:
     std::unique_ptr<Server> server_;
 };
 
+// Sends one unit command (a JSON text) to the unit serving `socketPath` and answers its JSON
+// answer; when no unit answers, or the answer is not JSON, an object with "ok": false and "error".
+Json sendUnitCommand(const std::string& socketPath, const std::string& command);
+
 // Writes the profile's "machine" files (drive C: and the like) under root when they are missing.
 void layOutMachine(const std::string& root, const Json& profile);
 
