@@ -343,6 +343,14 @@ void installVendor(Unit& unit)
                                                : number < boardCount(u);
                       if (!exists)
                           return 0;
+                      // One value per board: the "CPU" board is board 0; a close ends it for all.
+                      if (library(u).value("handlePerBoard", false)) {
+                          const std::uint32_t handle = firstHandle + (name ? 0 : number);
+                          if (!handleOpen(u, handle))
+                              openHandles(u).push_back(handle);
+                          out.u32(handle);
+                          return 1;
+                      }
                       out.u32(newHandle(u));
                       return 1;
                   }));

@@ -37,11 +37,15 @@ void readLine(std::string_view line, SettingsEntries& entries)
         std::string(trimSpaces(line.substr(equals + 1)));
 }
 
-// Whether the file gives the key and the value back exactly as written.
+// Whether the file gives the key, and the value, back exactly as written.
+bool storableKey(const std::string& key)
+{
+    return key.find_first_of("=\r\n") == std::string::npos && (key.empty() || key.front() != ';');
+}
+
 bool storable(const std::string& key, const std::string& value)
 {
-    return key.find_first_of("=\r\n") == std::string::npos && (key.empty() || key.front() != ';') &&
-           value.find_first_of("\r\n") == std::string::npos;
+    return storableKey(key) && value.find_first_of("\r\n") == std::string::npos;
 }
 
 // The application-data folder and our folder in it, made when missing; the file path in it.
@@ -89,22 +93,52 @@ bool createSemaphore(const char* name, platform::SemaphoreHandle& handle)
     return true;
 }
 
+namespace {
+
+// The path resolved once in this process, in both forms: the wide one is what the file calls use,
+// so that a locale the application sets later cannot lead them to another file.
+struct ResolvedPath {
+    std::mutex mutex;
+    std::string narrow; // empty until resolved
+    std::wstring wide;
+};
+
+ResolvedPath& resolvedPath()
+{
+    static ResolvedPath path;
+    return path;
+}
+
+// The wide path behind a narrow one: the resolved settings path as it was resolved, any other
+// path in the current locale.
+std::optional<std::wstring> widePathOf(const std::string& path)
+{
+    ResolvedPath& resolved = resolvedPath();
+    {
+        std::lock_guard lock(resolved.mutex);
+        if (!resolved.narrow.empty() && path == resolved.narrow)
+            return resolved.wide;
+    }
+    return platform::widePath(path);
+}
+
+} // namespace
+
 std::string settingsPath()
 {
-    // The path resolved once in this process (empty until then).
-    static std::mutex mutex;
-    static std::string resolved;
-    std::lock_guard lock(mutex);
-    if (!resolved.empty())
-        return resolved;
+    ResolvedPath& resolved = resolvedPath();
+    std::lock_guard lock(resolved.mutex);
+    if (!resolved.narrow.empty())
+        return resolved.narrow;
     const auto file = settingsFileInFolder();
     if (!file)
         return fallbackSettingsPath; // not remembered: the next call asks again
     const auto narrow = platform::narrowPath(*file);
-    if (!narrow)
+    if (!narrow || narrow->empty())
         return fallbackSettingsPath;
-    resolved = *narrow;
-    return resolved;
+    resolved.narrow = *narrow;
+    resolved.wide = *file;
+    return resolved.narrow;
 }
 
 ResultCode intToText(std::int32_t value, std::string& text)
@@ -175,7 +209,8 @@ SettingsFile::~SettingsFile()
 void SettingsFile::loadSettings(const std::string& path)
 {
     path_ = path;
-    const platform::FileContent file = platform::readWholeFile(path, maxSettingsFileBytes);
+    widePath_ = widePathOf(path).value_or(std::wstring());
+    const platform::FileContent file = platform::readWholeFile(widePath_, maxSettingsFileBytes);
     // A file that is there but cannot be read whole must not be replaced by what little we know.
     rewritable_ = file.status != platform::ReadStatus::Failed;
     if (file.status == platform::ReadStatus::Ok)
@@ -184,7 +219,12 @@ void SettingsFile::loadSettings(const std::string& path)
 
 std::string SettingsFile::getValue(const std::string& key)
 {
-    return entries_[key];
+    // A key the file could not give back as written is not added: the next rewrite would turn it
+    // into other lines (a line break) or another key (an '=').
+    if (storableKey(std::string(trimSpaces(key))))
+        return entries_[key];
+    const auto found = entries_.find(key);
+    return found != entries_.end() ? found->second : std::string();
 }
 
 bool SettingsFile::setValue(const std::string& key, const std::string& value)
@@ -194,13 +234,16 @@ bool SettingsFile::setValue(const std::string& key, const std::string& value)
     if (!storable(k, v))
         return false;
     const std::string content = settingsText(entries_, k, v, platform::textLineEnd());
-    entries_[k] = v;
-    if (path_.empty() || !rewritable_)
+    // A file this store would refuse to read back would silence every later read and write.
+    if (content.size() > maxSettingsFileBytes)
         return false;
-    platform::ReplaceStatus status = platform::replaceFile(path_, content);
+    entries_[k] = v;
+    if (widePath_.empty() || !rewritable_)
+        return false;
+    platform::ReplaceStatus status = platform::replaceFile(widePath_, content);
     // Our own folder vanished since the path was resolved: make it again, as the resolution did.
     if (status == platform::ReplaceStatus::FolderMissing && path_ == settingsPath() && settingsFileInFolder())
-        status = platform::replaceFile(path_, content);
+        status = platform::replaceFile(widePath_, content);
     return status == platform::ReplaceStatus::Done;
 }
 

@@ -30,7 +30,8 @@ bool createSemaphore(const char* name, platform::SemaphoreHandle& handle);
 inline constexpr const char* settingsLockName = "FILE_PELMUXINI_IS_IN_USE";
 // The file used when the application-data folder cannot be found.
 inline constexpr const char* fallbackSettingsPath = "C:\\Pelmux.ini";
-// A settings file larger than this is not read, and therefore never rewritten either.
+// A settings file larger than this is not read, and therefore never rewritten either; a rewrite
+// that would make the file larger is refused.
 inline constexpr std::size_t maxSettingsFileBytes = 4 * 1024 * 1024;
 
 // "<common application data>\Varnholt\Pelmux.ini", resolved once per process (the folder is made
@@ -76,13 +77,14 @@ public:
     // file that exists but cannot be read whole adds nothing and is never rewritten by this object.
     void loadSettings(const std::string& path);
 
-    // The value of `key`; a key not present is added with an empty value.
+    // The value of `key`; a key not present is added with an empty value, which the next rewrite
+    // writes, unless setValue would refuse the key (then it is only looked up).
     std::string getValue(const std::string& key);
 
     // Sets `key` (spaces trimmed) to `value` (spaces trimmed) in the entries and rewrites the whole
     // file in one atomic step. Answers whether the file now holds the new content. Refused, changing
     // nothing: a key with '=', a line break or a leading ';', or a value with a line break, which the
-    // file could not give back as written.
+    // file could not give back as written; a rewrite larger than maxSettingsFileBytes.
     bool setValue(const std::string& key, const std::string& value);
 
     const SettingsEntries& entries() const { return entries_; }
@@ -93,6 +95,7 @@ private:
     bool locked_ = false;
     SettingsEntries entries_;
     std::string path_;
+    std::wstring widePath_; // what the file calls use; empty when path_ names no file
     bool rewritable_ = true;
 };
 

@@ -2,6 +2,9 @@
 
 #include "platform/Time.h"
 
+#include <map>
+#include <mutex>
+
 namespace pelmux {
 
 namespace {
@@ -9,12 +12,48 @@ namespace {
 // Bus type of the board's own I2C bus.
 constexpr std::uint32_t primaryBus = 0;
 
-// Puts a freshly opened handle into the slot and closes the one it replaces.
-void supersede(BoardHandle& slot, BoardHandle opened)
+// The board handles this process holds, by value, with the number of their live holders. The
+// vendor library may hand out a new value per open or one value per board; in the second model a
+// close ends the handle for every holder, so a value is closed only when its last holder lets go.
+class LiveHandles {
+public:
+    void hold(BoardHandle handle)
+    {
+        std::lock_guard lock(mutex_);
+        ++holders_[handle];
+    }
+
+    void letGo(BoardHandle handle)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            const auto found = holders_.find(handle);
+            if (found != holders_.end() && --found->second > 0)
+                return;
+            if (found != holders_.end())
+                holders_.erase(found);
+        }
+        platform::boardClose(handle);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<BoardHandle, int> holders_;
+};
+
+LiveHandles& liveHandles()
 {
-    if (slot != 0 && slot != opened)
-        platform::boardClose(slot);
-    slot = opened;
+    static LiveHandles handles;
+    return handles;
+}
+
+// Opens a board into `handle` and counts it as held.
+bool holdOpened(const wchar_t* className, std::uint32_t number, BoardHandle& handle)
+{
+    if (platform::boardOpen(className, number, 0, &handle) == 0)
+        return false;
+    liveHandles().hold(handle);
+    return true;
 }
 
 } // namespace
@@ -32,14 +71,15 @@ bool openBoard(BoardHandle& slot)
     closeBoard(slot);
 
     BoardHandle cpu = 0;
-    if (platform::boardOpen(L"CPU", 0, 0, &cpu) != 0)
-        platform::boardClose(cpu);
+    if (holdOpened(L"CPU", 0, cpu))
+        closeBoard(cpu);
 
     for (std::uint32_t i = 0; i < count; ++i) {
         BoardHandle opened = 0;
-        if (platform::boardOpen(nullptr, i, 0, &opened) == 0)
+        if (!holdOpened(nullptr, i, opened))
             return false;
-        supersede(slot, opened);
+        closeBoard(slot);
+        slot = opened;
     }
     return true;
 }
@@ -47,7 +87,7 @@ bool openBoard(BoardHandle& slot)
 void closeBoard(BoardHandle& slot)
 {
     if (slot != 0)
-        platform::boardClose(slot);
+        liveHandles().letGo(slot);
     slot = 0;
 }
 

@@ -16,9 +16,14 @@ using platform::BoardHandle;
 // leaves the last board's handle in `slot`. Unlike the vendor's habit of reopening into the same
 // slot, every handle that a newer one replaces in `slot` (the one it held on entry included) is
 // closed, so that a long-running process does not collect board handles.
+//
+// Every close here and in closeBoard counts holders: the process keeps the number of live holders
+// of each handle value and calls boardClose only when the last one lets go, so that a library that
+// hands out one value per board does not lose a handle another object still holds.
 bool openBoard(BoardHandle& slot);
 
-// Closes the handle in `slot`, when it holds one, and empties the slot.
+// Lets go of the handle in `slot`, when it holds one (closing it when no other holder of the value
+// remains), and empties the slot.
 void closeBoard(BoardHandle& slot);
 
 // One reading of a temperature sensor.

@@ -1,7 +1,7 @@
 // Files of the library's own (the settings file): the common application-data folder, folders,
-// whole-file reads and atomic replacement. Paths are Windows paths as the library holds them
-// ("C:\ProgramData\Varnholt\Pelmux.ini"), narrow paths in the process's current locale. On Linux
-// a drive letter maps under PELMUX_ROOT as in posix/Root.h, and narrow paths are UTF-8.
+// whole-file reads and atomic replacement. Paths are wide Windows paths as the library holds them
+// ("C:\ProgramData\Varnholt\Pelmux.ini"); narrow forms are in the process's current locale. On
+// Linux a drive letter maps under PELMUX_ROOT as in posix/Root.h, and narrow paths are UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,10 @@ bool createDirectory(const std::wstring& path);
 // Windows falls back to the short (8.3) name of the folder; nullopt when that fails too.
 std::optional<std::string> narrowPath(const std::wstring& path);
 
+// The wide form of a narrow path, converted with the process's current locale (UTF-8 on Linux).
+// Nullopt for an empty path or one the locale cannot read.
+std::optional<std::wstring> widePath(const std::string& path);
+
 enum class ReadStatus {
     Ok,      // bytes holds the whole file
     Missing, // no such file or folder
@@ -33,8 +37,9 @@ struct FileContent {
     std::string bytes;
 };
 
-// Reads a whole file by its narrow path, at most maxBytes of it.
-FileContent readWholeFile(const std::string& path, std::size_t maxBytes);
+// Reads a whole file, at most maxBytes of it. What is not a regular file (a folder, a device)
+// fails, as CreateFileW refuses a folder.
+FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes);
 
 enum class ReplaceStatus {
     Done,
@@ -46,7 +51,7 @@ enum class ReplaceStatus {
 // folder, reaches the disk and then takes the old file's place, so that readers and a crash at any
 // moment find either the old or the new file whole. Temporary files that writers which died left
 // behind are removed on the way.
-ReplaceStatus replaceFile(const std::string& path, std::string_view content);
+ReplaceStatus replaceFile(const std::wstring& path, std::string_view content);
 
 // The line end of text files on this system: "\r\n" on Windows, "\n" elsewhere.
 const char* textLineEnd();

@@ -3,6 +3,9 @@
 #include <pelmux/Pelmux.h>
 
 #include <array>
+#include <filesystem>
+
+#include <sys/stat.h>
 
 namespace pelmux::test {
 namespace {
@@ -196,15 +199,22 @@ TEST_F(AuxVersionTest, MissingOemInfoGivesOpenFailed)
     versions->release();
 }
 
-TEST_F(AuxVersionTest, UnreadableOemInfoGivesExecuteCommandFailed)
+TEST_F(AuxVersionTest, WhatIsNotARegularFileDoesNotOpenAsOemInfo)
 {
-    // A folder in the file's place opens but cannot be read.
-    std::filesystem::remove(root().path() + "/C/Windows/System32/oeminfo.ini");
-    std::filesystem::create_directories(root().path() + "/C/Windows/System32/oeminfo.ini");
-    AuxVersion* versions = GetAuxVersion();
-    Outputs out;
-    EXPECT_EQ(out.read(versions, &AuxVersion::getOsImageVersion), Varnholt::ERR_EXECUTE_COMMAND_FAILED);
-    versions->release();
+    // CreateFileW opens no folder; a FIFO must neither open nor block the call.
+    const std::string file = root().path() + "/C/Windows/System32/oeminfo.ini";
+    for (const bool folder : {true, false}) {
+        std::filesystem::remove_all(file);
+        if (folder)
+            std::filesystem::create_directories(file);
+        else
+            ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+        AuxVersion* versions = GetAuxVersion();
+        Outputs out;
+        EXPECT_EQ(out.read(versions, &AuxVersion::getOsImageVersion), Varnholt::ERR_OPEN_FAILED)
+            << (folder ? "folder" : "fifo");
+        versions->release();
+    }
 }
 
 // Every operation reached through the vtable by slot number, as a caller of the DLL does.

@@ -169,6 +169,26 @@ TEST_F(SettingsFileTest, UnstorableKeysAndValuesAreRefused)
     EXPECT_FALSE(set(" ; not a comment", "1")) << "the space before ';' is trimmed off";
 }
 
+// Neither a key only read nor a value too large for the store to read back can change what the
+// next rewrite writes, or silence the store for later cycles.
+TEST_F(SettingsFileTest, ItsOwnCallsCannotPolluteOrDisableTheStore)
+{
+    write("ABL_mode=2\n");
+    {
+        SettingsFile file;
+        file.loadSettings(path_);
+        for (const char* key : {"x\nABL_mode=0\nzz", "a=b", ";c", " ;d", "e\rf"})
+            EXPECT_EQ(file.getValue(key), "") << key;
+        EXPECT_TRUE(file.setValue("k", "v"));
+    }
+    EXPECT_EQ(read(), "ABL_mode=2\nk = v\n");
+
+    EXPECT_FALSE(set("big", std::string(maxSettingsFileBytes, 'x')));
+    EXPECT_EQ(read(), "ABL_mode=2\nk = v\n");
+    EXPECT_TRUE(set("after", "1"));
+    EXPECT_EQ(load().at("after"), "1");
+}
+
 // A long line is read whole and the reading ends.
 TEST_F(SettingsFileTest, LongLinesAreReadWhole)
 {
@@ -233,6 +253,8 @@ TEST_F(SettingsFileTest, LeftoversOfDeadWritersAreRemoved)
 {
     write("a=1\n");
     std::ofstream(folder_ + "/Pelmux.ini.99999-0.tmp") << "half";
+    // A dead writer whose process id now belongs to a living process (this one).
+    std::ofstream(folder_ + "/Pelmux.ini." + std::to_string(::getpid()) + "-900.tmp") << "half";
     std::ofstream(folder_ + "/Pelmux.ini.backup.tmp") << "mine";
     std::ofstream(folder_ + "/Pelmux.ini.12345-7.tmp") << "being written";
     const int held = ::open((folder_ + "/Pelmux.ini.12345-7.tmp").c_str(), O_RDONLY);

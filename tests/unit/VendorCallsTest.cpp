@@ -114,6 +114,28 @@ TEST_F(VendorCallsTest, AnOpenThatFindsNoBoardEmptiesTheSlot)
     EXPECT_FALSE(readIdEeprom(slot, unitEepromAddress, image));
 }
 
+// Whether the vendor library hands out a new value per open or one value per board, a handle
+// stays usable while any holder of its value lives, and the last holder closes it.
+TEST_F(VendorCallsTest, AHandleValueStaysOpenWhileAnyHolderLives)
+{
+    for (const bool perBoard : {false, true}) {
+        unit().update([perBoard](sim::Json& s) {
+            s["boardLibrary"]["handlePerBoard"] = perBoard;
+            s["boardLibrary"]["boards"] = 2;
+        });
+        BoardHandle first = 0;
+        BoardHandle second = 0;
+        ASSERT_TRUE(openBoard(first));
+        ASSERT_TRUE(openBoard(second)); // opens and closes "CPU" and board 0 again on the way
+        EXPECT_EQ(first == second, perBoard);
+        closeBoard(first);
+        std::uint8_t image[idEepromSize];
+        EXPECT_TRUE(readIdEeprom(second, unitEepromAddress, image)) << "per board: " << perBoard;
+        closeBoard(second);
+        EXPECT_EQ(openBoardHandles(unit()), 0u) << "per board: " << perBoard;
+    }
+}
+
 TEST_F(VendorCallsTest, TemperatureReadingCarriesValueStatusAndType)
 {
     unit().update([](sim::Json& s) {

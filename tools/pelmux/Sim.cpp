@@ -48,6 +48,8 @@ int runSim(const std::string& profilePath, const std::string& root)
     if (!root.empty())
         ::setenv("PELMUX_ROOT", root.c_str(), 1);
     const std::string folder = platform::posix::root();
+    if (folder.empty())
+        return 1; // the library has said why
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);

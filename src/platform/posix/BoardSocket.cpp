@@ -51,7 +51,8 @@ std::unique_ptr<BoardConnection> BoardConnection::open(const std::string& endpoi
     const std::string path = boardSocketPath();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path))
+    // An empty path (no usable root) would name an abstract socket anyone can bind.
+    if (path.empty() || path.size() >= sizeof(address.sun_path))
         return nullptr;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 

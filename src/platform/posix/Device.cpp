@@ -121,7 +121,7 @@ Handle openDevice(const wchar_t* name)
     auto connection = posix::BoardConnection::open(posix::toUtf8(name));
     if (!connection)
         return invalidHandle();
-    return new DeviceObject(std::move(connection));
+    return static_cast<HandleObject*>(new DeviceObject(std::move(connection)));
 }
 
 bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
@@ -137,11 +137,10 @@ Handle openFileForRead(const wchar_t* windowsPath)
 {
     if (windowsPath == nullptr)
         return invalidHandle();
-    const std::string path = posix::hostPath(windowsPath);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = posix::openRegularFile(posix::hostPath(windowsPath));
     if (fd < 0)
         return invalidHandle();
-    return new FileObject(fd);
+    return static_cast<HandleObject*>(new FileObject(fd));
 }
 
 bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead)

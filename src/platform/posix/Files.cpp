@@ -13,7 +13,6 @@
 #include <string>
 #include <system_error>
 
-#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,6 +23,15 @@
 namespace pelmux::platform {
 
 namespace {
+
+int flockRetrying(int fd, int operation)
+{
+    int rc;
+    do {
+        rc = ::flock(fd, operation);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
+}
 
 constexpr const wchar_t* commonAppData = L"C:\\ProgramData";
 
@@ -64,14 +72,11 @@ std::optional<std::wstring> fromUtf8(const std::string& text)
     return out;
 }
 
-std::optional<std::string> hostOf(const std::string& path)
+std::optional<std::string> hostOf(const std::wstring& path)
 {
     if (path.empty())
         return std::nullopt;
-    const auto wide = fromUtf8(path);
-    if (!wide)
-        return std::nullopt;
-    return posix::hostPath(*wide);
+    return posix::hostPath(path);
 }
 
 bool writeAll(int fd, std::string_view content)
@@ -87,16 +92,10 @@ bool writeAll(int fd, std::string_view content)
     return true;
 }
 
-// Removes "<name>.<process>-<sequence>.tmp" files in `folder` that no living writer holds.
-// Whether the process named at the front of "<process>-<sequence>" still runs.
-bool writerAlive(const std::string& writer)
-{
-    const auto process = std::strtol(writer.c_str(), nullptr, 10);
-    if (process <= 0)
-        return false;
-    return ::kill(static_cast<pid_t>(process), 0) == 0 || errno == EPERM;
-}
-
+// Removes "<name>.<process>-<sequence>.tmp" files in `folder` that no writer holds. A writer holds
+// an exclusive flock on its temporary file from the moment the file carries its name until the
+// rename, so the lock alone tells a leftover: a process id in the name may belong to another
+// process by now.
 void removeLeftovers(const std::string& folder, const std::string& name)
 {
     DIR* dir = ::opendir(folder.c_str());
@@ -114,9 +113,6 @@ void removeLeftovers(const std::string& folder, const std::string& name)
             candidate.substr(prefix.size(), candidate.size() - prefix.size() - suffix.size());
         if (writer.find_first_not_of("0123456789-") != std::string::npos)
             continue;
-        // A writer that still runs may be between creating its file and renaming it.
-        if (writerAlive(writer))
-            continue;
         const std::string full = folder + "/" + candidate;
         const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
@@ -126,6 +122,33 @@ void removeLeftovers(const std::string& folder, const std::string& name)
         ::close(fd);
     }
     ::closedir(dir);
+}
+
+// Creates and locks a new temporary file beside the target. Between the creation and the lock a
+// sweeping writer may take the file for a leftover and remove it; the name is then checked to
+// still lead to the locked file, and a file that lost its name is made again.
+int createTemporary(const std::string& folder, const std::string& name, std::string& temporary)
+{
+    static std::atomic<unsigned> sequence{0};
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        temporary = folder + "/" + name + "." + std::to_string(::getpid()) + "-" +
+                    std::to_string(sequence.fetch_add(1)) + ".tmp";
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return -1;
+        }
+        struct stat mine {};
+        struct stat named {};
+        if (flockRetrying(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
+            ::stat(temporary.c_str(), &named) == 0 && mine.st_ino == named.st_ino &&
+            mine.st_dev == named.st_dev)
+            return fd;
+        ::close(fd);
+    }
+    errno = EAGAIN;
+    return -1;
 }
 
 // Makes the rename itself durable, as MOVEFILE_WRITE_THROUGH does on Windows.
@@ -160,13 +183,20 @@ std::optional<std::string> narrowPath(const std::wstring& path)
     return posix::toUtf8(path);
 }
 
-FileContent readWholeFile(const std::string& path, std::size_t maxBytes)
+std::optional<std::wstring> widePath(const std::string& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    return fromUtf8(path);
+}
+
+FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes)
 {
     FileContent result;
     const auto host = hostOf(path);
     if (!host)
         return result;
-    const int fd = ::open(host->c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = posix::openRegularFile(*host);
     if (fd < 0) {
         result.status = errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed;
         return result;
@@ -194,7 +224,7 @@ FileContent readWholeFile(const std::string& path, std::size_t maxBytes)
     return result;
 }
 
-ReplaceStatus replaceFile(const std::string& path, std::string_view content)
+ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
 {
     const auto host = hostOf(path);
     if (!host)
@@ -207,17 +237,10 @@ ReplaceStatus replaceFile(const std::string& path, std::string_view content)
 
     removeLeftovers(folder, name);
 
-    static std::atomic<unsigned> sequence{0};
-    const std::string temporary = folder + "/" + name + "." + std::to_string(::getpid()) + "-" +
-                                  std::to_string(sequence.fetch_add(1)) + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string temporary;
+    const int fd = createTemporary(folder, name, temporary);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReplaceStatus::FolderMissing : ReplaceStatus::Failed;
-    if (::flock(fd, LOCK_EX) != 0) {
-        ::unlink(temporary.c_str());
-        ::close(fd);
-        return ReplaceStatus::Failed;
-    }
 
     // The new file keeps the permissions of the one it replaces.
     struct stat old {};

@@ -139,16 +139,20 @@ std::optional<std::string> narrowPath(const std::wstring& path)
     return toNarrow(std::wstring(shortFolder.data()) + path.substr(separator));
 }
 
-FileContent readWholeFile(const std::string& path, std::size_t maxBytes)
+std::optional<std::wstring> widePath(const std::string& path)
+{
+    return toWide(path);
+}
+
+FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes)
 {
     FileContent result;
-    const auto wide = toWide(path);
-    if (!wide)
+    if (path.empty())
         return result;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < sharingAttempts; ++attempt) {
         file =
-            ::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || !sharingError(::GetLastError()))
             break;
@@ -185,15 +189,14 @@ FileContent readWholeFile(const std::string& path, std::size_t maxBytes)
     return result;
 }
 
-ReplaceStatus replaceFile(const std::string& path, std::string_view content)
+ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
 {
-    const auto wide = toWide(path);
-    if (!wide)
+    if (path.empty())
         return ReplaceStatus::Failed;
-    const std::size_t separator = lastSeparator(*wide);
+    const std::size_t separator = lastSeparator(path);
     const std::wstring folder =
-        separator == std::wstring::npos ? std::wstring(L".") : wide->substr(0, separator);
-    const std::wstring name = separator == std::wstring::npos ? *wide : wide->substr(separator + 1);
+        separator == std::wstring::npos ? std::wstring(L".") : path.substr(0, separator);
+    const std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
     if (name.empty())
         return ReplaceStatus::Failed;
 
@@ -214,10 +217,10 @@ ReplaceStatus replaceFile(const std::string& path, std::string_view content)
     for (int attempt = 0; written && !moved && attempt < sharingAttempts; ++attempt) {
         // An existing file is replaced in place, keeping its access rights and attributes, so that
         // rights granted to every account on it survive the rewrite.
-        const bool exists = ::GetFileAttributesW(wide->c_str()) != INVALID_FILE_ATTRIBUTES;
-        moved = exists ? ::ReplaceFileW(wide->c_str(), temporary.c_str(), nullptr,
+        const bool exists = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        moved = exists ? ::ReplaceFileW(path.c_str(), temporary.c_str(), nullptr,
                                         REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
-                       : ::MoveFileExW(temporary.c_str(), wide->c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+                       : ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
         if (!moved && !sharingError(::GetLastError()))
             break;
         if (!moved)
