@@ -6,8 +6,11 @@
 #include "Process.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -59,14 +62,35 @@ public:
             text += c;
         return text;
     }
-    void kill(int signal = SIGKILL) { ::kill(pid_, signal); }
+    // Never signals a child that did not start: kill(-1) would reach every process of the user.
+    void kill(int signal = SIGKILL)
+    {
+        if (pid_ > 0 && !reaped_)
+            ::kill(pid_, signal);
+    }
     // The exit code, or 128 + the signal that ended the child.
     int wait()
     {
-        if (reaped_)
+        if (reaped_ || pid_ <= 0)
             return status_;
         reaped_ = true;
         status_ = waitExitCode(pid_);
+        return status_;
+    }
+    // As wait(), but answers nullopt when the child still runs after `limit`.
+    std::optional<int> waitFor(std::chrono::milliseconds limit)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (!reaped_ && pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) != pid_) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (!reaped_ && pid_ > 0) {
+            reaped_ = true;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
         return status_;
     }
 

@@ -11,6 +11,9 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
+
+#include <fcntl.h>
 
 namespace pelmux::test {
 namespace {
@@ -140,6 +143,79 @@ TEST(SettingsProcesses, AKilledWriterNeverLeavesABrokenFile)
     const auto last = keysOfWholeFile(readFile(file));
     ASSERT_TRUE(last);
     EXPECT_TRUE(last->count("K0") && last->count("K299") && last->count("Done"));
+}
+
+// A `keys` writer, printing into a file of its own; killed when the test ends, however it ends.
+struct KeyWriter {
+    KeyWriter(const std::string& folder, int number) : output(folder + "/w" + std::to_string(number))
+    {
+        const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        pid = spawn({PELMUX_WORKER, "keys", "w" + std::to_string(number)}, std::string(), fd, false);
+        ::close(fd);
+    }
+    ~KeyWriter() { stop(); }
+    // Answers how it ended: 128 + SIGKILL unless it stopped on its own.
+    int stop()
+    {
+        if (pid > 0)
+            ::kill(pid, SIGKILL);
+        const int status = pid > 0 ? waitExitCode(pid) : -1;
+        pid = -1;
+        return status;
+    }
+    pid_t pid = -1;
+    std::string output;
+};
+
+// Writers killed while they hold the settings lock stop neither the others nor a new process, and
+// the lock of a killed taker is never taken over while it lives: no key reported written is lost.
+TEST(SettingsProcesses, WritersKilledInsideTheirCycleNeverStopTheOthers)
+{
+    MemoryRoot root;
+    const std::string outputs = root.path() + "/keys-written";
+    fs::create_directories(outputs);
+    constexpr int writerCount = 4;
+    constexpr int kills = 30;
+    std::mt19937 random(20240611);
+    std::vector<std::unique_ptr<KeyWriter>> writers;
+    int started = 0;
+    for (; started < writerCount; ++started)
+        writers.push_back(std::make_unique<KeyWriter>(outputs, started));
+    int freshWrites = 0;
+    for (int round = 0; round < kills; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + random() % 75));
+        auto& victim = writers[random() % writerCount];
+        EXPECT_EQ(victim->stop(), 128 + SIGKILL) << "a writer stopped on its own";
+        victim = std::make_unique<KeyWriter>(outputs, started++);
+        KillableProcess fresh({PELMUX_WORKER, "increment", "Fresh", "1"});
+        const auto status = fresh.waitFor(std::chrono::seconds(5));
+        if (!status) {
+            ADD_FAILURE() << "round " << round << ": a new writer waited for the lock for 5 s";
+            break;
+        }
+        EXPECT_EQ(*status, 0) << "round " << round;
+        ++freshWrites;
+    }
+    for (auto& writer : writers)
+        EXPECT_EQ(writer->stop(), 128 + SIGKILL) << "a writer stopped on its own";
+
+    SettingsEntries entries;
+    readSettingsText(readFile(settingsFileOf(root.path())), entries);
+    EXPECT_EQ(entries.count("Fresh") ? entries["Fresh"] : "0", std::to_string(freshWrites));
+    int reported = 0, lost = 0;
+    for (const auto& output : fs::directory_iterator(outputs)) {
+        const std::string text = readFile(output.path());
+        // Whole lines only: a kill may cut the last one.
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            ++reported;
+            const std::string key = text.substr(start, end - start);
+            if (entries.count(key) == 0 && ++lost <= 5)
+                ADD_FAILURE() << key << " was reported written and is not in the file";
+        }
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_GT(reported, kills) << "the writers hardly wrote";
 }
 
 } // namespace

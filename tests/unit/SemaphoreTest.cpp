@@ -6,7 +6,15 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pelmux::test {
 namespace {
@@ -159,6 +167,69 @@ TEST_F(SemaphoreTest, CreateSemaphoreLeavesTheHandleAloneOnFailure)
     EXPECT_NE(handle, &marker);
     EXPECT_TRUE(tryTake(handle));
     closeSemaphore(handle);
+}
+
+// What a take makes of the count record another process left: a count whose taker has ended is
+// taken over (its token file removed), one whose taker lives is not, and nothing but a token file is
+// ever touched.
+TEST_F(SemaphoreTest, ATakeJudgesTheTakerTheCountFileNames)
+{
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(root_.path()) / "semaphores";
+    const fs::path token = folder / "takers" / "4242-00000000deadbeef";
+    enum class Token { None, Unlocked, Locked };
+    const std::tuple<const char*, std::string, Token> cases[] = {
+        {"given back", "1", Token::None},
+        {"taken by an older build, which names no taker", "0", Token::None},
+        {"an empty record", "", Token::None},
+        {"a taker whose token was swept", "04242-00000000deadbeef", Token::None},
+        {"a taker that ended", "04242-00000000deadbeef", Token::Unlocked},
+        {"a taker that lives", "04242-00000000deadbeef", Token::Locked},
+        {"a taker that lives, padded record", "04242-00000000deadbeef" + std::string(20, '\0'),
+         Token::Locked},
+        {"a name that is no token", "0../../victim", Token::None},
+    };
+    root_.writeFile("victim", "stays");
+    for (const auto& [what, record, kind] : cases) {
+        SemaphoreHandle s = make("PELMUX_TEST_TAKER");
+        fs::create_directories(token.parent_path());
+        const int fd = kind == Token::None ? -1 : ::open(token.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // A lock on a descriptor of its own stands for a live process.
+        if (kind == Token::Locked) {
+            EXPECT_EQ(::flock(fd, LOCK_EX), 0);
+        }
+        std::ofstream(folder / "PELMUX_TEST_TAKER.count", std::ios::binary | std::ios::trunc) << record;
+        EXPECT_EQ(tryTake(s), kind != Token::Locked) << what;
+        EXPECT_FALSE(tryTake(s)) << what << ": taken by this process now, or still by the live one";
+        EXPECT_EQ(fs::exists(token), kind == Token::Locked) << what;
+        EXPECT_TRUE(fs::exists(fs::path(root_.path()) / "victim")) << what;
+        if (fd >= 0)
+            ::close(fd);
+        fs::remove(token);
+        closeSemaphore(s);
+    }
+}
+
+// A child made by fork() takes under a token of its own: it does not inherit its parent's counts,
+// and a count it took and never gave comes back to the parent when it ends.
+TEST_F(SemaphoreTest, AForkedChildIsATakerOfItsOwn)
+{
+    SemaphoreHandle s = make("PELMUX_TEST_FORK");
+    ASSERT_TRUE(tryTake(s)); // this process has a token from here on
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool tookParents = tryTake(s);
+        const bool gave = giveSemaphore(s);
+        const bool tookGiven = tryTake(s);
+        ::_exit(!tookParents && gave && tookGiven ? 0 : 1); // ends holding the count
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child took its parent's count, or could not take a given one";
+    EXPECT_TRUE(tryTake(s)) << "the count of the ended child is not back";
+    closeSemaphore(s);
 }
 
 } // namespace

@@ -1,9 +1,17 @@
-// Semaphores on Linux. Unnamed ones live in the process. A named one is three things under
+// Semaphores on Linux. Unnamed ones live in the process. A named one is a few files under
 // PELMUX_ROOT/semaphores/: a count file whose exclusive flock guards every change of the count,
 // and a holders file on which every open handle keeps a shared flock. The kernel drops those locks
 // with the last descriptor of a process, killed or not, so a creator that can lock the holders file
 // exclusively knows that nobody else holds the semaphore and starts it again at count 1: the
-// lifetime of a Windows kernel object. Waits poll the count briefly.
+// lifetime of a Windows kernel object.
+//
+// A killed taker gives its count back even while other processes keep the name open. Every process
+// that takes a named semaphore keeps a token for its life: a file in semaphores/takers/ on which it
+// holds an exclusive flock. The count record names the token of its taker, and a waiter that finds
+// the token gone, or can lock it, knows the taker has ended and takes the count over. A live
+// taker's token can never be locked by anyone else, so two takers never hold a count at once. The
+// count is not tied to a handle or a thread: any handle of any process may give it back, as on
+// Windows. Waits poll the count briefly.
 #include "platform/Semaphore.h"
 
 #include "platform/Time.h"
@@ -14,14 +22,18 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,14 +160,198 @@ int openShared(const std::string& path)
     return fd;
 }
 
+// A folder every account may use (as the semaphores themselves).
+void makeSharedFolder(const std::filesystem::path& folder)
+{
+    std::error_code error;
+    if (std::filesystem::create_directories(folder, error))
+        ::chmod(folder.c_str(), 01777);
+}
+
+// The count record: one fixed-size block written in one pwrite, "1", or "0" followed by the id of
+// the taker's token; the rest is zero bytes. A record without a valid id (a one-byte "0" of an
+// older build, an empty or damaged file) has no live taker: its count may be taken.
+constexpr std::size_t recordSize = 64;
+constexpr std::size_t maxTokenIdLength = 40;
+
+// Token ids are made by this file: "<pid>-<16 hex digits>". Anything else read from a record is
+// never used as a file name.
+bool validTokenId(std::string_view id)
+{
+    if (id.empty() || id.size() > maxTokenIdLength)
+        return false;
+    return std::all_of(id.begin(), id.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-'; });
+}
+
+std::uint64_t randomBits()
+{
+    std::uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits))
+        return bits;
+    // No entropy yet (early boot): time and address still differ between attempts and processes,
+    // and the exclusive creation below refuses a repeated name.
+    static std::uint64_t counter = 0;
+    return static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()) ^
+           (reinterpret_cast<std::uintptr_t>(&bits) << 16) ^ (++counter * 0x9E3779B97F4A7C15ull);
+}
+
+std::string newTokenId()
+{
+    char id[maxTokenIdLength + 1];
+    std::snprintf(id, sizeof id, "%ld-%016llx", static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(randomBits()));
+    return id;
+}
+
+// Opens a token file to test it, without following a link and without waiting on a fifo.
+int openToken(const std::string& path)
+{
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+// What a token file tells of its process.
+enum class Taker {
+    Alive, // somebody holds the file's lock (or the file cannot be tested)
+    Gone,  // no such file: its process ended and the file was swept
+    Ended, // the file is there and was locked here: its process ended
+};
+
+// Tests the token at `path`; for Ended, `lockedFd` holds the lock for removeEndedToken.
+Taker testToken(const std::string& path, int& lockedFd)
+{
+    const int fd = openToken(path);
+    if (fd < 0)
+        return errno == ENOENT ? Taker::Gone : Taker::Alive;
+    if (flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return Taker::Alive;
+    }
+    lockedFd = fd;
+    return Taker::Ended;
+}
+
+// Removes the token file of an ended process, whose lock `fd` holds.
+void removeEndedToken(const std::string& path, int fd)
+{
+    ::unlink(path.c_str()); // another account's file may stay; the next sweep tries again
+    ::close(fd);
+}
+
+// The tokens of this process, one per takers folder (PELMUX_ROOT may change within a process).
+class TakerTokens {
+public:
+    // The id of this process's token in `folder`, made at the first call; nullopt when no token
+    // can be made there.
+    std::optional<std::string> idIn(const std::string& folder)
+    {
+        std::lock_guard lock(mutex_);
+        const pid_t pid = ::getpid();
+        dropUnusable(pid);
+        if (const auto found = tokens_.find(folder); found != tokens_.end())
+            return found->second.id;
+        auto token = make(folder, pid);
+        if (!token)
+            return std::nullopt;
+        sweep(folder, token->id);
+        return tokens_.emplace(folder, std::move(*token)).first->second.id;
+    }
+
+private:
+    struct Token {
+        pid_t pid;
+        int fd;
+        std::string id;
+    };
+
+    // Forgets tokens inherited through fork(), which still stand for the parent, and tokens whose
+    // file was removed (with its PELMUX_ROOT, say), which stand for nobody.
+    void dropUnusable(pid_t pid)
+    {
+        for (auto it = tokens_.begin(); it != tokens_.end();) {
+            struct stat info {};
+            const bool inherited = it->second.pid != pid;
+            if (inherited || ::fstat(it->second.fd, &info) != 0 || info.st_nlink == 0) {
+                // Closing never unlocks an inherited token: the parent's descriptor keeps the lock.
+                ::close(it->second.fd);
+                it = tokens_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    // A new token file in `folder`, locked before it appears under its name.
+    static std::optional<Token> make(const std::string& folder, pid_t pid)
+    {
+        makeSharedFolder(folder);
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const std::string id = newTokenId();
+            const std::string path = folder + "/" + id;
+            int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0644);
+            if (fd >= 0) {
+                ::fchmod(fd, 0644); // every account may test it, whatever the umask
+                char self[64];
+                std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+                if (flockRetrying(fd, LOCK_EX | LOCK_NB) == 0 &&
+                    ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                    return Token{pid, fd, id};
+                const int error = errno;
+                ::close(fd);
+                if (error == EEXIST)
+                    continue;
+            }
+            // No O_TMPFILE on this file system (or no /proc): lock under a temporary name, then
+            // link it into place (a link, unlike a rename, never replaces a file). A sweep may
+            // remove the temporary file before we lock it; then the link fails and we try again.
+            const std::string temporary = folder + "/.new-" + id;
+            fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0)
+                continue;
+            ::fchmod(fd, 0644);
+            const bool placed =
+                flockRetrying(fd, LOCK_EX | LOCK_NB) == 0 && ::link(temporary.c_str(), path.c_str()) == 0;
+            ::unlink(temporary.c_str());
+            if (placed)
+                return Token{pid, fd, id};
+            ::close(fd);
+        }
+        return std::nullopt;
+    }
+
+    // Removes the token files of processes that have ended (all of them taken over or never used).
+    static void sweep(const std::string& folder, const std::string& ownId)
+    {
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            if (name == ownId)
+                continue;
+            const std::string path = it->path().string();
+            int fd = -1;
+            if (testToken(path, fd) == Taker::Ended)
+                removeEndedToken(path, fd);
+        }
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, Token> tokens_;
+};
+
+// Lives as long as the process: a thread may still take while static objects are destroyed.
+TakerTokens& takerTokens()
+{
+    static auto* tokens = new TakerTokens();
+    return *tokens;
+}
+
 class NamedSemaphore final : public SemaphoreObject {
 public:
     static NamedSemaphore* open(const std::string& name)
     {
         const std::filesystem::path folder = std::filesystem::path(posix::root()) / "semaphores";
-        std::error_code error;
-        if (std::filesystem::create_directories(folder, error))
-            ::chmod(folder.c_str(), 01777);
+        makeSharedFolder(folder);
         const std::string base = (folder / fileNameFor(name)).string();
         const int countFd = openShared(base + ".count");
         if (countFd < 0)
@@ -165,7 +361,7 @@ public:
             ::close(countFd);
             return nullptr;
         }
-        auto* semaphore = new NamedSemaphore(countFd, holdersFd);
+        auto* semaphore = new NamedSemaphore(countFd, holdersFd, (folder / "takers").string());
         if (!semaphore->join()) {
             delete semaphore;
             return nullptr;
@@ -184,8 +380,9 @@ public:
         const auto deadline = deadlineOf(timeoutMs);
         auto pause = std::chrono::microseconds(50);
         for (;;) {
-            if (tryTake())
-                return true;
+            const Attempt attempt = tryTake();
+            if (attempt != Attempt::Busy)
+                return attempt == Attempt::Taken;
             if (deadline && Clock::now() >= *deadline)
                 return false;
             std::this_thread::sleep_for(pause);
@@ -197,13 +394,23 @@ public:
     {
         std::lock_guard lock(mutex_);
         FileGuard guard(countFd_);
-        if (!guard.locked() || readCount() >= 1)
+        if (!guard.locked() || readRecord().count >= 1)
             return false;
-        return writeCount(1);
+        return writeRecord(1, {});
     }
 
 private:
-    NamedSemaphore(int countFd, int holdersFd) : countFd_(countFd), holdersFd_(holdersFd) {}
+    enum class Attempt { Taken, Busy, Failed };
+
+    struct Record {
+        int count = 0;
+        std::string taker; // a valid token id, or empty
+    };
+
+    NamedSemaphore(int countFd, int holdersFd, std::string takersFolder)
+        : countFd_(countFd), holdersFd_(holdersFd), takersFolder_(std::move(takersFolder))
+    {
+    }
 
     // Registers this handle as a holder; the first holder starts the count at 1.
     bool join()
@@ -212,44 +419,76 @@ private:
         if (!guard.locked())
             return false;
         if (flockRetrying(holdersFd_, LOCK_EX | LOCK_NB) == 0) {
-            if (!writeCount(1))
+            if (!writeRecord(1, {}))
                 return false;
         }
         // Nobody else tests the holders file without the guard, so this never waits.
         return flockRetrying(holdersFd_, LOCK_SH) == 0;
     }
 
-    bool tryTake()
+    Attempt tryTake()
     {
+        // The count is recorded under this process's token; without one it cannot be taken safely.
+        const auto me = takerTokens().idIn(takersFolder_);
+        if (!me)
+            return Attempt::Failed;
         std::lock_guard lock(mutex_);
         FileGuard guard(countFd_);
-        if (!guard.locked() || readCount() < 1)
-            return false;
-        return writeCount(0);
+        if (!guard.locked())
+            return Attempt::Busy;
+        const Record record = readRecord();
+        int endedTaker = -1;
+        if (record.count == 0 && !record.taker.empty()) {
+            // Taken by this process (any thread, any handle), or by a process that still lives.
+            if (record.taker == *me)
+                return Attempt::Busy;
+            if (testToken(tokenPath(record.taker), endedTaker) == Taker::Alive)
+                return Attempt::Busy;
+        }
+        const bool taken = writeRecord(0, *me);
+        if (endedTaker >= 0)
+            removeEndedToken(tokenPath(record.taker), endedTaker);
+        return taken ? Attempt::Taken : Attempt::Busy;
     }
 
-    int readCount() const
+    std::string tokenPath(const std::string& id) const { return takersFolder_ + "/" + id; }
+
+    Record readRecord() const
     {
-        char c = 0;
+        char block[recordSize] = {};
         ssize_t n;
         do {
-            n = ::pread(countFd_, &c, 1, 0);
+            n = ::pread(countFd_, block, sizeof block, 0);
         } while (n < 0 && errno == EINTR);
-        return n == 1 && c == '1' ? 1 : 0;
+        Record record;
+        if (n < 1)
+            return record;
+        if (block[0] == '1') {
+            record.count = 1;
+            return record;
+        }
+        const std::string_view rest(block + 1, static_cast<std::size_t>(n) - 1);
+        const std::string_view id = rest.substr(0, rest.find_first_of(std::string_view("\0\n", 2)));
+        if (validTokenId(id))
+            record.taker = id;
+        return record;
     }
 
-    bool writeCount(int count) const
+    bool writeRecord(int count, const std::string& taker) const
     {
-        const char c = count > 0 ? '1' : '0';
+        char block[recordSize] = {};
+        block[0] = count > 0 ? '1' : '0';
+        std::memcpy(block + 1, taker.data(), std::min(taker.size(), maxTokenIdLength));
         ssize_t n;
         do {
-            n = ::pwrite(countFd_, &c, 1, 0);
+            n = ::pwrite(countFd_, block, sizeof block, 0);
         } while (n < 0 && errno == EINTR);
-        return n == 1;
+        return n == static_cast<ssize_t>(sizeof block);
     }
 
     int countFd_;
     int holdersFd_;
+    std::string takersFolder_;
     // Threads of this process that share one handle share its locks too; this orders them.
     std::mutex mutex_;
 };
@@ -264,7 +503,7 @@ SemaphoreObject* object(SemaphoreHandle handle)
 SemaphoreHandle createSemaphore(const char* name)
 {
     if (name == nullptr || *name == '\0')
-        return new LocalSemaphore();
+        return static_cast<SemaphoreObject*>(new LocalSemaphore());
     std::string text = name;
     // "Local\" is the session namespace, which unprefixed names already use.
     if (text.rfind("Local\\", 0) == 0)
@@ -273,7 +512,7 @@ SemaphoreHandle createSemaphore(const char* name)
     const std::size_t prefix = text.rfind("Global\\", 0) == 0 ? 7 : 0;
     if (text.size() > maxNameLength || text.size() == prefix || text.find('\\', prefix) != std::string::npos)
         return nullptr;
-    return NamedSemaphore::open(text);
+    return static_cast<SemaphoreObject*>(NamedSemaphore::open(text));
 }
 
 bool takeSemaphore(SemaphoreHandle semaphore, std::uint32_t timeoutMs)

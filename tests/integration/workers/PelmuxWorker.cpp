@@ -1,6 +1,8 @@
 // Worker processes of the integration tests, each one use of the settings store or a semaphore:
 //   increment KEY COUNT   COUNT load-increment-write cycles of KEY
 //   rewrite               rewrites the settings file without end ("W0" to "W49" and "Last")
+//   keys PREFIX           settings cycles without end, each adding the key PREFIX_0, PREFIX_1, ...
+//                         and printing it on a line of its own once the file holds it
 //   hold NAME             takes the named semaphore, prints "taken" and waits to be killed
 //   try NAME              exit 0 when the named semaphore can be taken without waiting, else 1
 #include "frame/SettingsFile.h"
@@ -44,6 +46,22 @@ int rewrite()
     }
 }
 
+int keys(const std::string& prefix)
+{
+    for (int i = 0;; ++i) {
+        SettingsFile file;
+        if (!file.holdsLock())
+            return 3;
+        file.loadSettings(settingsPath());
+        const std::string key = prefix + "_" + std::to_string(i);
+        if (!file.setValue(key, "1"))
+            return 2;
+        // Still inside the cycle: a kill may land before, during or after the report.
+        std::printf("%s\n", key.c_str());
+        std::fflush(stdout);
+    }
+}
+
 int hold(const char* name)
 {
     platform::SemaphoreHandle semaphore = nullptr;
@@ -76,10 +94,14 @@ int main(int argc, char** argv)
         return increment(argv[2], std::atoi(argv[3]));
     if (command == "rewrite" && argc == 2)
         return rewrite();
+    if (command == "keys" && argc == 3)
+        return keys(argv[2]);
     if (command == "hold" && argc == 3)
         return hold(argv[2]);
     if (command == "try" && argc == 3)
         return tryTake(argv[2]);
-    std::fputs("usage: pelmux_test_worker increment KEY COUNT | rewrite | hold NAME | try NAME\n", stderr);
+    std::fputs(
+        "usage: pelmux_test_worker increment KEY COUNT | rewrite | keys PREFIX | hold NAME | try NAME\n",
+        stderr);
     return 64;
 }
