@@ -1,6 +1,7 @@
 // The default PELMUX_ROOT is a folder of the user's own that nobody else can serve or read.
 #include "SimFixture.h"
 
+#include "platform/Semaphore.h"
 #include "platform/posix/Root.h"
 
 #include <cstdlib>
@@ -103,6 +104,7 @@ TEST(DefaultRoot, ComesFromTheRuntimeFolderAndARefusedOneLeadsNowhere)
     EXPECT_EQ(platform::posix::root(), "");
     EXPECT_EQ(platform::posix::boardSocketPath(), "");
     EXPECT_EQ(platform::posix::hostPath(L"C:\\ProgramData\\Varnholt\\Pelmux.ini"), "");
+    EXPECT_EQ(platform::createSemaphore("PELMUX_TEST_NO_ROOT"), nullptr);
 }
 
 } // namespace

@@ -350,7 +350,10 @@ class NamedSemaphore final : public SemaphoreObject {
 public:
     static NamedSemaphore* open(const std::string& name)
     {
-        const std::filesystem::path folder = std::filesystem::path(posix::root()) / "semaphores";
+        const std::string root = posix::root();
+        if (root.empty())
+            return nullptr; // no usable root: no object anyone else could serve
+        const std::filesystem::path folder = std::filesystem::path(root) / "semaphores";
         makeSharedFolder(folder);
         const std::string base = (folder / fileNameFor(name)).string();
         const int countFd = openShared(base + ".count");
