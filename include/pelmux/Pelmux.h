@@ -26,7 +26,8 @@
 #include <pelmux/TouchScreenCalib.h>
 #include <pelmux/Video.h>
 
-// GetAbout and GetDigIO return null when memory is exhausted.
+// GetAbout and GetDigIO return null when memory is exhausted. On Windows every factory does: no
+// exception leaves Pelmux.dll. On Linux the other factories throw std::bad_alloc then.
 extern "C" PELMUX_API Varnholt::About* PELMUX_STDCALL GetAbout();
 extern "C" PELMUX_API Varnholt::Adc* PELMUX_STDCALL GetAdc();
 extern "C" PELMUX_API Varnholt::AuxVersion* PELMUX_STDCALL GetAuxVersion();

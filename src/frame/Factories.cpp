@@ -1,5 +1,6 @@
 // The exported factories. Per-call interfaces build a new object on every call; shared ones hand
-// out the process's single object and count references.
+// out the process's single object and count references. Every factory that builds an object does
+// so through atModuleBoundary: on Windows exhausted memory answers null instead of an exception.
 #include <pelmux/Pelmux.h>
 
 #include "frame/Factories.h"
@@ -17,17 +18,18 @@ extern "C" {
 
 PELMUX_API AuxVersion* PELMUX_STDCALL GetAuxVersion()
 {
-    return new pelmux::AuxVersion_Imp();
+    return pelmux::atModuleBoundary<pelmux::AuxVersion_Imp>([] { return new pelmux::AuxVersion_Imp(); });
 }
 
 // Interfaces whose areas are not built into this release yet answer with no object.
 PELMUX_API About* PELMUX_STDCALL GetAbout()
 {
-    return pelmux::makeNoThrow<pelmux::About_Imp>();
+    return pelmux::atModuleBoundary<pelmux::About_Imp>(
+        [] { return pelmux::makeNoThrow<pelmux::About_Imp>(); });
 }
 PELMUX_API Adc* PELMUX_STDCALL GetAdc()
 {
-    return new pelmux::Adc_Imp();
+    return pelmux::atModuleBoundary<pelmux::Adc_Imp>([] { return new pelmux::Adc_Imp(); });
 }
 PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
 {
@@ -55,11 +57,13 @@ PELMUX_API Config* PELMUX_STDCALL GetConfig()
 }
 PELMUX_API Diagnostic* PELMUX_STDCALL GetDiagnostic()
 {
-    return pelmux::diagnosticInstance().obtain([] { return new pelmux::Diagnostic_Imp(); });
+    return pelmux::atModuleBoundary<pelmux::Diagnostic_Imp>(
+        [] { return pelmux::diagnosticInstance().obtain([] { return new pelmux::Diagnostic_Imp(); }); });
 }
 PELMUX_API DigIO* PELMUX_STDCALL GetDigIO()
 {
-    return pelmux::makeNoThrow<pelmux::DigIO_Imp>();
+    return pelmux::atModuleBoundary<pelmux::DigIO_Imp>(
+        [] { return pelmux::makeNoThrow<pelmux::DigIO_Imp>(); });
 }
 PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
 {

@@ -6,7 +6,8 @@
 
 namespace pelmux {
 
-// Obtain: build the object when there is none, then count one more reference.
+// Obtain: build the object when there is none, then count one more reference; when none can be
+// built, answer null and count nothing.
 // Release: count one less; at exactly 0 free the object. Surplus releases only drive the count
 // below zero, as callers of the shared interfaces have always seen. Both run under one lock, so
 // concurrent obtain and release calls of one interface cannot free an object in use.
@@ -17,6 +18,9 @@ public:
         std::lock_guard lock(mutex_);
         if (object_ == nullptr)
             object_ = make();
+        // No object (memory exhausted): no reference either, or the count would never reach 0.
+        if (object_ == nullptr)
+            return nullptr;
         ++refCount_;
         return object_;
     }

@@ -38,19 +38,24 @@ struct FileContent {
 };
 
 // Reads a whole file, at most maxBytes of it. What is not a regular file (a folder, a device)
-// fails, as CreateFileW refuses a folder.
+// fails, as CreateFileW refuses a folder. On Windows a missing file whose last rewrite removed the
+// old content but could not move the new one in is first put back from that rewrite's whole
+// temporary file (see replaceFile).
 FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes);
 
 enum class ReplaceStatus {
     Done,
     FolderMissing, // the file's folder does not exist; nothing was written
-    Failed,        // nothing was changed
+    Failed,        // the file keeps its old content (on Windows it may instead be missing, see below)
 };
 
 // Replaces the file's content in one step: the content goes to a temporary file in the same
 // folder, reaches the disk and then takes the old file's place, so that readers and a crash at any
 // moment find either the old or the new file whole. Temporary files that writers which died left
-// behind are removed on the way.
+// behind are removed on the way. On Windows a file that another program holds open is waited for
+// a bounded time (about two seconds); when a replacement removed the old file but could neither
+// move the new one in nor finish that move in that time, the file is missing and the temporary
+// file, now the only copy, stays for the next read to put in place.
 ReplaceStatus replaceFile(const std::wstring& path, std::string_view content);
 
 // The line end of text files on this system: "\r\n" on Windows, "\n" elsewhere.

@@ -97,6 +97,19 @@ TEST(SharedInstanceTest, SurplusReleasesOnlyDriveTheCountBelowZero)
     EXPECT_EQ(Counted::alive, 0);
 }
 
+// An object that could not be built (memory exhausted, on Windows) counts no reference: the next
+// obtain and its release free the object again.
+TEST(SharedInstanceTest, NoObjectCountsNoReference)
+{
+    SharedInstance<Counted> shared;
+    EXPECT_EQ(shared.obtain([]() -> Counted* { return nullptr; }), nullptr);
+    EXPECT_EQ(shared.refCount(), 0);
+    ASSERT_NE(shared.obtain([] { return new Counted(); }), nullptr);
+    EXPECT_EQ(shared.refCount(), 1);
+    shared.release();
+    EXPECT_EQ(Counted::alive, 0) << "the release after a failed obtain frees the object";
+}
+
 TEST(SharedInstanceTest, ConcurrentObtainAndReleaseNeverFreeAnObjectInUse)
 {
     SharedInstance<Counted> shared;

@@ -2,7 +2,9 @@
 // table as a caller's GetProcAddress sees it, operations called by slot number with the Windows
 // calling conventions, an absent driver and vendor library, semaphores, the settings folder.
 // Prints one line per failed check and closes with "N passed, M failed".
+#include "Checks.h"
 #include "frame/SettingsFile.h"
+#include "platform/Device.h"
 #include "platform/Semaphore.h"
 
 #include <pelmux/Pelmux.h>
@@ -16,18 +18,7 @@
 
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const char* what)
-{
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAILED: %s\n", what);
-    }
-}
+using checks::check;
 
 HMODULE library = nullptr;
 
@@ -211,6 +202,62 @@ void operationsWithTheVendorLibrary()
     }
 }
 
+// A Jida.dll whose ordinal 80 (the sensor description) is missing between others, and whose
+// export table holds an address outside the image at its place, as a damaged table can: the
+// operations that need it answer their failure code, the others still work.
+void operationsWithAGapInTheVendorLibrary()
+{
+    auto* about = reinterpret_cast<Varnholt::About*>(reinterpret_cast<Factory>(byName("GetAbout"))());
+    check(about != nullptr, "GetAbout");
+    if (about != nullptr) {
+        char buffer[32] = {};
+        check(reinterpret_cast<TextSlot>(vtableOf(about)[0])(about, 0, buffer, 31) == Varnholt::ERR_SUCCESS &&
+                  std::strcmp(buffer, "4711") == 0,
+              "the ordinals that are present still work: About slot 0 reads PCB_SERIAL");
+        reinterpret_cast<ReleaseSlot>(vtableOf(about)[20])(about, 0);
+    }
+    auto* diagnostic = reinterpret_cast<Varnholt::Diagnostic*>(reinterpret_cast<Factory>(byOrdinal(9))());
+    check(diagnostic != nullptr, "GetDiagnostic");
+    if (diagnostic != nullptr) {
+        short temperature = 99;
+        int type = 99;
+        check(reinterpret_cast<TemperatureSlot>(vtableOf(diagnostic)[2])(
+                  diagnostic, 0, 0, &temperature, &type) == Varnholt::ERR_JIDA_TEMPERATURE_READ,
+              "Diagnostic slot 2 without ordinal 80 gives ERR_JIDA_TEMPERATURE_READ");
+        check(temperature == 99 && type == 99, "Diagnostic slot 2 leaves its outputs untouched");
+        reinterpret_cast<ReleaseSlot>(vtableOf(diagnostic)[10])(diagnostic, 0);
+    }
+}
+
+// A failed control request reports no count, even where Windows hands back the part that fitted:
+// a message-mode pipe peeked with a buffer smaller than its message fails with ERROR_MORE_DATA.
+void deviceControlCounts()
+{
+    constexpr DWORD pipePeek = 0x11400C; // FSCTL_PIPE_PEEK
+    const wchar_t* name = L"\\\\.\\pipe\\pelmux-windows-checks";
+    HANDLE server = ::CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1,
+                                       4096, 4096, 0, nullptr);
+    HANDLE client = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    check(server != INVALID_HANDLE_VALUE && client != INVALID_HANDLE_VALUE &&
+              ::WriteFile(server, "a message longer than the buffer", 32, &written, nullptr),
+          "message-mode pipe with a waiting message");
+    unsigned char output[24] = {};
+    std::uint32_t returned = 12345;
+    const bool ok =
+        pelmux::platform::deviceControl(client, pipePeek, nullptr, 0, output, sizeof output, &returned);
+    check(!ok && ::GetLastError() == ERROR_MORE_DATA,
+          "a peek into a short buffer fails with ERROR_MORE_DATA");
+    check(returned == 0, "the failed request reports 0 bytes, not " + std::to_string(returned));
+    std::uint32_t fitting = 0;
+    unsigned char large[64] = {};
+    check(pelmux::platform::deviceControl(client, pipePeek, nullptr, 0, large, sizeof large, &fitting) &&
+              fitting == 16 + 32,
+          "a request that succeeds reports its count: " + std::to_string(fitting));
+    ::CloseHandle(client);
+    ::CloseHandle(server);
+}
+
 void semaphores()
 {
     pelmux::platform::SemaphoreHandle first = nullptr;
@@ -270,14 +317,24 @@ void settingsFile()
 
 } // namespace
 
-// Without arguments: no unit, no vendor library. With "vendor": the stand-in Jida.dll lies beside.
+// Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
+// "vendor-gap": one whose ordinal 80 is missing. "oom": the factories on exhausted memory.
+// "hold <ms>": the helper process of the settings checks, no checks of its own.
 int main(int argc, char** argv)
 {
-    const bool withVendor = argc > 1 && std::strcmp(argv[1], "vendor") == 0;
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "hold" && argc > 2)
+        return checks::holdSettingsFile(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    if (mode == "oom") {
+        checks::outOfMemoryChecks();
+        return checks::summary();
+    }
     library = ::LoadLibraryW(L"Pelmux.dll");
     check(library != nullptr, "Pelmux.dll loads");
-    if (library != nullptr && withVendor) {
+    if (library != nullptr && mode == "vendor") {
         operationsWithTheVendorLibrary();
+    } else if (library != nullptr && mode == "vendor-gap") {
+        operationsWithAGapInTheVendorLibrary();
     } else if (library != nullptr) {
         exportTable();
         messageFunctions();
@@ -285,8 +342,13 @@ int main(int argc, char** argv)
     }
     if (library != nullptr)
         ::FreeLibrary(library);
+    if (mode == "vendor-gap")
+        return checks::summary();
     semaphores();
     settingsFile();
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    if (mode.empty()) {
+        deviceControlCounts();
+        checks::settingsSwapChecks();
+    }
+    return checks::summary();
 }

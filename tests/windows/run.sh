@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the Windows checks under wine in a private prefix: once beside Pelmux.dll alone (no driver,
-# no vendor library), once with the stand-in Jida.dll beside them.
+# Runs the Windows checks under wine in a private prefix: beside the stand-in Jida.dll, beside its
+# variant without ordinal 80, once with the memory used up (the factories), and last beside
+# Pelmux.dll alone (no driver, no vendor library).
 set -euo pipefail
 build=$(cd "${1:-build/win32}" && pwd)
 export WINEDEBUG=-all
@@ -8,6 +9,9 @@ export WINEPREFIX="$build/wineprefix"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # The first start makes the prefix; its messages are not the checks'.
 [ -d "$WINEPREFIX" ] || wine cmd /c exit >/dev/null 2>&1 || true
-cp "$build/Pelmux.dll" "$build/pelmux_windows_tests.exe" "$build/vendor/"
-(cd "$build/vendor" && wine pelmux_windows_tests.exe vendor 2>/dev/null | tr -d '\r')
+for variant in vendor vendor-gap; do
+  cp "$build/Pelmux.dll" "$build/pelmux_windows_tests.exe" "$build/$variant/"
+  (cd "$build/$variant" && wine pelmux_windows_tests.exe "$variant" 2>/dev/null | tr -d '\r')
+done
+(cd "$build" && wine pelmux_windows_tests.exe oom 2>/dev/null | tr -d '\r')
 (cd "$build" && wine pelmux_windows_tests.exe 2>/dev/null | tr -d '\r')

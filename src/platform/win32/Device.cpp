@@ -24,8 +24,10 @@ bool deviceControl(Handle device, std::uint32_t code, const void* input, std::ui
     DWORD count = 0;
     const BOOL ok = ::DeviceIoControl(device, code, const_cast<void*>(input), inputSize, output, outputSize,
                                       &count, nullptr);
+    // A failed request may still report a count (ERROR_MORE_DATA gives the part that fitted): the
+    // callers take the count only from a request that succeeded.
     if (returned != nullptr)
-        *returned = count;
+        *returned = ok != FALSE ? count : 0;
     return ok != FALSE;
 }
 

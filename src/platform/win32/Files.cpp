@@ -1,7 +1,9 @@
 // Files on Windows: the shell's common application-data folder, narrow paths in the C run-time's
-// current locale, and a replacement by MoveFileExW of a temporary file written through to the
-// disk. A writer opens its temporary file without sharing until it is moved, so a temporary file
-// that can be deleted is a leftover of a writer that died.
+// current locale, and a replacement of a file by a temporary file written through to the disk. The
+// writer holds its temporary file without sharing while it writes, closes it once the content is
+// on the disk and then moves it into place. The temporary file's name carries the writer's process
+// id and the content's size: a temporary file whose process has ended, or whose id now belongs to
+// a process that started after the file was made, is a leftover of a writer that died.
 #include "platform/Files.h"
 
 #include <windows.h>
@@ -10,6 +12,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -21,9 +24,13 @@ namespace {
 
 // CSIDL_COMMON_APPDATA combined with CSIDL_FLAG_CREATE.
 constexpr int commonAppDataCreate = 0x8023;
-// Attempts of a call that met a file another program has open (a scanner, an editor).
+// Attempts of a read that met a file another program has open (a scanner, an editor).
 constexpr int sharingAttempts = 5;
 constexpr DWORD sharingPauseMs = 20;
+// How long a move into place waits for a file another program holds: a scanner or an indexer
+// opens a freshly written file for a moment, an editor for longer.
+constexpr DWORD sharingWaitMs = 2000;
+constexpr DWORD longestPauseMs = 100;
 
 std::optional<std::string> toNarrow(const std::wstring& text)
 {
@@ -57,6 +64,67 @@ bool sharingError(DWORD error)
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
 
+// The errors after which a move is tried again: a file held open, and a replacement that could
+// not remove the old file (it changed nothing, as a sharing violation).
+bool retryableMoveError(DWORD error)
+{
+    return sharingError(error) || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+}
+
+bool missingError(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+HANDLE openForRead(const std::wstring& path)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < sharingAttempts; ++attempt) {
+        file =
+            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || !sharingError(::GetLastError()))
+            break;
+        ::Sleep(sharingPauseMs);
+    }
+    return file;
+}
+
+bool exists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Pauses between attempts of a move, growing, until sharingWaitMs have passed since the first.
+class RetryClock {
+public:
+    bool pauseOrGiveUp()
+    {
+        if (::GetTickCount() - start_ >= sharingWaitMs)
+            return false;
+        ::Sleep(pause_);
+        pause_ = std::min(pause_ * 2, longestPauseMs);
+        return true;
+    }
+
+private:
+    DWORD start_ = ::GetTickCount();
+    DWORD pause_ = sharingPauseMs;
+};
+
+struct PathParts {
+    std::wstring folder;
+    std::wstring name;
+};
+
+PathParts splitPath(const std::wstring& path)
+{
+    const std::size_t separator = lastSeparator(path);
+    if (separator == std::wstring::npos)
+        return {L".", path};
+    return {path.substr(0, separator), path.substr(separator + 1)};
+}
+
 bool writeAll(HANDLE file, std::string_view content)
 {
     while (!content.empty()) {
@@ -69,41 +137,163 @@ bool writeAll(HANDLE file, std::string_view content)
     return true;
 }
 
-// Whether the process named at the front of "<process>-<sequence>" still runs: it may be between
-// closing its file and moving it into place (a writer of another session holds another lock).
-bool writerAlive(const std::wstring& writer)
+// "<name>.<process>-<sequence>-<size>.tmp": what the name of a temporary file tells. Files of
+// earlier versions lack the size.
+struct Leftover {
+    std::wstring path;
+    unsigned long process = 0;
+    bool sizeKnown = false;
+    unsigned long long size = 0;
+    WIN32_FIND_DATAW found;
+};
+
+bool parseLeftover(const std::wstring& folder, const std::wstring& name, const WIN32_FIND_DATAW& found,
+                   Leftover& leftover)
 {
-    const unsigned long process = std::wcstoul(writer.c_str(), nullptr, 10);
-    if (process == 0)
+    const std::wstring candidate = found.cFileName;
+    const std::wstring prefix = name + L".";
+    if (candidate.size() <= prefix.size() + 4 || candidate.compare(0, prefix.size(), prefix) != 0 ||
+        candidate.compare(candidate.size() - 4, 4, L".tmp") != 0)
         return false;
-    HANDLE handle = ::OpenProcess(SYNCHRONIZE, FALSE, process);
-    if (handle == nullptr)
-        return ::GetLastError() == ERROR_ACCESS_DENIED;
-    const bool running = ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
-    ::CloseHandle(handle);
-    return running;
+    const std::wstring writer = candidate.substr(prefix.size(), candidate.size() - prefix.size() - 4);
+    if (writer.find_first_not_of(L"0123456789-") != std::wstring::npos)
+        return false;
+    leftover.path = folder + L"\\" + candidate;
+    leftover.process = std::wcstoul(writer.c_str(), nullptr, 10);
+    const std::size_t first = writer.find(L'-');
+    const std::size_t second = first == std::wstring::npos ? first : writer.find(L'-', first + 1);
+    leftover.sizeKnown = second != std::wstring::npos && second + 1 < writer.size();
+    if (leftover.sizeKnown)
+        leftover.size = std::wcstoull(writer.c_str() + second + 1, nullptr, 10);
+    leftover.found = found;
+    return true;
 }
 
-// Deletes "<name>.<process>-<sequence>.tmp" files in `folder`; those a living writer holds refuse.
-void removeLeftovers(const std::wstring& folder, const std::wstring& name)
+// Calls `visit` for every temporary file of `name` in `folder`.
+template <class Visit> void forEachLeftover(const std::wstring& folder, const std::wstring& name, Visit visit)
 {
     WIN32_FIND_DATAW found;
     const std::wstring pattern = folder + L"\\" + name + L".*.tmp";
     HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    const std::wstring prefix = name + L".";
     do {
-        const std::wstring candidate = found.cFileName;
-        if (candidate.size() <= prefix.size() + 4 || candidate.compare(0, prefix.size(), prefix) != 0 ||
-            candidate.compare(candidate.size() - 4, 4, L".tmp") != 0)
-            continue;
-        const std::wstring writer = candidate.substr(prefix.size(), candidate.size() - prefix.size() - 4);
-        if (writer.find_first_not_of(L"0123456789-") != std::wstring::npos || writerAlive(writer))
-            continue;
-        ::DeleteFileW((folder + L"\\" + candidate).c_str());
+        Leftover leftover;
+        if (parseLeftover(folder, name, found, leftover))
+            visit(leftover);
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
+}
+
+// Whether the writer of a temporary file may still be at work: its process runs (it may be between
+// closing its file and moving it into place; a writer of another session holds another lock) and
+// started before the file was made. A process that started later only reuses a dead writer's id.
+bool writerAlive(const Leftover& leftover)
+{
+    if (leftover.process == 0)
+        return false;
+    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, leftover.process);
+    if (handle == nullptr)
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    bool alive = ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
+    FILETIME created, exited, kernel, user;
+    if (alive && ::GetProcessTimes(handle, &created, &exited, &kernel, &user))
+        alive = ::CompareFileTime(&created, &leftover.found.ftCreationTime) <= 0;
+    ::CloseHandle(handle);
+    return alive;
+}
+
+// Deletes the temporary files of `name` whose writers died; those of living writers stay.
+void removeLeftovers(const std::wstring& folder, const std::wstring& name)
+{
+    forEachLeftover(folder, name, [](const Leftover& leftover) {
+        if (!writerAlive(leftover))
+            ::DeleteFileW(leftover.path.c_str());
+    });
+}
+
+// Moves the newest whole temporary file of a missing file into its place: one this process left,
+// or one of a writer that died, whose size is the one its name gives (a writer that died while
+// writing left less). Another process's writer at work is never disturbed.
+bool restoreLeftover(const std::wstring& path)
+{
+    const PathParts parts = splitPath(path);
+    const unsigned long self = ::GetCurrentProcessId();
+    std::optional<Leftover> newest;
+    forEachLeftover(parts.folder, parts.name, [&](const Leftover& leftover) {
+        const unsigned long long size =
+            (static_cast<unsigned long long>(leftover.found.nFileSizeHigh) << 32) |
+            leftover.found.nFileSizeLow;
+        if (!leftover.sizeKnown || leftover.size != size)
+            return;
+        if (leftover.process != self && writerAlive(leftover))
+            return;
+        if (!newest || ::CompareFileTime(&leftover.found.ftLastWriteTime, &newest->found.ftLastWriteTime) > 0)
+            newest = leftover;
+    });
+    // Without MOVEFILE_REPLACE_EXISTING: a file that appeared meanwhile is newer than any leftover.
+    return newest && ::MoveFileExW(newest->path.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+// Whether the file can be opened as ReplaceFileW opens the file it replaces (read and delete access,
+// every sharing mode). While another program holds it without FILE_SHARE_DELETE this fails, and so
+// would the replacement; waiting here spares the call, which under wine leaves a stray file behind
+// each time it fails so. On failure the last error tells why.
+bool replaceableNow(const std::wstring& path)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | DELETE | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(file);
+    return true;
+}
+
+// The last step of a replacement that removed the old file (or moved it to another name) but
+// could not move the new one in: the temporary file takes the name itself.
+bool finishMove(const std::wstring& temporary, const std::wstring& path)
+{
+    RetryClock clock;
+    for (;;) {
+        if (::MoveFileExW(temporary.c_str(), path.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (!sharingError(::GetLastError()) || !clock.pauseOrGiveUp())
+            return false;
+    }
+}
+
+// Moves the temporary file into the file's place. An existing file is replaced in place, keeping
+// its access rights and attributes, so that rights granted to every account on it survive the
+// rewrite. Answers whether the file now holds the temporary file's content.
+bool moveIntoPlace(const std::wstring& temporary, const std::wstring& path)
+{
+    RetryClock clock;
+    for (;;) {
+        DWORD error = ERROR_SUCCESS;
+        if (!exists(path)) {
+            // No file yet; one that appears meanwhile is replaced.
+            if (::MoveFileExW(temporary.c_str(), path.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return true;
+            error = ::GetLastError();
+        } else if (!replaceableNow(path)) {
+            error = ::GetLastError();
+        } else if (::ReplaceFileW(path.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                  nullptr, nullptr)) {
+            return true;
+        } else {
+            error = ::GetLastError();
+            // The old file is gone (1176) or kept under another name (1177); the new content is
+            // still under the temporary name.
+            if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+                return finishMove(temporary, path);
+        }
+        // A file that went between the look and the move is moved in by the next round.
+        if (!(retryableMoveError(error) || missingError(error)) || !clock.pauseOrGiveUp())
+            return false;
+    }
 }
 
 } // namespace
@@ -149,19 +339,13 @@ FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes)
     FileContent result;
     if (path.empty())
         return result;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < sharingAttempts; ++attempt) {
-        file =
-            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || !sharingError(::GetLastError()))
-            break;
-        ::Sleep(sharingPauseMs);
-    }
+    HANDLE file = openForRead(path);
+    // A rewrite that removed the old file but could not move the new one in left the content under
+    // its temporary name: it takes the file's place before the file counts as missing.
+    if (file == INVALID_HANDLE_VALUE && missingError(::GetLastError()) && restoreLeftover(path))
+        file = openForRead(path);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = ::GetLastError();
-        result.status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadStatus::Missing
-                                                                                       : ReadStatus::Failed;
+        result.status = missingError(::GetLastError()) ? ReadStatus::Missing : ReadStatus::Failed;
         return result;
     }
     LARGE_INTEGER size;
@@ -193,18 +377,16 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
 {
     if (path.empty())
         return ReplaceStatus::Failed;
-    const std::size_t separator = lastSeparator(path);
-    const std::wstring folder =
-        separator == std::wstring::npos ? std::wstring(L".") : path.substr(0, separator);
-    const std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
-    if (name.empty())
+    const PathParts parts = splitPath(path);
+    if (parts.name.empty())
         return ReplaceStatus::Failed;
 
-    removeLeftovers(folder, name);
+    removeLeftovers(parts.folder, parts.name);
 
     static std::atomic<unsigned> sequence{0};
-    const std::wstring temporary = folder + L"\\" + name + L"." + std::to_wstring(::GetCurrentProcessId()) +
-                                   L"-" + std::to_wstring(sequence.fetch_add(1)) + L".tmp";
+    const std::wstring temporary =
+        parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+        std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(content.size()) + L".tmp";
     HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -212,25 +394,18 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
                                                         : ReplaceStatus::Failed;
     const bool written = writeAll(file, content) && ::FlushFileBuffers(file) != FALSE;
     ::CloseHandle(file);
-
-    bool moved = false;
-    for (int attempt = 0; written && !moved && attempt < sharingAttempts; ++attempt) {
-        // An existing file is replaced in place, keeping its access rights and attributes, so that
-        // rights granted to every account on it survive the rewrite.
-        const bool exists = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-        moved = exists ? ::ReplaceFileW(path.c_str(), temporary.c_str(), nullptr,
-                                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE
-                       : ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
-        if (!moved && !sharingError(::GetLastError()))
-            break;
-        if (!moved)
-            ::Sleep(sharingPauseMs);
-    }
-    if (!moved) {
+    if (!written) {
         ::DeleteFileW(temporary.c_str());
         return ReplaceStatus::Failed;
     }
-    return ReplaceStatus::Done;
+    if (moveIntoPlace(temporary, path))
+        return ReplaceStatus::Done;
+    // The temporary file goes only while the file holds a whole content of its own: when a
+    // replacement removed the old file and the new one could not take its place, the temporary
+    // file is the only copy, and the next read puts it in place.
+    if (exists(path))
+        ::DeleteFileW(temporary.c_str());
+    return ReplaceStatus::Failed;
 }
 
 const char* textLineEnd()

@@ -3,7 +3,11 @@
 // answer 0, as a failed call of the library would, and leaves its outputs untouched.
 #include "platform/Vendor.h"
 
+#include "platform/ExportDirectory.h"
+
 #include <windows.h>
+
+#include <cstddef>
 
 namespace pelmux::platform {
 
@@ -32,11 +36,27 @@ HMODULE library()
     return module;
 }
 
+// Whether the loaded DLL's export table gives the ordinal a function inside the image. For an
+// ordinal in a gap of the table GetProcAddress may answer an address that is not null and leads
+// nowhere; only an ordinal the table names is called.
+bool exported(HMODULE module, std::uint16_t ordinal)
+{
+    // The module handle is the start of the mapped image; its headers lie in its first region.
+    const auto* image = reinterpret_cast<const std::uint8_t*>(module);
+    MEMORY_BASIC_INFORMATION region;
+    if (::VirtualQuery(image, &region, sizeof region) == 0)
+        return false;
+    const std::size_t headerBytes = static_cast<std::size_t>(
+        static_cast<const std::uint8_t*>(region.BaseAddress) + region.RegionSize - image);
+    const auto size = imageSize(image, headerBytes);
+    return size && exportedFunction(image, *size, ordinal).has_value();
+}
+
 // The entry of an ordinal, or null when the DLL or the entry is missing.
 template <class Fn> Fn entry(std::uint16_t ordinal)
 {
     const HMODULE module = library();
-    if (module == nullptr)
+    if (module == nullptr || !exported(module, ordinal))
         return nullptr;
     const FARPROC proc = ::GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
     if (proc == nullptr)

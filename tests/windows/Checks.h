@@ -1,0 +1,22 @@
+// The tally of the Windows checks program, shared by its parts: one line per failed check, and
+// the closing "N passed, M failed".
+#pragma once
+
+#include <string>
+
+namespace checks {
+
+void check(bool ok, const std::string& what);
+
+// Prints the closing line; answers the program's exit code.
+int summary();
+
+// The Windows checks' own executable, to start it again with other arguments.
+std::wstring ownPath();
+
+// The parts that live in files of their own.
+void settingsSwapChecks();
+int holdSettingsFile(unsigned milliseconds); // the helper process of settingsSwapChecks
+void outOfMemoryChecks();
+
+} // namespace checks

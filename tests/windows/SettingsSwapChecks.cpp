@@ -1,0 +1,364 @@
+// The settings file's swap under what a real machine does to it: another process holding the file
+// open, replacements that fail half way, and temporary files that writers left behind. ReplaceFileW's
+// documented partial outcomes (1175, 1176, 1177) do not happen under wine: a stand-in, which this
+// program's import table leads the library's call to, reproduces each of them on the real files.
+#include "Checks.h"
+#include "frame/SettingsFile.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using checks::check;
+
+const wchar_t* const holdingEvent = L"pelmux-windows-checks-holding";
+
+std::wstring wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::wstring settingsFile()
+{
+    return wide(pelmux::settingsPath());
+}
+
+std::wstring settingsFolder()
+{
+    const std::wstring path = settingsFile();
+    return path.substr(0, path.find_last_of(L'\\'));
+}
+
+// The file's bytes, or "<missing>".
+std::string fileText(const std::wstring& path)
+{
+    HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buffer[4096];
+    DWORD read = 0;
+    ::ReadFile(file, buffer, sizeof buffer, &read, nullptr);
+    ::CloseHandle(file);
+    return std::string(buffer, read);
+}
+
+void writeFile(const std::wstring& path, const std::string& text)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+// Every name in the settings folder other than the settings file itself.
+std::vector<std::wstring> strayFiles()
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = ::FindFirstFileW((settingsFolder() + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L".." && name != L"Pelmux.ini")
+            names.push_back(name);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+std::string describe(const std::vector<std::wstring>& names)
+{
+    std::string text;
+    for (const std::wstring& name : names) {
+        text += ' ';
+        text.append(name.begin(), name.end());
+    }
+    return text;
+}
+
+void removeStrayFiles()
+{
+    for (const std::wstring& name : strayFiles())
+        ::DeleteFileW((settingsFolder() + L"\\" + name).c_str());
+}
+
+// One settings cycle that sets `key`; answers what setValue answered.
+bool setSetting(const std::string& key, const std::string& value)
+{
+    pelmux::SettingsFile settings;
+    settings.loadSettings(pelmux::settingsPath());
+    return settings.setValue(key, value);
+}
+
+std::string getSetting(const std::string& key)
+{
+    pelmux::SettingsFile settings;
+    settings.loadSettings(pelmux::settingsPath());
+    return settings.getValue(key);
+}
+
+// Starts this program as "hold <ms>" and waits until it holds the settings file (when there is one).
+HANDLE startHolder(unsigned milliseconds)
+{
+    HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, holdingEvent);
+    std::wstring command = L"\"" + checks::ownPath() + L"\" hold " + std::to_wstring(milliseconds);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &process) != FALSE;
+    const bool holds = started && ::WaitForSingleObject(holding, 10000) == WAIT_OBJECT_0;
+    check(holds, "the helper process started");
+    ::CloseHandle(holding);
+    if (started)
+        ::CloseHandle(process.hThread);
+    return started ? process.hProcess : nullptr;
+}
+
+void waitFor(HANDLE process)
+{
+    if (process == nullptr)
+        return;
+    DWORD code = 1;
+    check(::WaitForSingleObject(process, 20000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(process, &code) &&
+              code == 0,
+          "the helper process ends well");
+    ::CloseHandle(process);
+}
+
+// Another process holds the file open without FILE_SHARE_DELETE, as a scanner or an editor can.
+void rewriteWhileHeld()
+{
+    struct Case {
+        unsigned holdMs;
+        bool written; // the holder lets go within the library's wait, or not
+    };
+    for (const Case c : {Case{250, true}, Case{3500, false}}) {
+        const std::string label = "held " + std::to_string(c.holdMs) + " ms: ";
+        writeFile(settingsFile(), "A=1\r\n");
+        HANDLE holder = startHolder(c.holdMs);
+        check(setSetting("B", "2") == c.written,
+              label + "the rewrite answers " + (c.written ? "true" : "false"));
+        const std::string text = fileText(settingsFile());
+        check(text == (c.written ? "A=1\r\nB = 2\r\n" : "A=1\r\n"), label + "the file is whole: " + text);
+        check(strayFiles().empty(), label + "no temporary file remains:" + describe(strayFiles()));
+        waitFor(holder);
+        check(c.written || setSetting("B", "3"), label + "a rewrite after the holder let go succeeds");
+    }
+}
+
+// ---- ReplaceFileW's partial outcomes, reproduced on the real files
+
+using ReplaceFileFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID);
+ReplaceFileFn realReplaceFile = nullptr;
+
+struct StandIn {
+    DWORD error = 0;              // what the next failing calls report
+    int failures = 0;             // how many calls fail before the real one runs
+    bool holdReplacement = false; // the new file stays open without FILE_SHARE_DELETE afterwards
+    HANDLE heldReplacement = INVALID_HANDLE_VALUE;
+} standIn;
+
+std::wstring asideName(const std::wstring& replaced)
+{
+    return replaced + L".aside";
+}
+
+BOOL WINAPI standInReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags,
+                               LPVOID exclude, LPVOID reserved)
+{
+    if (standIn.failures == 0)
+        return realReplaceFile(replaced, replacement, backup, flags, exclude, reserved);
+    --standIn.failures;
+    if (standIn.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+        ::DeleteFileW(replaced); // the old file is gone, the new one keeps its name
+    if (standIn.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        ::MoveFileExW(replaced, asideName(replaced).c_str(), MOVEFILE_REPLACE_EXISTING); // under another name
+    if (standIn.holdReplacement)
+        standIn.heldReplacement =
+            ::CreateFileW(replacement, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ::SetLastError(standIn.error);
+    return FALSE;
+}
+
+// Points this program's import of a kernel32 function at `replacement`; answers the entry it had.
+void* patchImport(const char* function, void* replacement)
+{
+    auto* base = reinterpret_cast<unsigned char*>(::GetModuleHandleW(nullptr));
+    auto* nt =
+        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+    for (; module->Name != 0; ++module) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* named = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(named->Name), function) != 0)
+                continue;
+            DWORD protection = 0;
+            ::VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+            void* previous = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            ::VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+void partialReplacements()
+{
+    realReplaceFile = reinterpret_cast<ReplaceFileFn>(
+        patchImport("ReplaceFileW", reinterpret_cast<void*>(&standInReplaceFile)));
+    check(realReplaceFile != nullptr, "ReplaceFileW found in the import table");
+    if (realReplaceFile == nullptr)
+        return;
+    struct Case {
+        const char* what;
+        DWORD error;
+        int failures;
+    };
+    const Case cases[] = {
+        {"1175 (old file not removable) three times, then success", ERROR_UNABLE_TO_REMOVE_REPLACED, 3},
+        {"1176 (old file removed, new one not moved)", ERROR_UNABLE_TO_MOVE_REPLACEMENT, 1},
+        {"1177 (old file under another name, new one not moved)", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1},
+    };
+    for (const Case& c : cases) {
+        const std::string label = std::string(c.what) + ": ";
+        writeFile(settingsFile(), "A=1\r\n");
+        standIn = StandIn{c.error, c.failures, false, INVALID_HANDLE_VALUE};
+        check(setSetting("B", "2"), label + "the rewrite succeeds");
+        check(standIn.failures == 0, label + "the stand-in was called");
+        const std::string text = fileText(settingsFile());
+        check(text == "A=1\r\nB = 2\r\n", label + "the file holds the new content: " + text);
+        ::DeleteFileW(asideName(settingsFile()).c_str());
+        check(strayFiles().empty(), label + "no temporary file remains:" + describe(strayFiles()));
+    }
+
+    // 1176, and the new file stays held beyond the library's wait: it is the only copy left. It
+    // stays, and the next cycle puts it in place before reading.
+    writeFile(settingsFile(), "A=1\r\n");
+    standIn = StandIn{ERROR_UNABLE_TO_MOVE_REPLACEMENT, 1, true, INVALID_HANDLE_VALUE};
+    check(!setSetting("B", "2"), "1176 with the new file held: the rewrite fails");
+    ::CloseHandle(standIn.heldReplacement);
+    check(fileText(settingsFile()) == "<missing>", "1176 with the new file held: the old file is gone");
+    check(strayFiles().size() == 1, "1176 with the new file held: the temporary file is kept");
+    check(getSetting("A") == "1" && getSetting("B") == "2", "the next cycle reads the kept content");
+    check(fileText(settingsFile()) == "A=1\r\nB = 2\r\n", "the kept content took the file's place");
+    check(strayFiles().empty(), "nothing left beside it:" + describe(strayFiles()));
+    patchImport("ReplaceFileW", reinterpret_cast<void*>(realReplaceFile));
+}
+
+// ---- temporary files of writers
+
+std::wstring temporaryName(const std::wstring& writer)
+{
+    return settingsFile() + L"." + writer + L".tmp";
+}
+
+void ageFile(const std::wstring& path, int days)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time;
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart -= static_cast<unsigned long long>(days) * 24 * 3600 * 10000000ULL;
+    FILETIME then = {time.LowPart, time.HighPart};
+    // Both: wine takes a file's creation time from its last change.
+    check(::SetFileTime(file, &then, nullptr, &then) != FALSE, "temporary file aged");
+    ::CloseHandle(file);
+}
+
+void leftovers()
+{
+    const std::wstring self = std::to_wstring(::GetCurrentProcessId());
+    const std::wstring gone = L"4000000000"; // no process has this id
+    struct Case {
+        const char* what;
+        std::wstring writer;
+        int ageDays;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"a running writer's file", self + L"-900-5", 0, true},
+        {"a reused id: its process started after the file", self + L"-901-5", 1, false},
+        {"a dead writer's file", gone + L"-902-5", 0, false},
+        {"an earlier version's name", gone + L"-903", 0, false},
+    };
+    writeFile(settingsFile(), "A=1\r\n");
+    for (const Case& c : cases) {
+        writeFile(temporaryName(c.writer), "X=1\r\n");
+        if (c.ageDays > 0)
+            ageFile(temporaryName(c.writer), c.ageDays);
+    }
+    check(setSetting("B", "2"), "rewrite beside temporary files");
+    for (const Case& c : cases)
+        check((::GetFileAttributesW(temporaryName(c.writer).c_str()) != INVALID_FILE_ATTRIBUTES) == c.kept,
+              std::string(c.what) + (c.kept ? " stays" : " is removed"));
+    removeStrayFiles();
+
+    // A missing file is restored from a dead writer's whole temporary file, never from a partial one.
+    struct Restore {
+        const char* what;
+        std::wstring writer;
+        std::string content;
+        bool restored;
+    };
+    ::DeleteFileW(settingsFile().c_str());
+    HANDLE other = startHolder(1000); // a writer at work in another process
+    const std::wstring otherId = std::to_wstring(::GetProcessId(other));
+    const Restore restores[] = {
+        {"whole", gone + L"-910-12", "A=7\r\nB = 8\r\n", true},
+        {"shorter than its name says", gone + L"-911-40", "A=7\r\nB = 8\r\n", false},
+        {"of a living writer of another process", otherId + L"-912-12", "A=7\r\nB = 8\r\n", false},
+    };
+    for (const Restore& r : restores) {
+        ::DeleteFileW(settingsFile().c_str());
+        writeFile(temporaryName(r.writer), r.content);
+        const std::string label = std::string("a missing file and a leftover ") + r.what + ": ";
+        check(getSetting("A") == (r.restored ? "7" : ""), label + (r.restored ? "restored" : "not restored"));
+        check((fileText(settingsFile()) == r.content) == r.restored, label + "the file");
+        removeStrayFiles();
+    }
+    waitFor(other);
+}
+
+} // namespace
+
+int checks::holdSettingsFile(unsigned milliseconds)
+{
+    // Holds the file when there is one.
+    HANDLE file = ::CreateFileW(settingsFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE holding = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, holdingEvent);
+    if (holding != nullptr) {
+        ::SetEvent(holding);
+        ::CloseHandle(holding);
+    }
+    ::Sleep(milliseconds);
+    if (file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(file);
+    return 0;
+}
+
+void checks::settingsSwapChecks()
+{
+    removeStrayFiles();
+    rewriteWhileHeld();
+    partialReplacements();
+    leftovers();
+    ::DeleteFileW(settingsFile().c_str());
+}
