@@ -11,6 +11,9 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -320,6 +323,30 @@ void settingsFile()
 // Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
 // "vendor-gap": one whose ordinal 80 is missing. "oom": the factories on exhausted memory.
 // "hold <ms>": the helper process of the settings checks, no checks of its own.
+// Run with a common application-data folder whose name holds a letter that code pages read
+// differently (run.sh sets it): a locale the application sets after the settings path was resolved
+// must not lead the settings file into another folder.
+void settingsPathOutlivesALocaleChange()
+{
+    pelmux::settingsPath(); // resolved in the "C" locale, the folder made
+    wchar_t folder[MAX_PATH] = {};
+    check(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                             folder) == S_OK &&
+              std::wcschr(folder, L'\u00E4') != nullptr,
+          "the application-data folder of this run holds an a-umlaut (it is set in run.sh)");
+    check(std::setlocale(LC_ALL, ".1251") != nullptr, "a Cyrillic code page is set");
+    {
+        pelmux::SettingsFile settings;
+        settings.loadSettings(pelmux::settingsPath());
+        check(settings.setValue("Locale", "kept"), "written after the locale changed");
+    }
+    std::setlocale(LC_ALL, "C");
+    const std::wstring file = std::wstring(folder) + L"\\Varnholt\\Pelmux.ini";
+    check(::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES,
+          "the settings file lies in the folder resolved first");
+    ::DeleteFileW(file.c_str());
+}
+
 int main(int argc, char** argv)
 {
     const std::string mode = argc > 1 ? argv[1] : "";
@@ -327,6 +354,10 @@ int main(int argc, char** argv)
         return checks::holdSettingsFile(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
     if (mode == "oom") {
         checks::outOfMemoryChecks();
+        return checks::summary();
+    }
+    if (mode == "locale") {
+        settingsPathOutlivesALocaleChange();
         return checks::summary();
     }
     library = ::LoadLibraryW(L"Pelmux.dll");

@@ -14,4 +14,9 @@ for variant in vendor vendor-gap; do
   (cd "$build/$variant" && wine pelmux_windows_tests.exe "$variant" 2>/dev/null | tr -d '\r')
 done
 (cd "$build" && wine pelmux_windows_tests.exe oom 2>/dev/null | tr -d '\r')
+# The settings path against a later locale, with an application-data folder named "Dätä".
+folders='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+LC_ALL=C.UTF-8 wine reg add "$folders" /v "Common AppData" /t REG_EXPAND_SZ /d 'C:\ProgramData\Dätä' /f >/dev/null 2>&1
+(cd "$build" && wine pelmux_windows_tests.exe locale 2>/dev/null | tr -d '\r')
+wine reg add "$folders" /v "Common AppData" /t REG_EXPAND_SZ /d '%ProgramData%' /f >/dev/null 2>&1
 (cd "$build" && wine pelmux_windows_tests.exe 2>/dev/null | tr -d '\r')
