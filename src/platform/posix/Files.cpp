@@ -24,15 +24,6 @@ namespace pelmux::platform {
 
 namespace {
 
-int flockRetrying(int fd, int operation)
-{
-    int rc;
-    do {
-        rc = ::flock(fd, operation);
-    } while (rc != 0 && errno == EINTR);
-    return rc;
-}
-
 constexpr const wchar_t* commonAppData = L"C:\\ProgramData";
 
 // Strict UTF-8 to wide text; nullopt for a malformed sequence.
@@ -141,7 +132,7 @@ int createTemporary(const std::string& folder, const std::string& name, std::str
         }
         struct stat mine {};
         struct stat named {};
-        if (flockRetrying(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
+        if (posix::flockRetrying(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
             ::stat(temporary.c_str(), &named) == 0 && mine.st_ino == named.st_ino &&
             mine.st_dev == named.st_dev)
             return fd;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,15 @@ std::string boardSocketPath()
 {
     const std::string folder = root();
     return folder.empty() ? folder : folder + "/board.sock";
+}
+
+int flockRetrying(int fd, int operation)
+{
+    int rc;
+    do {
+        rc = ::flock(fd, operation);
+    } while (rc != 0 && errno == EINTR);
+    return rc;
 }
 
 int openRegularFile(const std::string& hostPath)

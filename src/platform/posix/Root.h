@@ -30,6 +30,9 @@ std::string hostPath(const std::wstring& windowsPath);
 // folder: anything else gives -1 with errno EISDIR (a folder) or EACCES, and a FIFO never blocks.
 int openRegularFile(const std::string& hostPath);
 
+// flock(2), repeated while a signal interrupts it.
+int flockRetrying(int fd, int operation);
+
 // UTF-8 form of a wide text.
 std::string toUtf8(const std::wstring& text);
 

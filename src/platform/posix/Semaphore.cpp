@@ -98,23 +98,14 @@ private:
     int count_ = 1;
 };
 
-int flockRetrying(int fd, int operation)
-{
-    int rc;
-    do {
-        rc = ::flock(fd, operation);
-    } while (rc != 0 && errno == EINTR);
-    return rc;
-}
-
 // Holds an exclusive flock for a scope.
 class FileGuard {
 public:
-    explicit FileGuard(int fd) : fd_(fd), locked_(flockRetrying(fd, LOCK_EX) == 0) {}
+    explicit FileGuard(int fd) : fd_(fd), locked_(posix::flockRetrying(fd, LOCK_EX) == 0) {}
     ~FileGuard()
     {
         if (locked_)
-            flockRetrying(fd_, LOCK_UN);
+            posix::flockRetrying(fd_, LOCK_UN);
     }
     FileGuard(const FileGuard&) = delete;
     FileGuard& operator=(const FileGuard&) = delete;
@@ -223,7 +214,7 @@ Taker testToken(const std::string& path, int& lockedFd)
     const int fd = openToken(path);
     if (fd < 0)
         return errno == ENOENT ? Taker::Gone : Taker::Alive;
-    if (flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (posix::flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return Taker::Alive;
     }
@@ -293,7 +284,7 @@ private:
                 ::fchmod(fd, 0644); // every account may test it, whatever the umask
                 char self[64];
                 std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-                if (flockRetrying(fd, LOCK_EX | LOCK_NB) == 0 &&
+                if (posix::flockRetrying(fd, LOCK_EX | LOCK_NB) == 0 &&
                     ::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
                     return Token{pid, fd, id};
                 const int error = errno;
@@ -309,8 +300,8 @@ private:
             if (fd < 0)
                 continue;
             ::fchmod(fd, 0644);
-            const bool placed =
-                flockRetrying(fd, LOCK_EX | LOCK_NB) == 0 && ::link(temporary.c_str(), path.c_str()) == 0;
+            const bool placed = posix::flockRetrying(fd, LOCK_EX | LOCK_NB) == 0 &&
+                                ::link(temporary.c_str(), path.c_str()) == 0;
             ::unlink(temporary.c_str());
             if (placed)
                 return Token{pid, fd, id};
@@ -421,12 +412,12 @@ private:
         FileGuard guard(countFd_);
         if (!guard.locked())
             return false;
-        if (flockRetrying(holdersFd_, LOCK_EX | LOCK_NB) == 0) {
+        if (posix::flockRetrying(holdersFd_, LOCK_EX | LOCK_NB) == 0) {
             if (!writeRecord(1, {}))
                 return false;
         }
         // Nobody else tests the holders file without the guard, so this never waits.
-        return flockRetrying(holdersFd_, LOCK_SH) == 0;
+        return posix::flockRetrying(holdersFd_, LOCK_SH) == 0;
     }
 
     Attempt tryTake()
