@@ -1,7 +1,7 @@
 # The two set-up commands: `make demo` (a tour on a simulated unit) and `make test`.
 # Both first install what a fresh Debian machine lacks, then build.
 
-PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev python3 git \
+PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
             g++-mingw-w64-i686-posix binutils-mingw-w64-i686
 FUZZ_SECONDS ?= 10

@@ -1,6 +1,6 @@
 # The library's sources: every area folder, plus the platform layer chosen at build time.
 function(pelmux_collect_sources out)
-  set(areas frame supervisor display indicators identity firmware comms platform)
+  set(areas exports frame supervisor display indicators identity firmware comms platform)
   set(files)
   foreach(area IN LISTS areas)
     file(GLOB area_files CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${area}/*.cpp)
@@ -13,6 +13,10 @@ function(pelmux_collect_sources out)
   endif()
   list(APPEND files ${seam})
   # Module entry points belong to the shared library target only.
-  list(FILTER files EXCLUDE REGEX "/src/frame/(DllMain|SharedLibrary)\\.cpp$")
+  list(FILTER files EXCLUDE REGEX "/src/exports/(DllMain|SharedLibrary)\\.cpp$")
+  # What the command-line tool reaches of the library exists on Linux only, where the tool runs.
+  if(WIN32)
+    list(FILTER files EXCLUDE REGEX "/src/exports/ToolAccess\\.cpp$")
+  endif()
   set(${out} ${files} PARENT_SCOPE)
 endfunction()

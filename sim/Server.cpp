@@ -221,7 +221,10 @@ void Server::serve(Connection& connection)
                 break;
             reply.bytes(unit_.vendor(ordinal, reader));
         } else if (op == OpService) {
-            reply.u8(1);
+            const std::uint32_t controlCode = reader.u32();
+            if (reader.failed())
+                break;
+            reply.u8(unit_.service(controlCode));
         } else {
             break;
         }

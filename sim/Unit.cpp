@@ -27,16 +27,32 @@ Unit::Unit(Json profile) : state_(std::move(profile))
 bool Unit::hasEndpoint(const std::string& name) const
 {
     std::lock_guard lock(mutex_);
-    for (const auto& e : endpoints_)
-        if (e == name)
-            return true;
-    return false;
+    const auto it = endpoints_.find(name);
+    return it != endpoints_.end() && (!it->second || it->second(state_));
 }
 
-void Unit::addEndpoint(const std::string& name)
+void Unit::addEndpoint(const std::string& name, EndpointCheck available)
 {
     std::lock_guard lock(mutex_);
-    endpoints_.push_back(name);
+    endpoints_[name] = std::move(available);
+}
+
+void Unit::onService(ServiceHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    service_ = std::move(handler);
+}
+
+std::uint8_t Unit::service(std::uint32_t controlCode)
+{
+    std::lock_guard lock(mutex_);
+    if (!service_)
+        return 1;
+    try {
+        return service_(*this, controlCode);
+    } catch (const std::exception&) {
+        return 2;
+    }
 }
 
 void Unit::onControl(std::uint32_t code, ControlHandler handler)
@@ -248,6 +264,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installVendor(*unit);
     installDiagnostics(*unit);
     installSupervisor(*unit);
+    installService(*unit);
     return unit;
 }
 

@@ -65,6 +65,10 @@ class Unit;
 using ControlHandler = std::function<ControlReply(Unit&, const ControlRequest&)>;
 // A vendor-library call: reads its arguments, writes its outputs after the result, returns the result.
 using VendorHandler = std::function<std::int32_t(Unit&, Reader& args, Writer& outputs)>;
+// A service control code: answers the SERVICE status (0 done, 1 not opened, 2 refused).
+using ServiceHandler = std::function<std::uint8_t(Unit&, std::uint32_t controlCode)>;
+// Whether an endpoint can be opened now, judged from the state (under the unit lock).
+using EndpointCheck = std::function<bool(const Json& state)>;
 
 class Unit {
 public:
@@ -75,6 +79,8 @@ public:
     ControlReply control(const ControlRequest& request);
     // Returns the reply fields of a VENDOR frame (result, then outputs).
     Bytes vendor(std::uint16_t ordinal, Reader& args);
+    // Answers the status of a SERVICE frame; 1 when no service model is installed.
+    std::uint8_t service(std::uint32_t controlCode);
     // Answers a unit-control command (the simulator's own ops); used by `pelmux sim` clients.
     Json command(const Json& command);
 
@@ -87,7 +93,9 @@ public:
     // patch after changing it. `pelmux sim` saves it under its root; without a saver it stays in memory.
     void setPersistence(std::function<void(const Json& patch)> save);
     void persist(const Json& patch);
-    void addEndpoint(const std::string& name);
+    // An endpoint that can always be opened, or only while `available` says so.
+    void addEndpoint(const std::string& name, EndpointCheck available = {});
+    void onService(ServiceHandler handler);
     Json& state() { return state_; } // under the unit lock
 
     // ---- test side (each takes the unit lock)
@@ -112,7 +120,8 @@ private:
     Json state_;
     std::map<std::uint32_t, ControlHandler> controls_;
     std::map<std::uint16_t, VendorHandler> vendorCalls_;
-    std::vector<std::string> endpoints_;
+    std::map<std::string, EndpointCheck> endpoints_;
+    ServiceHandler service_;
     std::map<std::uint32_t, Fault> controlFaults_;
     std::map<std::uint32_t, Fault> vendorFaults_;
     std::map<std::uint32_t, std::size_t> requestCounts_;
@@ -133,5 +142,6 @@ void installVersions(Unit& unit);
 void installVendor(Unit& unit);
 void installDiagnostics(Unit& unit);
 void installSupervisor(Unit& unit);
+void installService(Unit& unit);
 
 } // namespace pelmux::sim

@@ -1,6 +1,6 @@
 #include "supervisor/DigIO_Imp.h"
 
-#include "frame/FeatureProbe.h"
+#include "identity/FeatureProbe.h"
 
 namespace pelmux {
 

@@ -1,7 +1,7 @@
 // The feature probe: a temporary About asked for one field; a failed read counts as present.
 #include "VendorFixture.h"
 
-#include "frame/FeatureProbe.h"
+#include "identity/FeatureProbe.h"
 
 namespace pelmux::test {
 namespace {

@@ -1,6 +1,6 @@
 #include "SimFixture.h"
 
-#include "frame/VersionGates.h"
+#include "identity/VersionGates.h"
 
 #include <array>
 #include <functional>

@@ -2,7 +2,7 @@
 // the texts of start-up reason and hardware error codes.
 #include "Cli.h"
 
-#include "frame/VendorCalls.h"
+#include "exports/ToolAccess.h"
 
 #include <cstdio>
 #include <iostream>
@@ -52,17 +52,6 @@ std::string hexBytes(const unsigned char* bytes, std::size_t count)
 Json failure(ResultCode result)
 {
     return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
-// How many temperature sensors the board library reports (0 when it does not answer).
-std::uint32_t sensorCount()
-{
-    BoardHandle handle = 0;
-    std::uint32_t count = 0;
-    if (openBoard(handle))
-        count = platform::boardTempCount(handle);
-    closeBoard(handle);
-    return count;
 }
 
 using Rows = std::vector<std::pair<std::string, std::string>>;
@@ -130,7 +119,7 @@ bool readRecordAndPair(Diagnostic& diag, Json& json, Rows& rows)
 bool readTemperatures(Diagnostic& diag, Json& json, Rows& rows)
 {
     bool all = true;
-    const std::uint32_t count = sensorCount();
+    const std::uint32_t count = tool::temperatureSensorCount();
     json["temperatures"] = Json::array();
     if (count == 0) {
         rows.emplace_back("Temperatures", "no sensor answers (board library absent?)");

@@ -1,8 +1,7 @@
 // `pelmux settings`: the unit's shared settings file, one load-modify-write cycle per command.
 #include "Cli.h"
 
-#include "frame/SettingsFile.h"
-#include "platform/posix/Root.h"
+#include "exports/ToolAccess.h"
 
 #include <iostream>
 
@@ -13,21 +12,20 @@ namespace {
 // Where the file lies on this machine, for the reader's orientation.
 std::string hostPathOf(const std::string& path)
 {
-    return platform::posix::hostPath(std::wstring(path.begin(), path.end()));
+    return tool::hostPathOf(path);
 }
 
 bool listSettings(const Options& options)
 {
-    SettingsFile file;
-    const std::string path = settingsPath();
-    file.loadSettings(path);
+    const tool::SettingsSnapshot file = tool::readSettings();
+    const std::string& path = file.path;
     if (options.json) {
-        printJson({{"path", path}, {"file", hostPathOf(path)}, {"settings", file.entries()}});
+        printJson({{"path", path}, {"file", hostPathOf(path)}, {"settings", file.entries}});
         return true;
     }
     std::cout << "  " << path << " (" << hostPathOf(path) << ")\n";
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const auto& [key, value] : file.entries())
+    for (const auto& [key, value] : file.entries)
         rows.emplace_back(key.empty() ? "(empty key)" : key, value);
     if (rows.empty())
         std::cout << "  no settings\n";
@@ -37,9 +35,7 @@ bool listSettings(const Options& options)
 
 bool getSetting(const std::string& key, const Options& options)
 {
-    SettingsFile file;
-    file.loadSettings(settingsPath());
-    const auto& entries = file.entries();
+    const auto entries = tool::readSettings().entries;
     const auto found = entries.find(key);
     if (options.json) {
         Json answer = {{"key", key}, {"set", found != entries.end()}};
@@ -56,10 +52,8 @@ bool getSetting(const std::string& key, const Options& options)
 
 bool setSetting(const std::string& key, const std::string& value, const Options& options)
 {
-    SettingsFile file;
-    const std::string path = settingsPath();
-    file.loadSettings(path);
-    const bool written = file.setValue(key, value);
+    std::string path;
+    const bool written = tool::writeSetting(key, value, path);
     if (options.json) {
         printJson({{"key", key}, {"value", value}, {"written", written}});
     } else if (written) {
@@ -95,10 +89,9 @@ void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode)
 TourStep settingsTour()
 {
     return {"Settings file", [] {
-                std::string k;
-                const bool converted = doubleToText(50.0, k) == Varnholt::ERR_SUCCESS;
+                // The automatic backlight controller's defaults.
                 const bool written =
-                    converted && setSetting("ABL_k", k, Options{}) && setSetting("ABL_mode", "2", Options{});
+                    setSetting("ABL_k", "50", Options{}) && setSetting("ABL_mode", "2", Options{});
                 return listSettings(Options{}) && written;
             }};
 }

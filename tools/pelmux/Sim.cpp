@@ -3,7 +3,7 @@
 
 #include "SavedState.h"
 #include "Server.h"
-#include "platform/posix/Root.h"
+#include "exports/ToolAccess.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -47,7 +47,7 @@ int runSim(const std::string& profilePath, const std::string& root)
 {
     if (!root.empty())
         ::setenv("PELMUX_ROOT", root.c_str(), 1);
-    const std::string folder = platform::posix::root();
+    const std::string folder = tool::unitRoot();
     if (folder.empty())
         return 1; // the library has said why
     sigset_t stopSignals;

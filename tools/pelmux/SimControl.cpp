@@ -2,7 +2,7 @@
 #include "Cli.h"
 
 #include "Server.h"
-#include "platform/posix/Root.h"
+#include "exports/ToolAccess.h"
 
 #include <iostream>
 
@@ -16,7 +16,7 @@ void addSimControlCommands(CLI::App& app, const Options&, int& exitCode)
                                      "'{\"cmd\":\"fail\",\"code\":2237680}' (see docs/board-protocol.md)");
     simctl->add_option("command", command, "The command, a JSON object")->required();
     simctl->callback([&] {
-        const Json answer = sim::sendUnitCommand(platform::posix::boardSocketPath(), command);
+        const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), command);
         std::cout << answer.dump(2) << '\n';
         exitCode = answer.value("ok", false) ? 0 : 1;
     });

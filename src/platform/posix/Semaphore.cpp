@@ -11,7 +11,7 @@
 // the token gone, or can lock it, knows the taker has ended and takes the count over. A live
 // taker's token can never be locked by anyone else, so two takers never hold a count at once. The
 // count is not tied to a handle or a thread: any handle of any process may give it back, as on
-// Windows. Waits poll the count briefly.
+// Windows. Waits poll the count: every 2 ms at most during the first 100 ms, then every 20 ms.
 #include "platform/Semaphore.h"
 
 #include "platform/Time.h"
@@ -372,15 +372,22 @@ public:
     bool take(std::uint32_t timeoutMs) override
     {
         const auto deadline = deadlineOf(timeoutMs);
+        const auto start = Clock::now();
         auto pause = std::chrono::microseconds(50);
         for (;;) {
             const Attempt attempt = tryTake();
             if (attempt != Attempt::Busy)
                 return attempt == Attempt::Taken;
-            if (deadline && Clock::now() >= *deadline)
+            const auto now = Clock::now();
+            if (deadline && now >= *deadline)
                 return false;
             std::this_thread::sleep_for(pause);
-            pause = std::min(pause * 2, std::chrono::microseconds(2000));
+            // Short holds are met within 2 ms; a waiter that has waited long already (a thread
+            // waiting for a signal that comes seldom) looks less often, so that it costs no CPU.
+            const auto longest = now - start < std::chrono::milliseconds(100)
+                                     ? std::chrono::microseconds(2000)
+                                     : std::chrono::microseconds(20000);
+            pause = std::min(pause * 2, longest);
         }
     }
 

@@ -1,6 +1,7 @@
-#include "frame/FeatureProbe.h"
+#include "identity/FeatureProbe.h"
 
-#include <pelmux/Pelmux.h>
+#include "frame/Factories.h"
+#include "identity/About_Imp.h"
 
 namespace pelmux {
 
@@ -41,7 +42,8 @@ Varnholt::ResultCode readField(Varnholt::About& about, Feature feature, bool& no
 
 bool probeFeature(Feature feature)
 {
-    Varnholt::About* about = GetAbout();
+    // Built as GetAbout builds it; no object (memory exhausted) counts as present.
+    Varnholt::About* about = makeNoThrow<About_Imp>();
     if (about == nullptr)
         return true;
     bool nonZero = false;

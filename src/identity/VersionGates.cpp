@@ -1,4 +1,4 @@
-#include "frame/VersionGates.h"
+#include "identity/VersionGates.h"
 
 #include "identity/AuxVersion_Imp.h"
 

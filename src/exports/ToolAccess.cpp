@@ -1,0 +1,54 @@
+#include "exports/ToolAccess.h"
+
+#include "frame/SettingsFile.h"
+#include "frame/VendorCalls.h"
+#include "platform/Files.h"
+#include "platform/Vendor.h"
+#include "platform/posix/Root.h"
+
+namespace pelmux::tool {
+
+std::string unitRoot()
+{
+    return platform::posix::root();
+}
+
+std::string boardSocketPath()
+{
+    return platform::posix::boardSocketPath();
+}
+
+std::string hostPathOf(const std::string& windowsPath)
+{
+    return platform::posix::hostPath(platform::widePath(windowsPath).value_or(std::wstring()));
+}
+
+SettingsSnapshot readSettings()
+{
+    SettingsFile file;
+    SettingsSnapshot snapshot;
+    snapshot.path = settingsPath();
+    file.loadSettings(snapshot.path);
+    snapshot.entries = file.entries();
+    return snapshot;
+}
+
+bool writeSetting(const std::string& key, const std::string& value, std::string& path)
+{
+    SettingsFile file;
+    path = settingsPath();
+    file.loadSettings(path);
+    return file.setValue(key, value);
+}
+
+std::uint32_t temperatureSensorCount()
+{
+    BoardHandle handle = 0;
+    std::uint32_t count = 0;
+    if (openBoard(handle))
+        count = platform::boardTempCount(handle);
+    closeBoard(handle);
+    return count;
+}
+
+} // namespace pelmux::tool

@@ -1,0 +1,33 @@
+// The few library internals the command-line tool uses beside the public interfaces: where the
+// unit and the settings file lie on this machine, one settings cycle, and the board library's
+// sensor count. Linux only (the tool runs on the simulated unit); nothing else of src/ is the
+// tool's to include.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace pelmux::tool {
+
+// PELMUX_ROOT as the library resolves it (empty when the default folder was refused, the reason
+// already printed).
+std::string unitRoot();
+// <root>/board.sock.
+std::string boardSocketPath();
+// Where a Windows path of the library's own ("C:\ProgramData\...") lies on this machine.
+std::string hostPathOf(const std::string& windowsPath);
+
+// The settings file as one cycle under its lock sees it.
+struct SettingsSnapshot {
+    std::string path; // the Windows path the library uses
+    std::map<std::string, std::string> entries;
+};
+SettingsSnapshot readSettings();
+// Sets one key in one cycle; answers whether the file now holds it, and the path written.
+bool writeSetting(const std::string& key, const std::string& value, std::string& path);
+
+// How many temperature sensors the board library reports (0 when it does not answer).
+std::uint32_t temperatureSensorCount();
+
+} // namespace pelmux::tool

@@ -1,0 +1,16 @@
+// Worker threads of the library (CreateThread with the default stack). Every thread the library
+// starts is joined before the object it works on is freed.
+#pragma once
+
+namespace pelmux::platform {
+
+using ThreadHandle = void*;
+
+// Runs body(argument) on a new thread. Null when the thread cannot be created.
+ThreadHandle startThread(void (*body)(void*), void* argument);
+
+// Waits for the thread to end and closes its handle; null is ignored. Not to be called by the
+// thread itself.
+void joinThread(ThreadHandle thread);
+
+} // namespace pelmux::platform
