@@ -67,6 +67,7 @@ test: win32 fuzz test-asan test-linux
 
 bench: build
 	./build/linux/bench/pelmux_bench
+	./build/linux/bench/pelmux_controller_cpu 60
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,17 +1,56 @@
-// PLACEHOLDER while the controller is written: constructor and destructor only.
 #include "display/BacklightController.h"
 
+#include "display/Lightsensor_Imp.h"
+#include "frame/Factories.h"
 #include "frame/SettingsFile.h"
 #include "frame/Trace.h"
+#include "platform/Time.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
 
 namespace pelmux {
+
+namespace {
+
+// The measurement period and the pace of soft transitions, in milliseconds.
+constexpr std::int32_t periodMs = 800;
+constexpr std::int32_t softStepMs = 50;
+// How long a refused averaging start waits before it asks again.
+constexpr std::uint32_t averagingRetryMs = 1000;
+// A wait for new settings looks for a stop request this often.
+constexpr std::uint32_t stopPollMs = 500;
+// Without the settings semaphore nothing signals new settings: they are read again this often.
+constexpr std::uint32_t settingsPollMs = 800;
+
+// One integer key: parsed into `field` when it parses, else its error trace; answers the parse.
+bool parseInt(const std::string& text, std::int32_t& field, const char* errorTrace)
+{
+    const ResultCode result = textToInt(text, field);
+    if (result != Varnholt::ERR_SUCCESS)
+        trace(errorTrace, static_cast<int>(result));
+    return result == Varnholt::ERR_SUCCESS;
+}
+
+// A flag key: true when the integer is non-zero.
+bool parseFlag(const std::string& text, bool& field, const char* errorTrace)
+{
+    std::int32_t value = 0;
+    if (!parseInt(text, value, errorTrace))
+        return false;
+    field = value != 0;
+    return true;
+}
+
+} // namespace
 
 BacklightController::BacklightController()
 {
     link_.open();
     createSemaphore(nullptr, startLock_);
     trace(createSemaphore(newBacklightSettingsName, newSettingsSemaphore_) ? "Sema create ok\n"
-                                                                           : "Sema create error\n");
+                                                                          : "Sema create error\n");
 }
 
 BacklightController::~BacklightController()
@@ -26,9 +65,270 @@ BacklightController::~BacklightController()
 
 ResultCode BacklightController::startThread()
 {
-    return Varnholt::ERR_CREATING_THREAD;
+    if (!platform::takeSemaphore(startLock_, 0))
+        return Varnholt::ERR_INITIALISATION_FAILED;
+    platform::sleepMs(periodMs);
+    // A start whose thread could not be created left its sensor behind; this start makes a new one.
+    if (lightSensor_ != nullptr)
+        lightSensor_->release();
+    lightSensor_ = makeNoThrow<Lightsensor_Imp>();
+    if (lightSensor_ == nullptr) {
+        platform::giveSemaphore(startLock_);
+        return Varnholt::ERR_MEMORY_ALLOCATION_FAILED;
+    }
+    s_ = Settings{};
+    trace("startThread\n");
+    stopRequested_ = false;
+    thread_ = platform::startThread(threadMain, this);
+    if (thread_ == nullptr) {
+        platform::giveSemaphore(startLock_);
+        return Varnholt::ERR_CREATING_THREAD;
+    }
+    return Varnholt::ERR_SUCCESS;
 }
 
-void BacklightController::stop() {}
+void BacklightController::stop()
+{
+    if (thread_ == nullptr)
+        return;
+    stopRequested_ = true;
+    platform::joinThread(thread_);
+    thread_ = nullptr;
+}
+
+void BacklightController::threadMain(void* controller)
+{
+    static_cast<BacklightController*>(controller)->run();
+}
+
+void BacklightController::run()
+{
+    trace("Main started\n");
+    while (!stopRequested_) {
+        const bool ok = readSettings();
+        if (s_.enabled && ok)
+            executeABL();
+        if (!waitForNewSettings())
+            break;
+    }
+}
+
+bool BacklightController::waitForNewSettings()
+{
+    if (newSettingsSemaphore_ == nullptr) {
+        pause(settingsPollMs);
+        return !stopRequested_;
+    }
+    while (!stopRequested_) {
+        if (platform::takeSemaphore(newSettingsSemaphore_, stopPollMs))
+            return true;
+    }
+    return false;
+}
+
+void BacklightController::pause(std::int32_t milliseconds)
+{
+    // In slices, so that a stop request is seen within one soft step.
+    while (milliseconds > 0 && !stopRequested_) {
+        const std::int32_t slice = std::min(milliseconds, softStepMs);
+        platform::sleepMs(static_cast<std::uint32_t>(slice));
+        milliseconds -= slice;
+    }
+}
+
+bool BacklightController::readSettings()
+{
+    trace("Read settings\n");
+    s_ = Settings{};
+    bool ok = true;
+
+    SettingsFile file;
+    const std::string path = settingsPath();
+    file.loadSettings(path);
+    const std::string averageText = file.getValue(ablAverageWndSizeKey);
+    const std::string rejectText = file.getValue(ablRejectWndSizeKey);
+    const std::string deltaText = file.getValue(ablRejectDeltaKey);
+    const std::string kText = file.getValue(ablKKey);
+    const std::string modeText = file.getValue(ablModeKey);
+    const std::string statusText = file.getValue(ablStatusKey);
+    const std::string softText = file.getValue(ablSoftTransitionsKey);
+
+    bool allParsed = true;
+    const auto judge = [&](bool parsed, bool clearsOk) {
+        allParsed = allParsed && parsed;
+        if (!parsed && clearsOk)
+            ok = false;
+    };
+    judge(parseInt(modeText, s_.mode, "Error s_mode %d\n"), true);
+    judge(parseInt(averageText, s_.averageWndSize, "Error s_averageWndSize %d\n"), true);
+    judge(parseInt(rejectText, s_.rejectWndSize, "Error s_rejectWndSize %d\n"), true);
+    judge(parseInt(deltaText, s_.rejectDeltaInLux, "Error s_rejectDeltaInLux %d\n"), true);
+    {
+        const ResultCode result = textToDouble(kText, s_.k);
+        if (result != Varnholt::ERR_SUCCESS)
+            trace("Error s_k %d\n", static_cast<int>(result));
+        judge(result == Varnholt::ERR_SUCCESS, true);
+    }
+    {
+        const bool parsed = parseFlag(statusText, s_.enabled, "Error s_enabled %d\n");
+        if (!parsed)
+            s_.enabled = false;
+        judge(parsed, true);
+    }
+    judge(parseFlag(softText, s_.softTransitions, "Error s_bSoftTransitions %d\n"), false);
+
+    if (!allParsed) {
+        // Repair: the file gets every value the controller now uses.
+        ok = true;
+        std::string k, average, reject, delta, mode;
+        ok = doubleToText(s_.k, k) == Varnholt::ERR_SUCCESS && ok;
+        ok = intToText(s_.averageWndSize, average) == Varnholt::ERR_SUCCESS && ok;
+        ok = intToText(s_.rejectWndSize, reject) == Varnholt::ERR_SUCCESS && ok;
+        ok = intToText(s_.rejectDeltaInLux, delta) == Varnholt::ERR_SUCCESS && ok;
+        ok = intToText(s_.mode, mode) == Varnholt::ERR_SUCCESS && ok;
+        file.loadSettings(path);
+        // A value that could not be converted is not written as an empty text.
+        const auto write = [&](const char* key, const std::string& text) {
+            if (!text.empty())
+                file.setValue(key, text);
+        };
+        write(ablKKey, k);
+        write(ablAverageWndSizeKey, average);
+        write(ablRejectWndSizeKey, reject);
+        write(ablRejectDeltaKey, delta);
+        write(ablModeKey, mode);
+        write(ablSoftTransitionsKey, s_.softTransitions ? "1" : "0");
+        write(ablStatusKey, s_.enabled ? "1" : "0");
+    }
+
+    trace("Mode %d\n", static_cast<int>(s_.mode));
+    trace("Execute %d\n", s_.enabled ? 1 : 0);
+    if (!ok)
+        s_.enabled = false;
+    return ok;
+}
+
+ResultCode BacklightController::startLightAveraging()
+{
+    for (;;) {
+        const ResultCode result = lightSensor_->startAverageCalc(
+            static_cast<std::uint32_t>(s_.averageWndSize), static_cast<std::uint32_t>(s_.rejectWndSize),
+            static_cast<std::uint32_t>(s_.rejectDeltaInLux), s_.mode);
+        if (result != Varnholt::ERR_AVERAGE_CALC_STARTED) {
+            if (result != Varnholt::ERR_SUCCESS)
+                trace("Error startAverageCalc\n");
+            return result;
+        }
+        trace("Error ERR_AVERAGE_CALC_STARTED, sleep(1000)\n");
+        pause(static_cast<std::int32_t>(averagingRetryMs));
+        if (stopRequested_)
+            return result;
+    }
+}
+
+double BacklightController::curve(double x) const
+{
+    double y = s_.k * std::log(x) - 10.0;
+    y = std::clamp(y, 0.0, static_cast<double>(s_.maxLevel) - 1.0);
+    trace("Calculated y: %.4f, x: %.4f, k: %.4f,\n", y, x, s_.k);
+    return y;
+}
+
+bool BacklightController::executeABL()
+{
+    trace("executeABL started\n");
+    std::uint8_t level = 0; // the level the controller believes is set
+    std::uint8_t target = 0;
+    bool firstTime = true;
+    std::int32_t elapsed = periodMs; // since the last measurement
+
+    if (startLightAveraging() != Varnholt::ERR_SUCCESS)
+        return false;
+    pause(periodMs); // the averaging thread takes its first sample
+
+    const char* reason = nullptr;
+    while (reason == nullptr) {
+        trace("Time pasted %d\n", static_cast<int>(elapsed));
+        if (platform::takeSemaphore(newSettingsSemaphore_, 0) && !readSettings()) {
+            reason = "Error readSettings\n";
+            break;
+        }
+        // A stop request ends the loop as a disabled controller does.
+        if (!s_.enabled || stopRequested_) {
+            reason = "Exit the thread\n";
+            break;
+        }
+        if (elapsed >= periodMs) {
+            std::uint16_t lux = 0;
+            if (lightSensor_->getAverageIlluminance(&lux) != Varnholt::ERR_SUCCESS) {
+                reason = "Error getAverageIlluminance\n";
+                break;
+            }
+            std::uint8_t devLevel = 0;
+            if (readRequest(link_, backlightGetLevelRequest, &devLevel, 1) != Varnholt::ERR_SUCCESS) {
+                reason = "Error getIntensity\n";
+                break;
+            }
+            const double x = lux > 2 ? lux : 2.0;
+            double y = 0.0;
+            if (firstTime) {
+                level = devLevel;
+                firstTime = false;
+                trace("firstTime: %d, %d\n", devLevel, devLevel);
+                y = curve(x);
+            } else if (devLevel == level) {
+                y = curve(x);
+            } else {
+                // Someone else set the level: fit k so that the curve passes through it here.
+                trace("Adaption, dev level %d current: %d\n", devLevel, level);
+                y = devLevel;
+                s_.k = (y + 10.0) / std::log(x);
+                level = devLevel;
+                trace("New y: %.4f, x: %.4f, k: %.4f,\n", y, x, s_.k);
+                updateK(s_.k);
+            }
+            trace("Used y: %.4f\n", y);
+            target = static_cast<std::uint8_t>(y);
+            elapsed = 0;
+        }
+        if (level == target) {
+            pause(periodMs - elapsed);
+            elapsed = periodMs;
+            continue;
+        }
+        trace("Change level from %d to %d\n", level, target);
+        if (s_.softTransitions)
+            level = static_cast<std::uint8_t>(level < target ? level + 1 : level - 1);
+        else
+            level = target;
+        if (writeRequest(link_, backlightSetLevelRequest, &level, 1) != Varnholt::ERR_SUCCESS) {
+            reason = "Error setIntensity\n";
+            break;
+        }
+        if (level != target) {
+            pause(softStepMs);
+            elapsed += softStepMs;
+        } else {
+            pause(periodMs - elapsed);
+            elapsed = periodMs;
+        }
+    }
+    trace("%s", reason);
+    lightSensor_->stopAverageCalc();
+    trace("Stop ABL loop\n");
+    return true;
+}
+
+void BacklightController::updateK(double k)
+{
+    SettingsFile file;
+    std::string text;
+    if (doubleToText(k, text) != Varnholt::ERR_SUCCESS) {
+        trace("Error BacklightController::updateK failed %f\n", k);
+        return;
+    }
+    file.loadSettings(settingsPath());
+    file.setValue(ablKKey, text);
+}
 
 } // namespace pelmux

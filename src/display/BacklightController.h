@@ -62,7 +62,8 @@ public:
     // Stores k in the settings file as "ABL_k" (six significant digits).
     void updateK(double k);
 
-    // The settings in use (read by tests and the command-line tool between passes).
+private:
+    // The settings in use; written only by the controller's own thread once it runs.
     struct Settings {
         bool softTransitions = true;
         std::uint8_t maxLevel = 255;
@@ -73,14 +74,16 @@ public:
         std::int32_t rejectDeltaInLux = 50;
         std::int32_t mode = 2;
     };
-    const Settings& settings() const { return s_; }
 
-private:
     static void threadMain(void* controller);
     void run();
     ResultCode startLightAveraging();
     // Waits for the settings semaphore; false when a stop was asked for instead.
     bool waitForNewSettings();
+    // Sleeps, returning early once a stop is asked for.
+    void pause(std::int32_t milliseconds);
+    // The curve k * ln(x) - 10, clamped to 0 .. maxLevel - 1.
+    double curve(double x) const;
 
     Varnholt::Lightsensor* lightSensor_ = nullptr;
     DriverLink link_;

@@ -1,6 +1,7 @@
 #include "exports/ToolAccess.h"
 
 #include "frame/SettingsFile.h"
+#include "frame/Trace.h"
 #include "frame/VendorCalls.h"
 #include "platform/Files.h"
 #include "platform/Vendor.h"
@@ -39,6 +40,11 @@ bool writeSetting(const std::string& key, const std::string& value, std::string&
     path = settingsPath();
     file.loadSettings(path);
     return file.setValue(key, value);
+}
+
+void traceTo(std::function<void(std::string_view text)> sink)
+{
+    setTraceSink(std::move(sink));
 }
 
 std::uint32_t temperatureSensorCount()

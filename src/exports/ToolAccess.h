@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace pelmux::tool {
 
@@ -26,6 +28,10 @@ struct SettingsSnapshot {
 SettingsSnapshot readSettings();
 // Sets one key in one cycle; answers whether the file now holds it, and the path written.
 bool writeSetting(const std::string& key, const std::string& value, std::string& path);
+
+// Sends the library's trace texts (the automatic backlight controller's, the light-sensor
+// averaging's) to `sink` from now on; an empty function switches them off again.
+void traceTo(std::function<void(std::string_view text)> sink);
 
 // How many temperature sensors the board library reports (0 when it does not answer).
 std::uint32_t temperatureSensorCount();

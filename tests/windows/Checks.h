@@ -18,5 +18,7 @@ std::wstring ownPath();
 void settingsSwapChecks();
 int holdSettingsFile(unsigned milliseconds); // the helper process of settingsSwapChecks
 void outOfMemoryChecks();
+// Backlight, light sensor and the controller thread without the unit; `library` is Pelmux.dll.
+void displayChecks(void* library);
 
 } // namespace checks

@@ -374,6 +374,7 @@ int main(int argc, char** argv)
         exportTable();
         messageFunctions();
         operationsWithoutTheUnit();
+        checks::displayChecks(library);
     }
     if (library != nullptr)
         ::FreeLibrary(library);

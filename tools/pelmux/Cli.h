@@ -51,6 +51,7 @@ void addAdcCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep adcTour();
 void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep settingsTour();
+void addAblCommands(CLI::App& app, const Options& options, int& exitCode);
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

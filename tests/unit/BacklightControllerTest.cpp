@@ -1,0 +1,255 @@
+// The automatic backlight controller against the simulated unit: the curve, the adaptation to a
+// level set by someone else, soft transitions, the repair of its settings, and its thread's end.
+#include "SimFixture.h"
+
+#include "display/BacklightController.h"
+#include "frame/SettingsFile.h"
+#include "frame/Trace.h"
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace pelmux::test {
+namespace {
+
+constexpr std::uint32_t measureRequest = 0x222514;
+
+// Collects the trace texts for one test.
+class TraceLog {
+public:
+    TraceLog()
+    {
+        setTraceSink([this](std::string_view text) {
+            std::lock_guard lock(mutex_);
+            texts_.emplace_back(text);
+        });
+    }
+    ~TraceLog() { setTraceSink({}); }
+    bool contains(const std::string& text) const
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& t : texts_)
+            if (t == text)
+                return true;
+        return false;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> texts_;
+};
+
+bool waitUntil(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 1000; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+std::string setting(const std::string& key)
+{
+    SettingsFile file;
+    file.loadSettings(settingsPath());
+    const auto found = file.entries().find(key);
+    return found == file.entries().end() ? "(missing)" : found->second;
+}
+
+void writeSettings(const std::vector<std::pair<std::string, std::string>>& values)
+{
+    SettingsFile file;
+    file.loadSettings(settingsPath());
+    for (const auto& [key, value] : values)
+        file.setValue(key, value);
+}
+
+class BacklightControllerTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        // Fast, but not so fast that the loops spin: an 800 ms period takes 8 ms.
+        platform::setTimeScale(0.01);
+    }
+
+    // The sensor reads these raw channel bytes in the standard range from now on.
+    void lightReads(std::uint8_t channel1, std::uint8_t channel2)
+    {
+        unit().forceOutput(measureRequest, {channel1, channel2});
+    }
+    void setLevel(int level)
+    {
+        unit().update([&](sim::Json& s) { s["backlight"]["level"] = level; });
+    }
+    std::vector<int> levelsSent()
+    {
+        const sim::Json state = unit().snapshot();
+        return state["backlight"].value("history", std::vector<int>{});
+    }
+    int level() { return unit().snapshot()["backlight"]["level"].get<int>(); }
+};
+
+struct CurveCase {
+    const char* name;
+    std::uint8_t channel1, channel2; // raw bytes whose illuminance is `lux`
+    int lux;
+    int target;
+};
+
+// With k = 50: the curve 50 ln(lux) - 10, ln taken of at least 2, clamped below 255.
+const CurveCase curveCases[] = {
+    {"dark", 0x80, 0x80, 0, 24},  {"one lux", 0x83, 0x80, 1, 24},       {"two lux", 0x86, 0x80, 2, 24},
+    {"three lux", 0x88, 0x80, 3, 44}, {"ten lux", 0x95, 0x80, 10, 105}, {"hundred", 0xC1, 0x85, 100, 220},
+    {"clamped", 0xF4, 0x9D, 1000, 254},
+};
+
+TEST_F(BacklightControllerTest, DrivesTheLevelAlongTheCurve)
+{
+    for (const auto& c : curveCases) {
+        SCOPED_TRACE(c.name);
+        unit().update([](sim::Json& s) { s["backlight"]["history"] = sim::Json::array(); });
+        lightReads(c.channel1, c.channel2);
+        setLevel(7);
+        writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
+        BacklightController controller;
+        ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+        EXPECT_TRUE(waitUntil([&] { return !levelsSent().empty(); }));
+        EXPECT_EQ(levelsSent().front(), c.target) << c.lux << " lux";
+    }
+}
+
+TEST_F(BacklightControllerTest, LearnsALevelSetByHandAndStoresK)
+{
+    lightReads(0xC1, 0x85); // 100 lux
+    setLevel(7);
+    writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
+    TraceLog traces;
+    BacklightController controller;
+    ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+    ASSERT_TRUE(waitUntil([&] { return level() == 220; }));
+
+    setLevel(150); // the user's choice, on the unit itself
+    ASSERT_TRUE(waitUntil([&] { return setting("ABL_k") == "34.7436"; })) << setting("ABL_k");
+    EXPECT_TRUE(traces.contains("Adaption, dev level 150 current: 220\n"));
+    EXPECT_TRUE(traces.contains("New y: 150.0000, x: 100.0000, k: 34.7436,\n"));
+    // The learnt curve passes through the user's level: nothing moves it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(level(), 150);
+    EXPECT_EQ(levelsSent(), std::vector<int>{220});
+}
+
+TEST_F(BacklightControllerTest, SoftTransitionsStepOneLevelAtATime)
+{
+    lightReads(0xD3, 0x80); // 236 lux; with k 22.05 the target is 110
+    for (const bool soft : {true, false}) {
+        SCOPED_TRACE(soft ? "soft" : "direct");
+        unit().update([](sim::Json& s) { s["backlight"]["history"] = sim::Json::array(); });
+        setLevel(100);
+        writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", soft ? "1" : "0"}, {"ABL_k", "22.05"}});
+        BacklightController controller;
+        ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+        ASSERT_TRUE(waitUntil([&] { return level() == 110; }));
+        const std::vector<int> expected =
+            soft ? std::vector<int>{101, 102, 103, 104, 105, 106, 107, 108, 109, 110} : std::vector<int>{110};
+        EXPECT_EQ(levelsSent(), expected);
+    }
+}
+
+struct RepairCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> file;
+    bool ok;
+    std::vector<std::pair<std::string, std::string>> after;
+};
+
+const RepairCase repairCases[] = {
+    {"fresh unit",
+     {},
+     true,
+     {{"ABL_averageWndSize", "5"},
+      {"ABL_bSoftTransitions", "1"},
+      {"ABL_k", "50"},
+      {"ABL_mode", "2"},
+      {"ABL_rejectDeltaInLux", "50"},
+      {"ABL_rejectWndSize", "5"},
+      {"ABL_status", "0"}}},
+    {"status missing, the rest kept",
+     {{"ABL_averageWndSize", "7"},
+      {"ABL_bSoftTransitions", "0"},
+      {"ABL_k", "41.5"},
+      {"ABL_mode", "1"},
+      {"ABL_rejectDeltaInLux", "80"},
+      {"ABL_rejectWndSize", "3"}},
+     true,
+     {{"ABL_averageWndSize", "7"},
+      {"ABL_bSoftTransitions", "0"},
+      {"ABL_k", "41.5"},
+      {"ABL_mode", "1"},
+      {"ABL_rejectDeltaInLux", "80"},
+      {"ABL_rejectWndSize", "3"},
+      {"ABL_status", "0"}}},
+    {"unparsable values back to their defaults",
+     {{"ABL_k", "steep"}, {"ABL_mode", "auto"}, {"ABL_status", "1"}},
+     true,
+     {{"ABL_k", "50"}, {"ABL_mode", "2"}, {"ABL_status", "1"}}},
+    {"sound file left as it is",
+     {{"ABL_averageWndSize", "5"},
+      {"ABL_bSoftTransitions", "1"},
+      {"ABL_k", "34.7436"},
+      {"ABL_mode", "2"},
+      {"ABL_rejectDeltaInLux", "50"},
+      {"ABL_rejectWndSize", "5"},
+      {"ABL_status", "1"}},
+     true,
+     {{"ABL_k", "34.7436"}, {"ABL_status", "1"}}},
+};
+
+TEST_F(BacklightControllerTest, ReadSettingsRepairsTheFile)
+{
+    for (const auto& c : repairCases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(root().path() + "/C/ProgramData/Varnholt/Pelmux.ini");
+        writeSettings(c.file);
+        BacklightController controller;
+        EXPECT_EQ(controller.readSettings(), c.ok);
+        for (const auto& [key, value] : c.after)
+            EXPECT_EQ(setting(key), value) << key;
+    }
+}
+
+TEST_F(BacklightControllerTest, AZeroAverageWindowKeepsTheControllerIdle)
+{
+    lightReads(0xC1, 0x85);
+    setLevel(7);
+    writeSettings({{"ABL_status", "1"}, {"ABL_averageWndSize", "0"}});
+    TraceLog traces;
+    BacklightController controller;
+    ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+    ASSERT_TRUE(waitUntil([&] { return traces.contains("Error startAverageCalc\n"); }));
+    EXPECT_TRUE(levelsSent().empty());
+}
+
+TEST_F(BacklightControllerTest, StartsOnceAndStopsWhereverItWaits)
+{
+    for (const char* status : {"0", "1"}) {
+        SCOPED_TRACE(status);
+        lightReads(0xC1, 0x85);
+        writeSettings({{"ABL_status", status}});
+        TraceLog traces;
+        {
+            BacklightController controller;
+            ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+            EXPECT_EQ(controller.startThread(), Varnholt::ERR_INITIALISATION_FAILED);
+            ASSERT_TRUE(waitUntil([&] { return traces.contains("Execute " + std::string(status) + "\n"); }));
+        } // the destructor stops the thread, waiting or running, and joins it
+        EXPECT_TRUE(traces.contains("Destructor\n"));
+    }
+}
+
+} // namespace
+} // namespace pelmux::test
