@@ -24,7 +24,8 @@ bool refuses(const Json& service, std::uint32_t controlCode)
         return refuse->get<bool>();
     if (refuse->is_array())
         return std::any_of(refuse->begin(), refuse->end(), [&](const Json& code) {
-            return code.is_number_unsigned() && code.get<std::uint32_t>() == controlCode;
+            // A code given in C++ is a signed number, one read from a file an unsigned one.
+            return code.is_number_integer() && code.get<std::int64_t>() == controlCode;
         });
     return false;
 }

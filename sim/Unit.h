@@ -143,5 +143,6 @@ void installVendor(Unit& unit);
 void installDiagnostics(Unit& unit);
 void installSupervisor(Unit& unit);
 void installService(Unit& unit);
+void installBacklight(Unit& unit);
 
 } // namespace pelmux::sim

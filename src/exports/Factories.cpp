@@ -3,6 +3,7 @@
 // so through atModuleBoundary: on Windows exhausted memory answers null instead of an exception.
 #include <pelmux/Pelmux.h>
 
+#include "display/Backlight_Imp.h"
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
@@ -33,7 +34,8 @@ PELMUX_API Adc* PELMUX_STDCALL GetAdc()
 }
 PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Backlight_Imp>(
+        [] { return pelmux::backlightInstance().obtain([] { return new pelmux::Backlight_Imp(); }); });
 }
 PELMUX_API Battery* PELMUX_STDCALL GetBattery()
 {

@@ -51,6 +51,8 @@ void addAdcCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep adcTour();
 void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep settingsTour();
+void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep backlightTour();
 void addAblCommands(CLI::App& app, const Options& options, int& exitCode);
 
 // Every step of the demo tour, in order.

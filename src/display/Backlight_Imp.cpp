@@ -1,0 +1,237 @@
+#include "display/Backlight_Imp.h"
+
+#include "display/BacklightController.h"
+#include "frame/ServiceControl.h"
+#include "frame/SettingsFile.h"
+#include "identity/FeatureProbe.h"
+
+#include <array>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+namespace pelmux {
+
+namespace {
+
+using Setting = std::pair<const char*, std::string>;
+
+// One load-modify-write cycle of the settings file that sets `settings` in their order. Whether the
+// file took them is not reported: the controller reads what the file holds.
+void writeSettings(std::initializer_list<Setting> settings)
+{
+    SettingsFile file;
+    file.loadSettings(settingsPath());
+    for (const auto& [key, value] : settings)
+        file.setValue(key, value);
+}
+
+// One cycle that takes the texts of `keys` (a missing key reads as empty text) and writes nothing.
+template <std::size_t N> std::array<std::string, N> readSettings(const std::array<const char*, N>& keys)
+{
+    std::array<std::string, N> texts;
+    SettingsFile file;
+    file.loadSettings(settingsPath());
+    for (std::size_t i = 0; i < N; ++i)
+        texts[i] = file.getValue(keys[i]);
+    return texts;
+}
+
+const char* flagText(bool on)
+{
+    return on ? "1" : "0";
+}
+
+} // namespace
+
+SharedInstance<Backlight_Imp>& backlightInstance()
+{
+    static SharedInstance<Backlight_Imp> instance;
+    return instance;
+}
+
+Backlight_Imp::Backlight_Imp()
+{
+    link_.open();
+    displayPresent_ = probeFeature(Feature::Display);
+    createSemaphore(newBacklightSettingsName, newSettingsSemaphore_);
+}
+
+Backlight_Imp::~Backlight_Imp()
+{
+    platform::closeSemaphore(newSettingsSemaphore_);
+}
+
+void Backlight_Imp::release()
+{
+    backlightInstance().release();
+}
+
+void Backlight_Imp::notifyController()
+{
+    // At its maximum already the count stays 1: notifications the controller has not seen yet
+    // collapse into one.
+    if (newSettingsSemaphore_ != nullptr)
+        platform::giveSemaphore(newSettingsSemaphore_);
+}
+
+ResultCode Backlight_Imp::readByte(std::uint32_t code, unsigned char* value)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    if (!link_.isOpen())
+        return Varnholt::ERR_OPEN_FAILED;
+    if (value == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    std::uint8_t answer = 0;
+    const ResultCode result = issue(link_, code, nullptr, 0, &answer, 1, Count::Output);
+    if (result != Varnholt::ERR_SUCCESS)
+        return result;
+    *value = answer;
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::getIntensity(unsigned char* level)
+{
+    return readByte(backlightGetLevelRequest, level);
+}
+
+ResultCode Backlight_Imp::setIntensity(unsigned char level)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    // The level goes to the driver as it is: every byte is a level.
+    return writeRequest(link_, backlightSetLevelRequest, &level, 1);
+}
+
+ResultCode Backlight_Imp::getStatus(unsigned char* status)
+{
+    return readByte(backlightStatusRequest, status);
+}
+
+ResultCode Backlight_Imp::enableAutomaticBacklight()
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    writeSettings({{ablStatusKey, "1"}});
+    notifyController();
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::disableAutomaticBacklight()
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    writeSettings({{ablStatusKey, "0"}});
+    notifyController();
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::getAutomaticBacklightStatus(bool* enabled)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    if (enabled == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    const auto [status] = readSettings<1>({ablStatusKey});
+    std::int32_t value = 0;
+    if (textToInt(status, value) != Varnholt::ERR_SUCCESS) {
+        // A status the file does not give counts as off.
+        *enabled = false;
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    }
+    *enabled = value != 0;
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::setSoftTransitions(bool softTransitions)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    writeSettings({{ablSoftTransitionsKey, flagText(softTransitions)}});
+    notifyController();
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::getAutomaticBacklightParameters(bool* softTransitions, double* k)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    if (softTransitions == nullptr || k == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    const auto [softText, kText] = readSettings<2>({ablSoftTransitionsKey, ablKKey});
+    std::int32_t soft = 0;
+    if (textToInt(softText, soft) != Varnholt::ERR_SUCCESS)
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    // The flag is the caller's once it parsed, whatever k turns out to be.
+    *softTransitions = soft != 0;
+    double factor = 0.0;
+    if (textToDouble(kText, factor) != Varnholt::ERR_SUCCESS)
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    *k = factor;
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::setAutomaticBacklightFilter(std::int32_t averageWndSize, std::int32_t rejectWndSize,
+                                                      std::int32_t rejectDeltaInLux, std::int32_t mode)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    // Every text first: a value that cannot be written leaves the file as it was.
+    std::array<std::string, 4> texts;
+    const std::int32_t values[] = {averageWndSize, rejectWndSize, rejectDeltaInLux, mode};
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        if (intToText(values[i], texts[i]) != Varnholt::ERR_SUCCESS)
+            return Varnholt::ERR_DATATYPE_MISMATCH;
+    // No range is judged here: the light sensor judges the values when the controller starts
+    // averaging with them.
+    writeSettings({{ablAverageWndSizeKey, texts[0]},
+                   {ablRejectWndSizeKey, texts[1]},
+                   {ablRejectDeltaKey, texts[2]},
+                   {ablModeKey, texts[3]}});
+    notifyController();
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::getAutomaticBacklightFilter(std::int32_t* averageWndSize,
+                                                      std::int32_t* rejectWndSize,
+                                                      std::int32_t* rejectDeltaInLux, std::int32_t* mode)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    if (averageWndSize == nullptr || rejectWndSize == nullptr || rejectDeltaInLux == nullptr ||
+        mode == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    const auto texts =
+        readSettings<4>({ablModeKey, ablAverageWndSizeKey, ablRejectWndSizeKey, ablRejectDeltaKey});
+    // Parsed in this order, each value stored as soon as it parses; the first failure ends it.
+    std::int32_t* const outputs[] = {mode, averageWndSize, rejectWndSize, rejectDeltaInLux};
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        if (textToInt(texts[i], *outputs[i]) != Varnholt::ERR_SUCCESS)
+            return Varnholt::ERR_DATATYPE_MISMATCH;
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::getLedDimming(bool* enabled)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    if (enabled == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    const auto [text] = readSettings<1>({ledDimmingKey});
+    // Dimming is on until someone switches it off; a value that does not parse counts as 0.
+    std::int32_t value = 0;
+    *enabled = text.empty() || (textToInt(text, value) == Varnholt::ERR_SUCCESS && value == 1);
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Backlight_Imp::setLedDimming(std::int32_t value)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    // The key stays written whatever the service answers.
+    writeSettings({{ledDimmingKey, flagText(value == 1)}});
+    return notifyService(serviceLedDimming);
+}
+
+} // namespace pelmux
