@@ -51,6 +51,8 @@ void addAdcCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep adcTour();
 void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep settingsTour();
+void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep privateTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     addDiagCommands(app, options, exitCode);
     addAdcCommands(app, options, exitCode);
     addSettingsCommands(app, options, exitCode);
+    addPrivateCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
