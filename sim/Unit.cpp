@@ -264,6 +264,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installVendor(*unit);
     installDiagnostics(*unit);
     installSupervisor(*unit);
+    installSupervisorRegisters(*unit);
     installService(*unit);
     installBacklight(*unit);
     return unit;

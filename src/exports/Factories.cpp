@@ -7,6 +7,7 @@
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
+#include "identity/PelmuxPrivate_Imp.h"
 #include "supervisor/Adc_Imp.h"
 #include "supervisor/Diagnostic_Imp.h"
 #include "supervisor/DigIO_Imp.h"
@@ -47,7 +48,8 @@ PELMUX_API Buzzer* PELMUX_STDCALL GetBuzzer()
 }
 PELMUX_API PelmuxPrivate* PELMUX_STDCALL GetPelmuxPrivate()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::PelmuxPrivate_Imp>(
+        [] { return new pelmux::PelmuxPrivate_Imp(); });
 }
 PELMUX_API CanSetting* PELMUX_STDCALL GetCanSetting()
 {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace pelmux {
 
@@ -167,6 +168,34 @@ bool IdentityRecord::replaceValue(const char* key, const char* newValue)
         platform::sleepMs(settleMs);
     }
     return written;
+}
+
+IdentityRecord* loadedIdentityRecord(std::uint32_t deviceNumber)
+{
+    auto* record = new (std::nothrow) IdentityRecord(deviceNumber);
+    if (record != nullptr)
+        record->loadIdentity();
+    return record;
+}
+
+std::optional<std::string_view> lookUpIdentity(const IdentityRecord* record, const char* key)
+{
+    if (record == nullptr || !record->valid() || key == nullptr)
+        return std::nullopt;
+    return record->findValue(key);
+}
+
+Varnholt::ResultCode copyIdentityText(std::optional<std::string_view> value, char* buffer, int length)
+{
+    if (!value)
+        return Varnholt::ERR_JIDA_EEPROM_ACCESS;
+    if (length < 0 || value->size() > static_cast<std::size_t>(length))
+        return Varnholt::ERR_BUFFER_SIZE_ERROR;
+    if (buffer == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    std::memcpy(buffer, value->data(), value->size());
+    buffer[value->size()] = '\0';
+    return Varnholt::ERR_SUCCESS;
 }
 
 } // namespace pelmux

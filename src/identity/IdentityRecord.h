@@ -5,6 +5,8 @@
 
 #include "frame/VendorCalls.h"
 
+#include <pelmux/ResultCode.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -81,5 +83,20 @@ private:
     bool valid_ = false;
     bool usedVendor_ = false;
 };
+
+// What the owners of identity records (About, the maintenance interface) share.
+
+// A record allocated without throwing and loaded from its EEPROM; null when memory is exhausted.
+// Owners treat a null record as an invalid one and free it with delete, which ends its vendor use.
+IdentityRecord* loadedIdentityRecord(std::uint32_t deviceNumber);
+
+// The value of `key` in a record that exists and is valid; nullopt otherwise or when not found.
+std::optional<std::string_view> lookUpIdentity(const IdentityRecord* record, const char* key);
+
+// A text result of an identity field: ERR_JIDA_EEPROM_ACCESS (18) when no value was found;
+// ERR_BUFFER_SIZE_ERROR (6) when the value is longer than `length` characters (a negative length
+// too); ERR_INVALID_PARAMETER_NULL (9) for a null buffer, tested after the length; else the value
+// and its NUL are copied (length + 1 bytes at most) and ERR_SUCCESS.
+Varnholt::ResultCode copyIdentityText(std::optional<std::string_view> value, char* buffer, int length);
 
 } // namespace pelmux

@@ -1,5 +1,6 @@
 // The command-line tool's identity and diagnostics commands, and EEPROM contents that survive a
 // restart of `pelmux sim`.
+#include "ToolRun.h"
 #include "VendorFixture.h"
 
 #include "SavedState.h"
@@ -22,22 +23,6 @@ extern char** environ;
 
 namespace pelmux::test {
 namespace {
-
-// Runs the tool with the given arguments; answers its exit code and standard output.
-std::pair<int, std::string> runTool(const std::string& arguments)
-{
-    const std::string command = std::string(PELMUX_TOOL) + " " + arguments + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {-1, {}};
-    std::string output;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
 
 class IdentityToolTest : public SimTest {};
 

@@ -54,6 +54,8 @@ TourStep settingsTour();
 void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep backlightTour();
 void addAblCommands(CLI::App& app, const Options& options, int& exitCode);
+void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep privateTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

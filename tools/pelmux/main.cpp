@@ -17,6 +17,7 @@ int main(int argc, char** argv)
     addSettingsCommands(app, options, exitCode);
     addBacklightCommands(app, options, exitCode);
     addAblCommands(app, options, exitCode);
+    addPrivateCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
