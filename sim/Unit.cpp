@@ -264,6 +264,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installVendor(*unit);
     installDiagnostics(*unit);
     installSupervisor(*unit);
+    installLightSensor(*unit);
     installService(*unit);
     return unit;
 }

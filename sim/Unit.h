@@ -142,6 +142,7 @@ void installVersions(Unit& unit);
 void installVendor(Unit& unit);
 void installDiagnostics(Unit& unit);
 void installSupervisor(Unit& unit);
+void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 
 } // namespace pelmux::sim

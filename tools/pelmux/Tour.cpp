@@ -6,7 +6,7 @@ namespace pelmux::cli {
 std::vector<TourStep> tourSteps()
 {
     return {
-        versionTour(), identityTour(), diagTour(), adcTour(), settingsTour(),
+        versionTour(), identityTour(), diagTour(), adcTour(), lightTour(), settingsTour(),
     };
 }
 
