@@ -46,11 +46,6 @@ public:
         const auto all = texts();
         return static_cast<std::size_t>(std::count(all.begin(), all.end(), text));
     }
-    void clear()
-    {
-        std::lock_guard lock(mutex_);
-        texts_.clear();
-    }
 
 private:
     std::mutex mutex_;
@@ -88,37 +83,22 @@ protected:
     }
 };
 
-// ---------------------------------------------------------------- the arithmetic
+class AveragingTest : public LightsensorTest {
+protected:
+    void SetUp() override
+    {
+        LightsensorTest::SetUp();
+        // 80 sleeps of 10 ms become 8 ms a sample: fast, without spinning.
+        platform::setTimeScale(0.01);
+    }
+};
 
-TEST(LightArithmetic, CountValueFollowsChordAndStep)
-{
-    const std::pair<std::uint8_t, std::uint32_t> cases[] = {
-        {0x80, 0},
-        {0x8F, 15},
-        {0x90, 16},
-        {0x9F, 46},
-        {0xA0, 49},
-        {0xBC, 211},
-        {0xC1, 263},
-        {0xDA, 831},
-        {0xE3, 1231},
-        {0xF0, 2095},
-        {0xFF, 4015},
-        {0x7F, 4015}, // the valid bit is not part of
-                      // the count
-        {0x5A, 831},
-    };
-    for (const auto& [raw, count] : cases)
-        EXPECT_EQ(countValue(raw), count) << std::hex << int(raw);
-}
+// ---------------------------------------------------------------- the arithmetic
 
 TEST(LightArithmetic, RingsHoldOneSlotMoreThanTheWindow)
 {
     const auto ring = LuxRing::make(3);
     ASSERT_NE(ring, nullptr);
-    EXPECT_EQ(ring->size, 4u);
-    EXPECT_EQ(ring->head, 0u);
-    EXPECT_EQ(ring->tail, 0u);
     EXPECT_EQ(ring->brightnessInLux, std::vector<std::uint32_t>(4, 0));
     // Windows whose block (16 + 4 n bytes) reaches 2 GiB are refused, the largest one too, whose
     // size n + 1 would wrap to 0 in 32 bits.
@@ -193,37 +173,10 @@ TEST(LightArithmetic, WindowsAverageAndRejectSamples)
         EXPECT_EQ(traces.count("Sample rejected\n"), c.rejected) << c.what;
         EXPECT_EQ(traces.count("First sample\n"), 1u) << c.what;
     }
-}
-
-TEST(LightArithmetic, FirstSampleFillsEveryEntryAndTracesEachIndex)
-{
+    // A record without an averaging window ends the thread.
     TraceCapture traces;
     CtrlData data;
-    data.averageWndSize = 2;
-    data.rejectWndSize = 3;
-    data.rejectDeltaInLux = 50;
-    data.pReject = LuxRing::make(3);
-    data.pAverage = LuxRing::make(2);
-    ASSERT_EQ(addSample(data, 77), 0u);
-    EXPECT_EQ(data.pReject->brightnessInLux, std::vector<std::uint32_t>(4, 77));
-    EXPECT_EQ(data.pAverage->brightnessInLux, std::vector<std::uint32_t>(3, 77));
-    EXPECT_EQ(data.sum, 154u);
-    const std::vector<std::string> expected = {
-        "First sample\n",
-        "pReject->brightnessInLux[0]\n",
-        "pReject->brightnessInLux[1]\n",
-        "pReject->brightnessInLux[2]\n",
-        "pReject->brightnessInLux[3]\n",
-        "pAverage->brightnessInLux[0]\n",
-        "pAverage->brightnessInLux[1]\n",
-        "pAverage->brightnessInLux[2]\n",
-        "Brightness in Lux: 77\n",
-    };
-    EXPECT_EQ(traces.texts(), expected);
-
-    // A record without an averaging window size ends the thread.
-    traces.clear();
-    data.averageWndSize = 0;
+    data.pAverage = LuxRing::make(0);
     EXPECT_EQ(addSample(data, 80), 8u);
     EXPECT_EQ(traces.texts().back(), "Error sCtrlData.averageWndSize = 0\n");
 }
@@ -346,17 +299,6 @@ TEST_F(LightsensorTest, TheSimulatedSensorFollowsItsIlluminance)
         EXPECT_EQ(raw1, c.channel1) << c.lux;
         EXPECT_EQ(lux, c.read) << c.lux;
     }
-    // A period without valid readings, and one after each change of range.
-    setSensor("notReady", 2);
-    std::uint16_t lux = 0;
-    EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_INVALID_DATA_RANGE);
-    EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_INVALID_DATA_RANGE);
-    EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(sensor->setOperatingRange(0), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_INVALID_DATA_RANGE);
-    EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(sensor->setOperatingRange(0), Varnholt::ERR_SUCCESS); // no change: no pause
-    EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_SUCCESS);
     sensor->release();
 }
 
@@ -413,52 +355,41 @@ TEST_F(LightsensorTest, RangesAreSentAndReadBack)
 
 // ---------------------------------------------------------------- preconditions
 
-TEST_F(LightsensorTest, WithoutADisplayEverySlotButReleaseIsNotSupported)
+// Without a display every slot but release answers 2, before the null test; with one, null outputs
+// answer 9. Neither sends a request.
+TEST_F(LightsensorTest, DisplayAndNullTestsComeFirst)
 {
-    setEeprom(unit(), "unit", lines({"PCB_SERIAL:1", "DISPLAY:none"}));
-    Lightsensor* sensor = GetLightsensor();
-    std::uint16_t lux = 0;
-    unsigned char raw = 0;
-    std::int32_t range = 0;
-    const ResultCode results[] = {
-        sensor->getIlluminanceChannels(nullptr, nullptr, nullptr),
-        sensor->getIlluminanceChannels(&lux, &raw, &raw),
-        sensor->getIlluminance(nullptr),
-        sensor->getAverageIlluminance(&lux),
-        sensor->startAverageCalc(0, 0, 0, 2),
-        sensor->startAverageCalc(5, 5, 50, 2),
-        sensor->stopAverageCalc(),
-        sensor->getOperatingRange(&range),
-        sensor->setOperatingRange(2),
-    };
-    for (std::size_t i = 0; i < std::size(results); ++i)
-        EXPECT_EQ(results[i], Varnholt::ERR_NOT_SUPPORTED) << i;
-    EXPECT_EQ(unit().requestCount(), 0u);
-    sensor->release();
+    for (const bool display : {false, true}) {
+        setEeprom(unit(), "unit", lines({"PCB_SERIAL:1", display ? "DISPLAY:800x480" : "DISPLAY:none"}));
+        const std::size_t before = unit().requestCount();
+        Lightsensor* sensor = GetLightsensor();
+        std::uint16_t lux = untouchedLux;
+        unsigned char raw = untouchedRaw;
+        const ResultCode nulls[] = {
+            sensor->getIlluminanceChannels(nullptr, &raw, &raw),
+            sensor->getIlluminanceChannels(&lux, nullptr, &raw),
+            sensor->getIlluminanceChannels(&lux, &raw, nullptr),
+            sensor->getIlluminance(nullptr),
+            sensor->getAverageIlluminance(nullptr),
+            sensor->getOperatingRange(nullptr),
+        };
+        for (const ResultCode result : nulls)
+            EXPECT_EQ(result, display ? Varnholt::ERR_INVALID_PARAMETER_NULL : Varnholt::ERR_NOT_SUPPORTED);
+        if (!display) {
+            EXPECT_EQ(sensor->startAverageCalc(0, 0, 0, 2), Varnholt::ERR_NOT_SUPPORTED);
+            EXPECT_EQ(sensor->startAverageCalc(5, 5, 50, 2), Varnholt::ERR_NOT_SUPPORTED);
+            EXPECT_EQ(sensor->stopAverageCalc(), Varnholt::ERR_NOT_SUPPORTED);
+            EXPECT_EQ(sensor->setOperatingRange(2), Varnholt::ERR_NOT_SUPPORTED);
+            EXPECT_EQ(sensor->getIlluminance(&lux), Varnholt::ERR_NOT_SUPPORTED);
+        }
+        EXPECT_EQ(lux, untouchedLux);
+        EXPECT_EQ(raw, untouchedRaw);
+        EXPECT_EQ(unit().requestCount(), before) << display;
+        sensor->release();
+    }
 }
 
-TEST_F(LightsensorTest, NullOutputsAreRefusedWithoutARequest)
-{
-    Lightsensor* sensor = GetLightsensor();
-    std::uint16_t lux = untouchedLux;
-    unsigned char raw = untouchedRaw;
-    const ResultCode results[] = {
-        sensor->getIlluminanceChannels(nullptr, &raw, &raw),
-        sensor->getIlluminanceChannels(&lux, nullptr, &raw),
-        sensor->getIlluminanceChannels(&lux, &raw, nullptr),
-        sensor->getIlluminance(nullptr),
-        sensor->getAverageIlluminance(nullptr),
-        sensor->getOperatingRange(nullptr),
-    };
-    for (std::size_t i = 0; i < std::size(results); ++i)
-        EXPECT_EQ(results[i], Varnholt::ERR_INVALID_PARAMETER_NULL) << i;
-    EXPECT_EQ(lux, untouchedLux);
-    EXPECT_EQ(raw, untouchedRaw);
-    EXPECT_EQ(unit().requestCount(), 0u);
-    sensor->release();
-}
-
-TEST_F(LightsensorTest, StartChecksItsArgumentsBeforeTheLock)
+TEST_F(AveragingTest, StartChecksItsArgumentsBeforeTheLock)
 {
     Lightsensor* first = GetLightsensor();
     Lightsensor* second = GetLightsensor();
@@ -505,17 +436,6 @@ TEST_F(LightsensorTest, WindowsTooLargeToAllocateStartNothing)
     sensor->release();
 }
 
-TEST_F(LightsensorTest, AFailedRangeRequestAtStartGivesTheLockBack)
-{
-    Lightsensor* sensor = GetLightsensor();
-    unit().failRequest(lightSetRangeRequest, 1);
-    EXPECT_EQ(sensor->startAverageCalc(5, 1, 50, 1), Varnholt::ERR_IOCTRL_OPERATION_FAILED);
-    std::uint16_t lux = 0;
-    EXPECT_EQ(sensor->getAverageIlluminance(&lux), Varnholt::ERR_FUNCTION_NOT_RUNNING);
-    EXPECT_EQ(sensor->setOperatingRange(0), Varnholt::ERR_SUCCESS);
-    sensor->release();
-}
-
 // ---------------------------------------------------------------- one step of the thread
 
 struct StepCase {
@@ -549,7 +469,8 @@ TEST_F(LightsensorTest, StepsTraceAndSwitchTheRangeAtTheirPoints)
         {"measurement fails", {}, 0, 2, false, 7, 1,
          {"brightness[0], ch1 [0] ch2[0]\n", "Error getIlluminance\n"}},
         {"a sample", {0xDA, 0xBC}, 1, 2, false, 0, 1,
-         {"brightness[1180], ch1 [218] ch2[188]\n", "First sample\n", "pAverage->brightnessInLux[0]\n",
+         {"brightness[1180], ch1 [218] ch2[188]\n", "First sample\n", "pReject->brightnessInLux[0]\n",
+          "pReject->brightnessInLux[1]\n", "pReject->brightnessInLux[2]\n", "pAverage->brightnessInLux[0]\n",
           "pAverage->brightnessInLux[1]\n", "Brightness in Lux: 1180\n"}},
     };
     // clang-format on
@@ -569,7 +490,9 @@ TEST_F(LightsensorTest, StepsTraceAndSwitchTheRangeAtTheirPoints)
         data.mode = c.mode;
         data.range = Varnholt::RANGE_EXTENDED - c.simRange; // the measurement's range read wins
         data.averageWndSize = 1;
+        data.rejectWndSize = 2;
         data.rejectDeltaInLux = 50;
+        data.pReject = LuxRing::make(2);
         data.pAverage = LuxRing::make(1);
         TraceCapture traces;
         EXPECT_EQ(averageStep(data), c.result) << c.what;
@@ -582,16 +505,6 @@ TEST_F(LightsensorTest, StepsTraceAndSwitchTheRangeAtTheirPoints)
 }
 
 // ---------------------------------------------------------------- the averaging thread
-
-class AveragingTest : public LightsensorTest {
-protected:
-    void SetUp() override
-    {
-        LightsensorTest::SetUp();
-        // 80 sleeps of 10 ms become 8 ms a sample: fast, without spinning.
-        platform::setTimeScale(0.01);
-    }
-};
 
 TEST_F(AveragingTest, AveragesAndSwitchesTheRangeAutomatically)
 {
@@ -625,16 +538,35 @@ TEST_F(AveragingTest, AveragesAndSwitchesTheRangeAutomatically)
     sensor->release();
 }
 
-TEST_F(AveragingTest, AFixedModeKeepsItsRange)
+TEST_F(AveragingTest, StartSendsTheRangeOfItsMode)
 {
+    struct Case {
+        std::int32_t mode;
+        bool sendFails;
+        ResultCode result;
+        int range;
+    };
+    const Case cases[] = {
+        {1, false, Varnholt::ERR_SUCCESS, 1}, {7, false, Varnholt::ERR_SUCCESS, 1}, // another mode keeps it
+        {0, false, Varnholt::ERR_SUCCESS, 0}, {1, true, Varnholt::ERR_IOCTRL_OPERATION_FAILED, 0},
+        {2, false, Varnholt::ERR_SUCCESS, 0},
+    };
     Lightsensor* sensor = GetLightsensor();
-    setSensor("lux", 3000);
-    ASSERT_EQ(sensor->startAverageCalc(2, 1, 50, Varnholt::RANGE_MODE_EXTENDED), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(averageOnceItReads(sensor, [](std::uint16_t lux) { return lux == 2840; }), 2840);
-    setSensor("lux", 40);
-    EXPECT_EQ(averageOnceItReads(sensor, [](std::uint16_t lux) { return lux < 100; }), 35);
-    EXPECT_EQ(simRange(), 1);
-    sensor->stopAverageCalc();
+    for (const auto& c : cases) {
+        if (c.sendFails)
+            unit().failRequest(lightSetRangeRequest, 1);
+        // The last calculation was stopped; its thread gives the lock back soon.
+        ResultCode result = Varnholt::ERR_AVERAGE_CALC_STARTED;
+        eventually([&] {
+            result = sensor->startAverageCalc(2, 1, 50, c.mode);
+            return result != Varnholt::ERR_AVERAGE_CALC_STARTED;
+        });
+        EXPECT_EQ(result, c.result) << c.mode;
+        EXPECT_EQ(simRange(), c.range) << c.mode;
+        sensor->stopAverageCalc();
+    }
+    // A failed start gave the lock back.
+    EXPECT_TRUE(eventually([&] { return sensor->setOperatingRange(0) == Varnholt::ERR_SUCCESS; }));
     sensor->release();
 }
 

@@ -82,7 +82,7 @@ int setValue(const std::string& name, const std::string& text, const Options& op
     if (options.json)
         printJson(answer);
     else if (done)
-        std::cout << name << " = " << value->dump() << '\n';
+        std::cout << name << " = " << text << '\n';
     else
         std::cerr << "pelmux sim set: " << answer.value("error", std::string("the unit refused")) << '\n';
     return done ? 0 : 1;
