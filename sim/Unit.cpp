@@ -265,6 +265,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installDiagnostics(*unit);
     installSupervisor(*unit);
     installSupervisorRegisters(*unit);
+    installLightSensor(*unit);
     installService(*unit);
     installBacklight(*unit);
     return unit;

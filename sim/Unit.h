@@ -143,6 +143,7 @@ void installVendor(Unit& unit);
 void installDiagnostics(Unit& unit);
 void installSupervisor(Unit& unit);
 void installSupervisorRegisters(Unit& unit);
+void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 void installBacklight(Unit& unit);
 

@@ -4,6 +4,7 @@
 #include <pelmux/Pelmux.h>
 
 #include "display/Backlight_Imp.h"
+#include "display/Lightsensor_Imp.h"
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
@@ -79,7 +80,7 @@ PELMUX_API FrontLED* PELMUX_STDCALL GetFrontLED()
 }
 PELMUX_API Lightsensor* PELMUX_STDCALL GetLightsensor()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Lightsensor_Imp>([] { return new pelmux::Lightsensor_Imp(); });
 }
 PELMUX_API Power* PELMUX_STDCALL GetPower()
 {

@@ -49,6 +49,8 @@ void addDiagCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep diagTour();
 void addAdcCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep adcTour();
+void addLightCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep lightTour();
 void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep settingsTour();
 void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode);

@@ -34,7 +34,12 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
     sim->add_option("--profile", profile, "Unit profile (JSON); the built-in full unit when omitted")
         ->check(CLI::ExistingFile);
     sim->add_option("--root", root, "Folder to serve instead of PELMUX_ROOT");
-    sim->callback([&] { exitCode = runSim(profile, root); });
+    sim->callback([&, sim] {
+        // `pelmux sim set ...` and the like talk to a running unit instead of serving one.
+        if (!sim->get_subcommands().empty())
+            return;
+        exitCode = runSim(profile, root);
+    });
 
     auto* demo = app.add_subcommand("demo", "Tour every hardware area on a simulated unit");
     demo->add_option("--profile", profile, "Unit profile (JSON)")->check(CLI::ExistingFile);

@@ -6,7 +6,8 @@ namespace pelmux::cli {
 std::vector<TourStep> tourSteps()
 {
     return {
-        versionTour(), identityTour(), diagTour(), adcTour(), settingsTour(), backlightTour(), privateTour(),
+        versionTour(), identityTour(), diagTour(), adcTour(), settingsTour(), lightTour(), backlightTour(),
+        privateTour(),
     };
 }
 

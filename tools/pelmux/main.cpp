@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     addIdentityCommands(app, options, exitCode);
     addDiagCommands(app, options, exitCode);
     addAdcCommands(app, options, exitCode);
+    addLightCommands(app, options, exitCode);
     addSettingsCommands(app, options, exitCode);
     addBacklightCommands(app, options, exitCode);
     addAblCommands(app, options, exitCode);

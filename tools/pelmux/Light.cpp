@@ -1,0 +1,139 @@
+// `pelmux light`: the ambient light sensor, one reading or an averaging calculation.
+#include "Cli.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+namespace pelmux::cli {
+
+namespace {
+
+// The averaging settings the automatic backlight controller starts with.
+constexpr std::uint32_t averageWindow = 5;
+constexpr std::uint32_t rejectWindow = 5;
+constexpr std::uint32_t rejectDeltaLux = 50;
+
+std::string hexByte(unsigned value)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+    return text;
+}
+
+const char* rangeName(std::int32_t range)
+{
+    return range == Varnholt::RANGE_EXTENDED ? "extended" : "standard";
+}
+
+void printFailure(const char* what, Varnholt::ResultCode result, const Options& options)
+{
+    if (options.json) {
+        printJson({{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}});
+        return;
+    }
+    std::cout << "  " << what << "  error: " << describe(result) << '\n';
+    if (const auto hint = driverHint(result); !hint.empty())
+        std::cout << hint << '\n';
+}
+
+bool showReading(bool raw, const Options& options)
+{
+    Varnholt::Lightsensor* sensor = GetLightsensor();
+    std::uint16_t lux = 0;
+    unsigned char channel1 = 0;
+    unsigned char channel2 = 0;
+    std::int32_t range = 0;
+    auto result = sensor->getIlluminanceChannels(&lux, &channel1, &channel2);
+    if (result == Varnholt::ERR_SUCCESS && raw)
+        result = sensor->getOperatingRange(&range);
+    sensor->release();
+    if (result != Varnholt::ERR_SUCCESS) {
+        printFailure("Illuminance", result, options);
+        return false;
+    }
+    if (options.json) {
+        Json reading = {{"result", 0}, {"lux", lux}};
+        if (raw) {
+            reading["channel1"] = channel1;
+            reading["channel2"] = channel2;
+            reading["range"] = rangeName(range);
+        }
+        printJson(reading);
+        return true;
+    }
+    std::vector<std::pair<std::string, std::string>> rows{{"Illuminance", std::to_string(lux) + " lx"}};
+    if (raw) {
+        rows.emplace_back("Channel 1", hexByte(channel1));
+        rows.emplace_back("Channel 2", hexByte(channel2));
+        rows.emplace_back("Range", rangeName(range));
+    }
+    printTable(rows);
+    return true;
+}
+
+// Averages for `seconds`, printing the average once a second, then stops the calculation.
+bool runAverage(unsigned seconds, const Options& options)
+{
+    Varnholt::Lightsensor* sensor = GetLightsensor();
+    const auto started =
+        sensor->startAverageCalc(averageWindow, rejectWindow, rejectDeltaLux, Varnholt::RANGE_MODE_AUTO);
+    if (started != Varnholt::ERR_SUCCESS) {
+        sensor->release();
+        printFailure("Averaging", started, options);
+        return false;
+    }
+    Json samples = Json::array();
+    bool allRead = true;
+    for (unsigned second = 1; second <= seconds; ++second) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::uint16_t lux = 0;
+        const auto result = sensor->getAverageIlluminance(&lux);
+        if (result == Varnholt::ERR_SUCCESS) {
+            samples.push_back({{"second", second}, {"result", 0}, {"lux", lux}});
+            if (!options.json)
+                std::cout << "  " << second << " s  " << lux << " lx" << std::endl;
+        } else {
+            allRead = false;
+            samples.push_back({{"second", second},
+                               {"result", static_cast<int>(result)},
+                               {"error", Varnholt::GetErrorStringA(result)}});
+            if (!options.json)
+                std::cout << "  " << second << " s  error: " << describe(result) << std::endl;
+        }
+    }
+    sensor->stopAverageCalc();
+    sensor->release();
+    if (options.json)
+        printJson(samples);
+    return allRead;
+}
+
+} // namespace
+
+void addLightCommands(CLI::App& app, const Options& options, int& exitCode)
+{
+    static bool raw = false;
+    static unsigned seconds = 0;
+    auto* light = app.add_subcommand("light", "Ambient light: one reading in lux, or an average over time");
+    auto* rawFlag = light->add_flag("--raw", raw, "Show the raw channel bytes and the operating range too");
+    auto* average = light->add_option("--average", seconds,
+                                      "Run an averaging calculation for SECONDS, printing the average "
+                                      "once a second");
+    average->check(CLI::Range(1u, 86400u));
+    rawFlag->excludes(average);
+    light->callback([&, average] {
+        if (average->count() > 0)
+            exitCode = runAverage(seconds, options) ? 0 : 1;
+        else
+            exitCode = showReading(raw, options) ? 0 : 1;
+    });
+}
+
+TourStep lightTour()
+{
+    return {"Ambient light", [] { return showReading(true, Options{}); }};
+}
+
+} // namespace pelmux::cli
