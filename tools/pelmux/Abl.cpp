@@ -2,15 +2,19 @@
 // maintenance tool or a service would run it. Applications steer it with `pelmux backlight ...`.
 #include "Cli.h"
 
+#include "Server.h"
 #include "exports/ToolAccess.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <ctime>
 #include <iomanip>
 #include <iostream>
 #include <mutex>
 #include <pthread.h>
+#include <thread>
 
 namespace pelmux::cli {
 
@@ -75,7 +79,93 @@ int runController(bool withTrace, int seconds)
     return 0;
 }
 
+// Sets the simulated unit's illuminance, as `pelmux sim set lux` does.
+bool setLux(int lux)
+{
+    const Json answer = sim::sendUnitCommand(
+        tool::boardSocketPath(), Json{{"cmd", "set"}, {"path", "/lightSensor/lux"}, {"value", lux}}.dump());
+    return answer.value("ok", false);
+}
+
+// Waits up to `seconds` for the backlight level to reach `level`; answers the level last read.
+int waitForLevel(Varnholt::Backlight& backlight, int level, int seconds)
+{
+    unsigned char now = 0;
+    for (int i = 0; i < seconds * 10; ++i) {
+        if (backlight.getIntensity(&now) == Varnholt::ERR_SUCCESS && now == level)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return now;
+}
+
+// Sets the illuminance and waits for the level the curve gives for what the sensor reads of it
+// (the sensor's steps make 150 lux read as a little less).
+bool tourStep(Varnholt::Backlight& backlight, Varnholt::Lightsensor& sensor, int lux, double k,
+              const char* what)
+{
+    if (!setLux(lux))
+        return false;
+    std::uint16_t reading = 0;
+    if (sensor.getIlluminance(&reading) != Varnholt::ERR_SUCCESS)
+        return false;
+    const int expected =
+        static_cast<int>(std::clamp(k * std::log(std::max<double>(reading, 2)) - 10.0, 0.0, 254.0));
+    const int level = waitForLevel(backlight, expected, 6);
+    std::cout << "  " << lux << " lux" << what << " (the sensor reads " << reading << "): level " << level
+              << (level == expected ? "" : " (expected " + std::to_string(expected) + ")") << '\n';
+    return level == expected;
+}
+
+bool runTour()
+{
+    Varnholt::Backlight* backlight = GetBacklight();
+    Varnholt::Lightsensor* sensor = GetLightsensor();
+    Varnholt::PelmuxPrivate* maintenance = GetPelmuxPrivate();
+    if (backlight == nullptr || sensor == nullptr || maintenance == nullptr)
+        return false;
+    // A short filter and direct steps, so that the tour does not wait for the controller's
+    // smoothing: an average of 2 samples, no reject window, automatic range.
+    bool all =
+        backlight->setAutomaticBacklightFilter(2, 1, 50, Varnholt::RANGE_MODE_AUTO) == Varnholt::ERR_SUCCESS;
+    all = backlight->setSoftTransitions(false) == Varnholt::ERR_SUCCESS && all;
+    all = backlight->enableAutomaticBacklight() == Varnholt::ERR_SUCCESS && all;
+    all = maintenance->startBacklightController() == Varnholt::ERR_SUCCESS && all;
+    double k = 0;
+    bool soft = false;
+    backlight->getAutomaticBacklightParameters(&soft, &k);
+    std::cout << "  controller started in this process: level = k ln(lux) - 10 with k " << k << '\n';
+    all = tourStep(*backlight, *sensor, 20, k, "") && all;
+    all = tourStep(*backlight, *sensor, 150, k, "") && all;
+
+    // A person turns the backlight down by hand: the controller keeps that level and learns k.
+    all = backlight->setIntensity(120) == Varnholt::ERR_SUCCESS && all;
+    double learnt = k;
+    for (int i = 0; i < 30 && learnt == k; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        backlight->getAutomaticBacklightParameters(&soft, &learnt);
+    }
+    unsigned char level = 0;
+    backlight->getIntensity(&level);
+    std::cout << "  set by hand to 120: level " << static_cast<int>(level) << ", k learnt " << k << " -> "
+              << learnt << '\n';
+    all = level == 120 && learnt != k && all;
+    all = tourStep(*backlight, *sensor, 40, learnt, " on the learnt curve") && all;
+
+    all = backlight->disableAutomaticBacklight() == Varnholt::ERR_SUCCESS && all;
+    all = backlight->setSoftTransitions(true) == Varnholt::ERR_SUCCESS && all;
+    maintenance->release(); // stops the controller and waits for its thread
+    sensor->release();
+    backlight->release();
+    return all;
+}
+
 } // namespace
+
+TourStep ablTour()
+{
+    return {"Automatic backlight controller", runTour};
+}
 
 void addAblCommands(CLI::App& app, const Options&, int& exitCode)
 {

@@ -56,6 +56,7 @@ TourStep settingsTour();
 void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep backlightTour();
 void addAblCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep ablTour();
 void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep privateTour();
 

@@ -7,7 +7,7 @@ std::vector<TourStep> tourSteps()
 {
     return {
         versionTour(), identityTour(), diagTour(), adcTour(), settingsTour(), lightTour(), backlightTour(),
-        privateTour(),
+        privateTour(), ablTour(),
     };
 }
 
