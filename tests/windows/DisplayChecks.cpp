@@ -27,10 +27,18 @@ using ByteOutSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned char*
 using BoolOutSlot = Varnholt::ResultCode(__fastcall*)(void*, int, bool*);
 using IntSlot = Varnholt::ResultCode(__fastcall*)(void*, int, std::int32_t);
 using LuxSlot = Varnholt::ResultCode(__fastcall*)(void*, int, std::uint16_t*);
-using StartAverageSlot =
-    Varnholt::ResultCode(__fastcall*)(void*, int, std::uint32_t, std::uint32_t, std::uint32_t, std::int32_t);
+using StartAverageSlot = Varnholt::ResultCode(__fastcall*)(void*, int, std::uint32_t, std::uint32_t,
+                                                           std::uint32_t, std::int32_t);
 using SetSettingSlot = Varnholt::ResultCode(__fastcall*)(void*, int, const char*, const char*);
 using GetSettingSlot = Varnholt::ResultCode(__fastcall*)(void*, int, const char*, char*, std::int32_t);
+
+// A new object from the exported factory `name`, or null.
+void* objectFrom(HMODULE library, const char* name)
+{
+    using Factory = void*(__stdcall*)();
+    const auto factory = reinterpret_cast<Factory>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+    return factory != nullptr ? factory() : nullptr;
+}
 
 std::string setting(const char* key)
 {
@@ -42,31 +50,39 @@ std::string setting(const char* key)
 
 void backlight(HMODULE library)
 {
-    auto factory = reinterpret_cast<void*(__stdcall*)()>(::GetProcAddress(library, "GetBacklight"));
-    void* object = factory != nullptr ? factory() : nullptr;
+    void* object = objectFrom(library, "GetBacklight");
     check(object != nullptr, "GetBacklight");
     if (object == nullptr)
         return;
     void** slots = vtableOf(object);
     unsigned char level = 99;
-    check(reinterpret_cast<ByteOutSlot>(slots[0])(object, 0, &level) == Varnholt::ERR_OPEN_FAILED && level == 99,
+    check(reinterpret_cast<ByteOutSlot>(slots[0])(object, 0, &level) == Varnholt::ERR_OPEN_FAILED &&
+              level == 99,
           "Backlight slot 0 without the driver: open failed, level untouched");
     check(reinterpret_cast<NoArgumentSlot>(slots[3])(object, 0) == Varnholt::ERR_SUCCESS &&
               setting("ABL_status") == "1",
           "Backlight slot 3 writes ABL_status=1");
+    bool enabled = false;
+    check(reinterpret_cast<BoolOutSlot>(slots[5])(object, 0, &enabled) == Varnholt::ERR_SUCCESS && enabled,
+          "Backlight slot 5 reads the status back");
+    HANDLE notification =
+        ::OpenSemaphoreA(SYNCHRONIZE, FALSE, "Global\\PELMUX_BACKLIGHT_NEW_SETTINGS_TO_READ");
+    check(notification != nullptr, "the controller's semaphore lies in the global namespace");
+    if (notification != nullptr)
+        ::CloseHandle(notification);
     check(reinterpret_cast<IntSlot>(slots[11])(object, 0, 1) == Varnholt::ERR_OPEN_FAILED,
           "Backlight slot 11 with no PelmuxService installed: open failed");
     bool dimming = false;
     check(setting("UseLEDDimming") == "1" &&
-              reinterpret_cast<BoolOutSlot>(slots[10])(object, 0, &dimming) == Varnholt::ERR_SUCCESS && dimming,
+              reinterpret_cast<BoolOutSlot>(slots[10])(object, 0, &dimming) == Varnholt::ERR_SUCCESS &&
+              dimming,
           "the LED dimming key is written although the service is missing");
     reinterpret_cast<ReleaseSlot>(slots[12])(object, 0);
 }
 
 void lightSensor(HMODULE library)
 {
-    auto factory = reinterpret_cast<void*(__stdcall*)()>(::GetProcAddress(library, "GetLightsensor"));
-    void* object = factory != nullptr ? factory() : nullptr;
+    void* object = objectFrom(library, "GetLightsensor");
     check(object != nullptr, "GetLightsensor");
     if (object == nullptr)
         return;
@@ -74,7 +90,8 @@ void lightSensor(HMODULE library)
     std::uint16_t lux = 7;
     check(reinterpret_cast<LuxSlot>(slots[1])(object, 0, &lux) == Varnholt::ERR_OPEN_FAILED && lux == 7,
           "Lightsensor slot 1 without the driver: open failed");
-    check(reinterpret_cast<StartAverageSlot>(slots[3])(object, 0, 5, 5, 0, 2) == Varnholt::ERR_INVALID_DATA_RANGE,
+    check(reinterpret_cast<StartAverageSlot>(slots[3])(object, 0, 5, 5, 0, 2) ==
+              Varnholt::ERR_INVALID_DATA_RANGE,
           "Lightsensor slot 3 refuses a reject delta of 0");
     // The range cannot be sent without the driver: the start fails and gives the session lock back.
     check(reinterpret_cast<StartAverageSlot>(slots[3])(object, 0, 5, 5, 50, 2) == Varnholt::ERR_OPEN_FAILED,
@@ -88,8 +105,7 @@ void lightSensor(HMODULE library)
 
 void controller(HMODULE library)
 {
-    auto factory = reinterpret_cast<void*(__stdcall*)()>(::GetProcAddress(library, "GetPelmuxPrivate"));
-    void* object = factory != nullptr ? factory() : nullptr;
+    void* object = objectFrom(library, "GetPelmuxPrivate");
     check(object != nullptr, "GetPelmuxPrivate");
     if (object == nullptr)
         return;

@@ -84,7 +84,10 @@ void checks::outOfMemoryChecks()
     checks::check(library != nullptr, "Pelmux.dll loads");
     if (library == nullptr)
         return;
-    FactoryCase cases[] = {{"GetAdc", 1}, {"GetAuxVersion", 6}, {"GetDiagnostic", 10}, {"GetBacklight", 12},
+    FactoryCase cases[] = {{"GetAdc", 1},
+                           {"GetAuxVersion", 6},
+                           {"GetDiagnostic", 10},
+                           {"GetBacklight", 12},
                            {"GetLightsensor", 7}};
     for (FactoryCase& c : cases) {
         c.factory = reinterpret_cast<Factory>(reinterpret_cast<void*>(::GetProcAddress(library, c.name)));

@@ -53,10 +53,6 @@ using TextSlot = Varnholt::ResultCode(__fastcall*)(void*, int, char*, int);
 using WordSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned short*);
 using TemperatureSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned char, short*, int*);
 using VoltageSlot = Varnholt::ResultCode(__fastcall*)(void*, int, Varnholt::VoltageChannel, double*);
-using ByteSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned char*);
-using CommandSlot = Varnholt::ResultCode(__fastcall*)(void*, int);
-using FlagSlot = Varnholt::ResultCode(__fastcall*)(void*, int, bool*);
-using NumberSlot = Varnholt::ResultCode(__fastcall*)(void*, int, std::int32_t);
 
 void exportTable()
 {
@@ -172,32 +168,6 @@ void operationsWithoutTheUnit()
         check(slot(adc, 0, Varnholt::VOLTAGE_24V, &volts) == Varnholt::ERR_OPEN_FAILED,
               "Adc slot 0 without a driver gives ERR_OPEN_FAILED");
         reinterpret_cast<ReleaseSlot>(vtableOf(adc)[1])(adc, 0);
-    }
-
-    // Without Jida.dll the display counts as present: the driver requests answer ERR_OPEN_FAILED,
-    // the settings go to the file, the controller's global semaphore is there, the service is not.
-    auto* backlight = reinterpret_cast<Varnholt::Backlight*>(reinterpret_cast<Factory>(byOrdinal(4))());
-    check(backlight != nullptr, "GetBacklight by ordinal");
-    if (backlight != nullptr) {
-        void** vtable = vtableOf(backlight);
-        unsigned char level = 7;
-        check(reinterpret_cast<ByteSlot>(vtable[0])(backlight, 0, &level) == Varnholt::ERR_OPEN_FAILED &&
-                  level == 7,
-              "Backlight slot 0 without a driver gives ERR_OPEN_FAILED");
-        check(reinterpret_cast<CommandSlot>(vtable[3])(backlight, 0) == Varnholt::ERR_SUCCESS,
-              "Backlight slot 3 writes the settings file");
-        HANDLE notification =
-            ::OpenSemaphoreA(SYNCHRONIZE, FALSE, "Global\\PELMUX_BACKLIGHT_NEW_SETTINGS_TO_READ");
-        check(notification != nullptr, "the controller's semaphore lies in the global namespace");
-        if (notification != nullptr)
-            ::CloseHandle(notification);
-        bool enabled = false;
-        check(reinterpret_cast<FlagSlot>(vtable[5])(backlight, 0, &enabled) == Varnholt::ERR_SUCCESS &&
-                  enabled,
-              "Backlight slot 5 reads the status back");
-        check(reinterpret_cast<NumberSlot>(vtable[11])(backlight, 0, 1) == Varnholt::ERR_OPEN_FAILED,
-              "Backlight slot 11 without the service gives ERR_OPEN_FAILED");
-        reinterpret_cast<ReleaseSlot>(vtable[12])(backlight, 0);
     }
 }
 
