@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             g++-mingw-w64-i686-posix binutils-mingw-w64-i686
 FUZZ_SECONDS ?= 10
 
-.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan win32 fuzz bench format clean
+.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench format clean
 
 all: build
 
@@ -51,6 +51,14 @@ test-tsan: deps
 	cmake --build --preset linux-tsan
 	ctest --preset linux-tsan
 
+# The tests of the library's threads (light-sensor averaging, the backlight controller, semaphores)
+# under ThreadSanitizer.
+THREAD_TESTS := Lightsensor|Backlight|PelmuxPrivate|Semaphore|ControllerProcesses
+test-threads: deps
+	cmake --preset linux-tsan >/dev/null
+	cmake --build --preset linux-tsan --target pelmux_unit_tests pelmux_integration_tests
+	ctest --preset linux-tsan -R '$(THREAD_TESTS)'
+
 win32: deps-wine
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
@@ -63,7 +71,7 @@ fuzz: deps
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run.sh build/linux-fuzz
 
 # The Windows DLL and the sanitizer runs first, the plain run last, so that its summary closes the log.
-test: win32 fuzz test-asan test-linux
+test: win32 fuzz test-asan test-threads test-linux
 
 bench: build
 	./build/linux/bench/pelmux_bench

@@ -9,10 +9,11 @@
 
 namespace pelmux::test {
 
-// Runs the tool with the given arguments; answers its exit code and standard output.
-inline std::pair<int, std::string> runTool(const std::string& arguments)
+// Runs the tool with the given arguments, after `environment` ("NAME=value ...") when given;
+// answers its exit code and standard output.
+inline std::pair<int, std::string> runTool(const std::string& arguments, const std::string& environment = "")
 {
-    const std::string command = std::string(PELMUX_TOOL) + " " + arguments + " 2>/dev/null";
+    const std::string command = environment + " " + PELMUX_TOOL + " " + arguments + " 2>/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
         return {-1, {}};

@@ -50,7 +50,7 @@ BacklightController::BacklightController()
     link_.open();
     createSemaphore(nullptr, startLock_);
     trace(createSemaphore(newBacklightSettingsName, newSettingsSemaphore_) ? "Sema create ok\n"
-                                                                          : "Sema create error\n");
+                                                                           : "Sema create error\n");
 }
 
 BacklightController::~BacklightController()
@@ -79,6 +79,7 @@ ResultCode BacklightController::startThread()
     s_ = Settings{};
     trace("startThread\n");
     stopRequested_ = false;
+    stopAlarm_.reset();
     thread_ = platform::startThread(threadMain, this);
     if (thread_ == nullptr) {
         platform::giveSemaphore(startLock_);
@@ -92,6 +93,7 @@ void BacklightController::stop()
     if (thread_ == nullptr)
         return;
     stopRequested_ = true;
+    stopAlarm_.wake();
     platform::joinThread(thread_);
     thread_ = nullptr;
 }
@@ -128,12 +130,8 @@ bool BacklightController::waitForNewSettings()
 
 void BacklightController::pause(std::int32_t milliseconds)
 {
-    // In slices, so that a stop request is seen within one soft step.
-    while (milliseconds > 0 && !stopRequested_) {
-        const std::int32_t slice = std::min(milliseconds, softStepMs);
-        platform::sleepMs(static_cast<std::uint32_t>(slice));
-        milliseconds -= slice;
-    }
+    if (milliseconds > 0 && !stopRequested_)
+        stopAlarm_.sleep(static_cast<std::uint32_t>(milliseconds));
 }
 
 bool BacklightController::readSettings()

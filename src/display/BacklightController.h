@@ -9,6 +9,7 @@
 #include "frame/DriverChannel.h"
 #include "platform/Semaphore.h"
 #include "platform/Thread.h"
+#include "platform/Time.h"
 
 #include <pelmux/Lightsensor.h>
 
@@ -80,7 +81,7 @@ private:
     ResultCode startLightAveraging();
     // Waits for the settings semaphore; false when a stop was asked for instead.
     bool waitForNewSettings();
-    // Sleeps, returning early once a stop is asked for.
+    // Sleeps, returning at once when a stop is asked for.
     void pause(std::int32_t milliseconds);
     // The curve k * ln(x) - 10, clamped to 0 .. maxLevel - 1.
     double curve(double x) const;
@@ -92,6 +93,7 @@ private:
     platform::SemaphoreHandle newSettingsSemaphore_ = nullptr;
     platform::ThreadHandle thread_ = nullptr;
     std::atomic<bool> stopRequested_{false};
+    platform::Alarm stopAlarm_; // ends a pause when a stop is asked for
 };
 
 } // namespace pelmux

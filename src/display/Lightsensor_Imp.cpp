@@ -258,6 +258,7 @@ void Lightsensor_Imp::release()
     {
         Taken record(sCtrlData_.averageLock, platform::waitForever);
         sCtrlData_.stop = true;
+        sCtrlData_.stopAlarm.wake();
     }
     joinAveragingThread();
     secondLink_.close();
@@ -347,6 +348,7 @@ ResultCode Lightsensor_Imp::startAverageCalc(std::uint32_t averageWndSize, std::
         if ((rejectWndSize > 1 && !sCtrlData_.pReject) || !sCtrlData_.pAverage) {
             trace("Memory alocation faild\n");
             sCtrlData_.stop = true;
+            sCtrlData_.stopAlarm.wake();
             result = Varnholt::ERR_INITIALISATION_FAILED;
         } else {
             if (mode == Varnholt::RANGE_MODE_STANDARD || mode == Varnholt::RANGE_MODE_AUTO)
@@ -363,6 +365,7 @@ ResultCode Lightsensor_Imp::startAverageCalc(std::uint32_t averageWndSize, std::
 
     trace("startThread\n");
     sCtrlData_.stop = false;
+    sCtrlData_.stopAlarm.reset();
     std::lock_guard lock(threadMutex_);
     thread_ = platform::startThread(threadMain, &sCtrlData_);
     if (thread_ == nullptr) {
@@ -379,8 +382,10 @@ void Lightsensor_Imp::threadMain(void* argument)
     data.running = true;
     bool holdsRecord = false;
     for (;;) {
-        for (std::uint32_t i = 0; i < sampleSleeps && !data.stop; ++i)
-            platform::sleepMs(sampleSleepMs);
+        // About 800 ms between samples (80 pauses of 10 ms), left at once when stop is set: one
+        // wait that the stop request ends, so that the thread wakes once per sample, not 80 times.
+        if (!data.stop)
+            data.stopAlarm.sleep(sampleSleeps * sampleSleepMs);
         holdsRecord = platform::takeSemaphore(data.averageLock, platform::waitForever);
         if (data.stop)
             break;
@@ -404,6 +409,7 @@ ResultCode Lightsensor_Imp::stopAverageCalc()
     {
         Taken record(sCtrlData_.averageLock, platform::waitForever);
         sCtrlData_.stop = true;
+        sCtrlData_.stopAlarm.wake();
     }
     platform::sleepMs(stopPauseMs);
     return Varnholt::ERR_SUCCESS;

@@ -8,6 +8,7 @@
 #include "frame/DriverChannel.h"
 #include "platform/Semaphore.h"
 #include "platform/Thread.h"
+#include "platform/Time.h"
 
 #include <pelmux/Lightsensor.h>
 
@@ -79,6 +80,7 @@ struct CtrlData {
     std::atomic<bool> running{false};                // set by the thread itself
     platform::SemaphoreHandle averageLock = nullptr; // guards this record
     std::atomic<bool> stop{false};                   // asks the thread to end
+    platform::Alarm stopAlarm;                       // ends the thread's pause when stop is set
 };
 
 // Measures once: the lux (scaled for the extended range), the raw bytes and the range read.

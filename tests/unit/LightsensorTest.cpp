@@ -1,5 +1,6 @@
 // The ambient light sensor: the lux of its raw bytes, the range requests, the averaging windows,
 // the averaging thread against the simulated sensor, and `pelmux light` / `pelmux sim set`.
+#include "ToolRun.h"
 #include "VendorFixture.h"
 
 #include "display/Lightsensor_Imp.h"
@@ -648,21 +649,6 @@ TEST_F(LightsensorTest, SlotsFollowTheBinaryInterface)
 }
 
 // ---------------------------------------------------------------- the command-line tool
-
-std::pair<int, std::string> runTool(const std::string& arguments, const std::string& environment = "")
-{
-    const std::string command = environment + " " + PELMUX_TOOL + " " + arguments + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return {-1, {}};
-    std::string output;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
 
 TEST_F(LightsensorTest, ToolReadsAndChangesTheSimulatedSensor)
 {

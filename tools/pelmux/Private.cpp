@@ -83,6 +83,22 @@ bool noObject(const char* command)
     return false;
 }
 
+// Prints the outcome of one command: a failure as `failed` does; a success as `what` with result 0
+// in JSON, else as `text` (a line of its own). Answers whether the command succeeded.
+bool reported(const char* command, ResultCode result, Json what, const Options& options,
+              const std::string& text)
+{
+    if (result != Varnholt::ERR_SUCCESS)
+        return failed(command, result, std::move(what), options);
+    if (options.json) {
+        what["result"] = 0;
+        printJson(what);
+    } else {
+        std::cout << text << '\n';
+    }
+    return true;
+}
+
 bool getIdentity(bool expansion, const std::string& name, const Options& options)
 {
     Door door;
@@ -92,16 +108,9 @@ bool getIdentity(bool expansion, const std::string& name, const Options& options
     const ResultCode result = door->getIdentityField(expansion ? 1 : 0, name.c_str(), value,
                                                      static_cast<std::int32_t>(sizeof value) - 1);
     Json what = {{"eeprom", eepromName(expansion)}, {"name", name}};
-    if (result != Varnholt::ERR_SUCCESS)
-        return failed("identity get", result, what, options);
-    if (options.json) {
-        what["result"] = 0;
+    if (result == Varnholt::ERR_SUCCESS)
         what["value"] = value;
-        printJson(what);
-    } else {
-        std::cout << value << '\n';
-    }
-    return true;
+    return reported("identity get", result, what, options, value);
 }
 
 bool setIdentity(bool expansion, const std::string& name, const std::string& value, const Options& options)
@@ -110,16 +119,9 @@ bool setIdentity(bool expansion, const std::string& name, const std::string& val
     if (!door)
         return noObject("identity set");
     const ResultCode result = door->setIdentityField(expansion ? 1 : 0, name.c_str(), value.c_str());
-    Json what = {{"eeprom", eepromName(expansion)}, {"name", name}, {"value", value}};
-    if (result != Varnholt::ERR_SUCCESS)
-        return failed("identity set", result, what, options);
-    if (options.json) {
-        what["result"] = 0;
-        printJson(what);
-    } else {
-        std::cout << "  " << name << " = " << value << " (" << eepromName(expansion) << " EEPROM)\n";
-    }
-    return true;
+    return reported("identity set", result,
+                    {{"eeprom", eepromName(expansion)}, {"name", name}, {"value", value}}, options,
+                    "  " + name + " = " + value + " (" + eepromName(expansion) + " EEPROM)");
 }
 
 ResultCode readRegister(PelmuxPrivate& door, long index, std::uint16_t& value)
@@ -137,16 +139,9 @@ bool getRegister(long index, const Options& options)
     std::uint16_t value = 0;
     const ResultCode result = readRegister(*door, index, value);
     Json what = {{"index", index}};
-    if (result != Varnholt::ERR_SUCCESS)
-        return failed("register get", result, what, options);
-    if (options.json) {
-        what["result"] = 0;
+    if (result == Varnholt::ERR_SUCCESS)
         what["value"] = value;
-        printJson(what);
-    } else {
-        std::cout << value << " (" << hex16(value) << ")\n";
-    }
-    return true;
+    return reported("register get", result, what, options, std::to_string(value) + " (" + hex16(value) + ")");
 }
 
 bool setRegister(long index, std::uint16_t value, const Options& options)
@@ -158,16 +153,9 @@ bool setRegister(long index, std::uint16_t value, const Options& options)
         index <= lastByteRegister
             ? door->writeSupervisorRegister(static_cast<signed char>(index), value)
             : door->writeSupervisorRegisterExt(static_cast<std::uint16_t>(index), value);
-    Json what = {{"index", index}, {"value", value}};
-    if (result != Varnholt::ERR_SUCCESS)
-        return failed("register set", result, what, options);
-    if (options.json) {
-        what["result"] = 0;
-        printJson(what);
-    } else {
-        std::cout << "  register " << index << " = " << value << " (" << hex16(value) << ")\n";
-    }
-    return true;
+    return reported("register set", result, {{"index", index}, {"value", value}}, options,
+                    "  register " + std::to_string(index) + " = " + std::to_string(value) + " (" +
+                        hex16(value) + ")");
 }
 
 bool getSetting(const std::string& key, const Options& options)
@@ -178,18 +166,11 @@ bool getSetting(const std::string& key, const Options& options)
     std::string value(64 * 1024, '\0');
     const ResultCode result =
         door->getSetting(key.c_str(), value.data(), static_cast<std::int32_t>(value.size()));
-    Json what = {{"key", key}};
-    if (result != Varnholt::ERR_SUCCESS)
-        return failed("setting get", result, what, options);
     value.resize(value.find('\0'));
-    if (options.json) {
-        what["result"] = 0;
+    Json what = {{"key", key}};
+    if (result == Varnholt::ERR_SUCCESS)
         what["value"] = value;
-        printJson(what);
-    } else {
-        std::cout << value << '\n';
-    }
-    return true;
+    return reported("setting get", result, what, options, value);
 }
 
 bool setSetting(const std::string& key, const std::string& value, const Options& options)
@@ -198,16 +179,8 @@ bool setSetting(const std::string& key, const std::string& value, const Options&
     if (!door)
         return noObject("setting set");
     const ResultCode result = door->setSetting(key.c_str(), value.c_str());
-    Json what = {{"key", key}, {"value", value}};
-    if (result != Varnholt::ERR_SUCCESS)
-        return failed("setting set", result, what, options);
-    if (options.json) {
-        what["result"] = 0;
-        printJson(what);
-    } else {
-        std::cout << "  " << key << " = " << value << '\n';
-    }
-    return true;
+    return reported("setting set", result, {{"key", key}, {"value", value}}, options,
+                    "  " + key + " = " + value);
 }
 
 // Parses INDEX (and VALUE) and runs the command; a malformed number is a usage error (exit 2).
