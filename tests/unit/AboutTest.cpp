@@ -39,11 +39,11 @@ struct TextOut {
     bool untouched() const { return buffer[0] == '#' && buffer[1] == '#'; }
 };
 
-const std::string partExample = lines({"PCB_SERIAL:12345", "UNIT_SERIAL:A-7 x", "DATA:2", "DISPLAY:800x480"});
+const std::string documentedExample = lines({"PCB_SERIAL:12345", "UNIT_SERIAL:A-7 x", "DATA:2", "DISPLAY:800x480"});
 
-TEST_F(AboutTest, ThePartsExampleTextGivesBothSerials)
+TEST_F(AboutTest, TheDocumentedExampleTextGivesBothSerials)
 {
-    About* about = aboutWith(partExample);
+    About* about = aboutWith(documentedExample);
     TextOut serial;
     TextOut unitSerial;
     EXPECT_EQ(serial.read(about, &About::getPcbSerial, 100), Varnholt::ERR_SUCCESS);
@@ -55,7 +55,7 @@ TEST_F(AboutTest, ThePartsExampleTextGivesBothSerials)
 
 TEST_F(AboutTest, TheLengthCountsTheTextWithoutItsNul)
 {
-    About* about = aboutWith(partExample);
+    About* about = aboutWith(documentedExample);
     TextOut fits;
     EXPECT_EQ(fits.read(about, &About::getPcbSerial, 5), Varnholt::ERR_SUCCESS);
     EXPECT_EQ(std::string(fits.buffer, 6), std::string("12345\0", 6));
@@ -71,7 +71,7 @@ TEST_F(AboutTest, TheLengthCountsTheTextWithoutItsNul)
 
 TEST_F(AboutTest, NullBuffersAreRefusedAfterTheOtherChecks)
 {
-    About* about = aboutWith(partExample);
+    About* about = aboutWith(documentedExample);
     EXPECT_EQ(about->getPcbSerial(nullptr, 10), Varnholt::ERR_INVALID_PARAMETER_NULL);
     // The length test comes first.
     EXPECT_EQ(about->getPcbSerial(nullptr, 4), Varnholt::ERR_BUFFER_SIZE_ERROR);

@@ -71,7 +71,7 @@ std::wstring widen(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
-TEST(DiagnosticMessages, EveryHardwareErrorTextIsThePartsCharacterForCharacter)
+TEST(DiagnosticMessages, EveryHardwareErrorTextIsTheTablesCharacterForCharacter)
 {
     const auto entries = parseDocumentedTable();
     ASSERT_EQ(entries.size(), 132u);
