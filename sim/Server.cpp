@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -56,6 +57,101 @@ bool sendReply(int fd, const Bytes& fields)
 std::string textOf(const Bytes& b)
 {
     return std::string(b.begin(), b.end());
+}
+
+// The UTF-16LE code units of a UTF-8 text (a malformed byte stands for itself).
+Bytes utf16le(const std::string& text)
+{
+    Bytes out;
+    const auto unit = [&out](std::uint32_t u) {
+        out.push_back(static_cast<std::uint8_t>(u));
+        out.push_back(static_cast<std::uint8_t>(u >> 8));
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
+        const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+        std::uint32_t code = extra == 0 ? lead : lead & (0x3Fu >> extra);
+        std::size_t next = i + 1;
+        for (int k = 0; k < extra && next < text.size(); ++k, ++next)
+            code = (code << 6) | (static_cast<std::uint8_t>(text[next]) & 0x3Fu);
+        i = next;
+        if (code >= 0x10000) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    return out;
+}
+
+// The data bytes of a registry value in the profile: {"sz": TEXT, "size": N} is the text in
+// UTF-16LE with its terminator, zero bytes after it up to N; {"hex": "..."} the bytes themselves.
+std::optional<Bytes> registryData(const Json& value)
+{
+    if (!value.is_object())
+        return std::nullopt;
+    if (value.contains("sz") && value["sz"].is_string()) {
+        Bytes data = utf16le(value["sz"].get<std::string>());
+        data.push_back(0);
+        data.push_back(0);
+        const std::size_t size = value.value("size", std::size_t{0});
+        if (data.size() < size)
+            data.resize(size, 0);
+        return data;
+    }
+    if (value.contains("hex") && value["hex"].is_string()) {
+        const std::string hex = value["hex"].get<std::string>();
+        if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+            return std::nullopt;
+        Bytes data;
+        for (std::size_t i = 0; i < hex.size(); i += 2)
+            data.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+        return data;
+    }
+    return std::nullopt;
+}
+
+// A key or value name that stays one folder entry.
+bool plainName(const std::string& name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// The profile's registry keys under HKEY_LOCAL_MACHINE ("SYSTEM\...\Device0": {values}) as
+// folders under root/registry/HKEY_LOCAL_MACHINE, each value a file of its raw data bytes. Values
+// already there stay as they are; a key with an unusable component is left out.
+void layOutRegistry(const std::string& root, const Json& keys)
+{
+    namespace fs = std::filesystem;
+    if (!keys.is_object())
+        return;
+    for (const auto& [path, values] : keys.items()) {
+        fs::path folder = fs::path(root) / "registry" / "HKEY_LOCAL_MACHINE";
+        bool usable = values.is_object();
+        std::size_t start = 0;
+        while (usable) {
+            const std::size_t end = path.find('\\', start);
+            const std::string component = path.substr(start, end == std::string::npos ? end : end - start);
+            usable = plainName(component);
+            folder /= component;
+            if (end == std::string::npos)
+                break;
+            start = end + 1;
+        }
+        if (!usable)
+            continue;
+        fs::create_directories(folder);
+        for (const auto& [name, value] : values.items()) {
+            const auto data = registryData(value);
+            const fs::path file = folder / name;
+            if (!data || !plainName(name) || fs::exists(file))
+                continue;
+            std::ofstream out(file, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(data->data()),
+                      static_cast<std::streamsize>(data->size()));
+        }
+    }
 }
 
 } // namespace
@@ -269,16 +365,21 @@ Json sendUnitCommand(const std::string& socketPath, const std::string& command)
 void layOutMachine(const std::string& root, const Json& profile)
 {
     namespace fs = std::filesystem;
-    if (!profile.contains("machine") || !profile["machine"].contains("files"))
+    if (!profile.contains("machine"))
         return;
-    for (const auto& [relative, content] : profile["machine"]["files"].items()) {
-        const fs::path path = fs::path(root) / relative;
-        if (fs::exists(path) || !content.is_string())
-            continue;
-        fs::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::binary);
-        out << content.get<std::string>();
+    const Json& machine = profile["machine"];
+    if (machine.contains("files")) {
+        for (const auto& [relative, content] : machine["files"].items()) {
+            const fs::path path = fs::path(root) / relative;
+            if (fs::exists(path) || !content.is_string())
+                continue;
+            fs::create_directories(path.parent_path());
+            std::ofstream out(path, std::ios::binary);
+            out << content.get<std::string>();
+        }
     }
+    if (machine.contains("registry"))
+        layOutRegistry(root, machine["registry"]);
 }
 
 SimulatedUnit::SimulatedUnit(std::string root, Json profile) : root_(std::move(root))

@@ -3,6 +3,7 @@
 // so through atModuleBoundary: on Windows exhausted memory answers null instead of an exception.
 #include <pelmux/Pelmux.h>
 
+#include "comms/CanSetting_Imp.h"
 #include "display/Backlight_Imp.h"
 #include "display/Lightsensor_Imp.h"
 #include "frame/Factories.h"
@@ -54,7 +55,7 @@ PELMUX_API PelmuxPrivate* PELMUX_STDCALL GetPelmuxPrivate()
 }
 PELMUX_API CanSetting* PELMUX_STDCALL GetCanSetting()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::CanSetting_Imp>([] { return new pelmux::CanSetting_Imp(); });
 }
 PELMUX_API Config* PELMUX_STDCALL GetConfig()
 {

@@ -20,5 +20,7 @@ int holdSettingsFile(unsigned milliseconds); // the helper process of settingsSw
 void outOfMemoryChecks();
 // Backlight, light sensor and the controller thread without the unit; `library` is Pelmux.dll.
 void displayChecks(void* library);
+// CAN settings in a parameter key the checks make and remove; `library` is Pelmux.dll.
+void canChecks(void* library);
 
 } // namespace checks

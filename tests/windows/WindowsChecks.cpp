@@ -375,6 +375,7 @@ int main(int argc, char** argv)
         messageFunctions();
         operationsWithoutTheUnit();
         checks::displayChecks(library);
+        checks::canChecks(library);
     }
     if (library != nullptr)
         ::FreeLibrary(library);
