@@ -3,6 +3,7 @@
 // so through atModuleBoundary: on Windows exhausted memory answers null instead of an exception.
 #include <pelmux/Pelmux.h>
 
+#include "comms/Telematics_Imp.h"
 #include "display/Backlight_Imp.h"
 #include "display/Lightsensor_Imp.h"
 #include "frame/Factories.h"
@@ -92,7 +93,8 @@ PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 }
 PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Telematics_Imp>(
+        [] { return pelmux::telematicsInstance().obtain([] { return new pelmux::Telematics_Imp(); }); });
 }
 PELMUX_API TouchScreen* PELMUX_STDCALL GetTouchScreen()
 {
