@@ -59,6 +59,8 @@ void addAblCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep ablTour();
 void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep privateTour();
+void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep telematicsTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

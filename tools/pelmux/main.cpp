@@ -19,6 +19,7 @@ int main(int argc, char** argv)
     addBacklightCommands(app, options, exitCode);
     addAblCommands(app, options, exitCode);
     addPrivateCommands(app, options, exitCode);
+    addTelematicsCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
