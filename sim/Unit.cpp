@@ -268,6 +268,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installLightSensor(*unit);
     installService(*unit);
     installBacklight(*unit);
+    installExpander(*unit);
     return unit;
 }
 

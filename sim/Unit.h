@@ -146,5 +146,12 @@ void installSupervisorRegisters(Unit& unit);
 void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 void installBacklight(Unit& unit);
+void installExpander(Unit& unit);
+
+// The board library's bookkeeping, shared by the areas that answer its calls: whether a board
+// handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"
+// and a profile value of the wrong type fails the call instead of ending the unit.
+bool boardHandleOpen(Unit& unit, std::uint32_t handle);
+VendorHandler countedVendorCall(std::uint16_t ordinal, VendorHandler handler);
 
 } // namespace pelmux::sim

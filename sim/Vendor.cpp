@@ -1,5 +1,6 @@
 // The vendor board library of the unit ("Jida.dll"): library set-up, boards and their handles, the
-// board's I2C bus with the two identity EEPROMs, and the temperature sensors.
+// board's I2C bus with the two identity EEPROMs, and the temperature sensors. The register calls of
+// the I2C port expander are answered by sim/Expander.cpp on the same bookkeeping.
 //
 // State (docs/unit-profile.md): "boardLibrary" (installed, boards, and at run time the open handles
 // and call counts), "eeproms" ("unit" at address byte 0xAE, "expansion" at 0xA4; text, or
@@ -92,8 +93,7 @@ Json& openHandles(Unit& unit)
 
 bool handleOpen(Unit& unit, std::uint32_t handle)
 {
-    const Json& handles = openHandles(unit);
-    return std::find(handles.begin(), handles.end(), Json(handle)) != handles.end();
+    return boardHandleOpen(unit, handle);
 }
 
 std::uint32_t newHandle(Unit& unit)
@@ -292,9 +292,20 @@ std::uint32_t sensorCount(Unit& unit, std::uint32_t handle)
     return static_cast<std::uint32_t>(sensors.size());
 }
 
-// Wraps a handler so that every call is counted first, and a profile value of the wrong type
-// (a text where a number belongs) makes the call fail instead of ending the unit.
 VendorHandler counted(std::uint16_t ordinal, VendorHandler handler)
+{
+    return countedVendorCall(ordinal, std::move(handler));
+}
+
+} // namespace
+
+bool boardHandleOpen(Unit& unit, std::uint32_t handle)
+{
+    const Json& handles = openHandles(unit);
+    return std::find(handles.begin(), handles.end(), Json(handle)) != handles.end();
+}
+
+VendorHandler countedVendorCall(std::uint16_t ordinal, VendorHandler handler)
 {
     return [ordinal, handler = std::move(handler)](Unit& unit, Reader& args, Writer& out) -> std::int32_t {
         noteCall(unit, ordinal);
@@ -305,8 +316,6 @@ VendorHandler counted(std::uint16_t ordinal, VendorHandler handler)
         }
     };
 }
-
-} // namespace
 
 void installVendor(Unit& unit)
 {

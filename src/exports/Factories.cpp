@@ -4,6 +4,7 @@
 #include <pelmux/Pelmux.h>
 
 #include "comms/CanSetting_Imp.h"
+#include "comms/Telematics_Imp.h"
 #include "display/Backlight_Imp.h"
 #include "display/Lightsensor_Imp.h"
 #include "frame/Factories.h"
@@ -93,7 +94,8 @@ PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 }
 PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Telematics_Imp>(
+        [] { return pelmux::telematicsInstance().obtain([] { return new pelmux::Telematics_Imp(); }); });
 }
 PELMUX_API TouchScreen* PELMUX_STDCALL GetTouchScreen()
 {

@@ -137,4 +137,18 @@ bool writeIdEeprom(BoardHandle handle, std::uint8_t address, const std::uint8_t 
     return true;
 }
 
+bool readI2cRegister(BoardHandle handle, std::uint8_t address, std::uint16_t reg, std::uint8_t& value)
+{
+    std::uint8_t read = 0;
+    if (platform::boardI2cReadRegister(handle, primaryBus, address, reg, &read) == 0)
+        return false;
+    value = read;
+    return true;
+}
+
+bool writeI2cRegister(BoardHandle handle, std::uint8_t address, std::uint16_t reg, std::uint8_t value)
+{
+    return platform::boardI2cWriteRegister(handle, primaryBus, address, reg, value) != 0;
+}
+
 } // namespace pelmux

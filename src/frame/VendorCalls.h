@@ -55,4 +55,13 @@ bool readIdEeprom(BoardHandle handle, std::uint8_t address, std::uint8_t (&image
 // bit 0 cleared. Stops at the first failure.
 bool writeIdEeprom(BoardHandle handle, std::uint8_t address, const std::uint8_t (&image)[idEepromSize]);
 
+// The board's I2C port expander: its address byte for register writes and for register reads.
+inline constexpr std::uint8_t expanderWriteAddress = 0x40;
+inline constexpr std::uint8_t expanderReadAddress = 0x41;
+
+// One register byte of an I2C device on the board's own bus; `address` is the device's address byte
+// for the direction. `value` is written only on success.
+bool readI2cRegister(BoardHandle handle, std::uint8_t address, std::uint16_t reg, std::uint8_t& value);
+bool writeI2cRegister(BoardHandle handle, std::uint8_t address, std::uint16_t reg, std::uint8_t value);
+
 } // namespace pelmux

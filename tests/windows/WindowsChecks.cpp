@@ -53,6 +53,8 @@ using TextSlot = Varnholt::ResultCode(__fastcall*)(void*, int, char*, int);
 using WordSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned short*);
 using TemperatureSlot = Varnholt::ResultCode(__fastcall*)(void*, int, unsigned char, short*, int*);
 using VoltageSlot = Varnholt::ResultCode(__fastcall*)(void*, int, Varnholt::VoltageChannel, double*);
+using FlagSlot = Varnholt::ResultCode(__fastcall*)(void*, int, std::int32_t*);
+using SwitchSlot = Varnholt::ResultCode(__fastcall*)(void*, int, std::int32_t);
 
 void exportTable()
 {
@@ -168,6 +170,30 @@ void operationsWithoutTheUnit()
         check(slot(adc, 0, Varnholt::VOLTAGE_24V, &volts) == Varnholt::ERR_OPEN_FAILED,
               "Adc slot 0 without a driver gives ERR_OPEN_FAILED");
         reinterpret_cast<ReleaseSlot>(vtableOf(adc)[1])(adc, 0);
+    }
+
+    // Without the vendor library no module counts as fitted; release sits at slot 10 of 19.
+    auto* telematics = reinterpret_cast<Varnholt::Telematics*>(reinterpret_cast<Factory>(byOrdinal(21))());
+    check(telematics != nullptr, "GetTelematics");
+    if (telematics != nullptr) {
+        check(reinterpret_cast<Factory>(byName("_GetTelematics@0"))() == telematics,
+              "a second GetTelematics gives the same object");
+        std::int32_t flag = 7;
+        check(reinterpret_cast<FlagSlot>(vtableOf(telematics)[0])(telematics, 0, &flag) ==
+                      Varnholt::ERR_SUCCESS &&
+                  flag == 0,
+              "Telematics slot 0 without Jida.dll reports no module");
+        check(reinterpret_cast<FlagSlot>(vtableOf(telematics)[1])(telematics, 0, &flag) ==
+                  Varnholt::ERR_GSM_GPRS_NOT_AVAILABLE,
+              "Telematics slot 1 without Jida.dll gives ERR_GSM_GPRS_NOT_AVAILABLE");
+        check(reinterpret_cast<SwitchSlot>(vtableOf(telematics)[17])(telematics, 0, 1) ==
+                  Varnholt::ERR_GPS_NOT_AVAILABLE,
+              "Telematics slot 17 without Jida.dll gives ERR_GPS_NOT_AVAILABLE");
+        check(reinterpret_cast<FlagSlot>(vtableOf(telematics)[11])(telematics, 0, &flag) ==
+                  Varnholt::ERR_BLUETOOTH_NOT_AVAILABLE,
+              "Telematics slot 11 without Jida.dll gives ERR_BLUETOOTH_NOT_AVAILABLE");
+        reinterpret_cast<ReleaseSlot>(vtableOf(telematics)[10])(telematics, 0);
+        reinterpret_cast<ReleaseSlot>(vtableOf(telematics)[10])(telematics, 0);
     }
 }
 

@@ -61,6 +61,8 @@ void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep privateTour();
 void addCanCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep canTour();
+void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep telematicsTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

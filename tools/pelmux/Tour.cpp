@@ -6,8 +6,8 @@ namespace pelmux::cli {
 std::vector<TourStep> tourSteps()
 {
     return {
-        versionTour(), identityTour(),  diagTour(),    adcTour(), settingsTour(),
-        lightTour(),   backlightTour(), privateTour(), ablTour(), canTour(),
+        versionTour(),   identityTour(), diagTour(), adcTour(),        settingsTour(), lightTour(),
+        backlightTour(), privateTour(),  ablTour(),  telematicsTour(), canTour(),
     };
 }
 

@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     addAblCommands(app, options, exitCode);
     addPrivateCommands(app, options, exitCode);
     addCanCommands(app, options, exitCode);
+    addTelematicsCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
