@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cwchar>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace pelmux {
@@ -58,9 +60,27 @@ std::wstring canParameterKey(unsigned char channel)
     return path;
 }
 
-std::uint16_t baudRateFromValue(const std::uint8_t* data, std::uint32_t size)
+namespace {
+
+// Opens the channel's key for reading, queries `name` and closes the key again; answers the value's
+// text, or nothing when the key or the value cannot be read.
+std::optional<std::string> readValueText(unsigned char channel, const wchar_t* name)
 {
-    const auto bitsPerSecond = static_cast<std::uint32_t>(identityNumber(textOfValue(data, size)));
+    platform::RegistryKey key;
+    if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Read))
+        return std::nullopt;
+    std::uint8_t data[canValueCapacity] = {};
+    std::uint32_t size = 0;
+    if (!key.queryValue(name, data, sizeof data, size))
+        return std::nullopt;
+    return textOfValue(data, size);
+}
+
+} // namespace
+
+std::uint16_t baudRateFromText(const std::string& text)
+{
+    const auto bitsPerSecond = static_cast<std::uint32_t>(identityNumber(text));
     return static_cast<std::uint16_t>((bitsPerSecond / 1000u) & 0xFFFFu);
 }
 
@@ -72,14 +92,10 @@ ResultCode CanSetting_Imp::getBaudRate(unsigned char channel, std::uint16_t* rat
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     if (!canPresent)
         return Varnholt::ERR_NOT_SUPPORTED;
-    platform::RegistryKey key;
-    if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Read))
+    const auto text = readValueText(channel, baudRateName);
+    if (!text)
         return Varnholt::ERR_NOT_SUPPORTED;
-    std::uint8_t data[canValueCapacity] = {};
-    std::uint32_t size = 0;
-    if (!key.queryValue(baudRateName, data, sizeof data, size))
-        return Varnholt::ERR_NOT_SUPPORTED;
-    *rate = baudRateFromValue(data, size);
+    *rate = baudRateFromText(*text);
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -89,18 +105,11 @@ ResultCode CanSetting_Imp::getFrameType(unsigned char channel, Varnholt::CanFram
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     if (!canPresent)
         return Varnholt::ERR_NOT_SUPPORTED;
-    platform::RegistryKey key;
-    if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Read))
+    const auto text = readValueText(channel, modeName);
+    if (!text)
         return Varnholt::ERR_NOT_SUPPORTED;
-    std::uint8_t data[canValueCapacity] = {};
-    std::uint32_t size = 0;
-    const bool read = key.queryValue(modeName, data, sizeof data, size);
-    key.close();
-    if (!read)
-        return Varnholt::ERR_NOT_SUPPORTED;
-    const std::string text = textOfValue(data, size);
     for (std::size_t i = 0; i < frameTypeTexts.size(); ++i) {
-        if (text == frameTypeTexts[i]) {
+        if (*text == frameTypeTexts[i]) {
             *type = static_cast<Varnholt::CanFrameType>(i);
             return Varnholt::ERR_SUCCESS;
         }

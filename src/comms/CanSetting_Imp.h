@@ -38,8 +38,8 @@ inline constexpr std::uint32_t modeValueSize = 255;
 // The most a value may hold to be read.
 inline constexpr std::uint32_t canValueCapacity = 255;
 
-// The kbit/s of a stored "BaudRate" text (UTF-16LE bytes, ending at their terminator or at their
-// end): its decimal number read as atoi reads it, divided by 1000 as an unsigned number, low 16 bits.
-std::uint16_t baudRateFromValue(const std::uint8_t* data, std::uint32_t size);
+// The kbit/s of a stored "BaudRate" text: its decimal number read as atoi reads it, divided by 1000
+// as an unsigned number, low 16 bits.
+std::uint16_t baudRateFromText(const std::string& text);
 
 } // namespace pelmux
