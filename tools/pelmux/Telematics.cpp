@@ -146,7 +146,7 @@ bool switchModule(const Options& options, const std::string& what, const std::st
             std::cout << module->label << (what == "power" ? " power " : " power at start-up ") << onOff(on)
                       << ".\n";
         } else {
-            std::cout << "error: " << describe(result) << '\n';
+            std::cerr << "pelmux telematics " << what << ": " << describe(result) << '\n';
         }
         return result == Varnholt::ERR_SUCCESS;
     });
