@@ -269,6 +269,8 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installService(*unit);
     installBacklight(*unit);
     installExpander(*unit);
+    installFrontLed(*unit);
+    installBuzzer(*unit);
     return unit;
 }
 

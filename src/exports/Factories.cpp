@@ -11,6 +11,8 @@
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
 #include "identity/PelmuxPrivate_Imp.h"
+#include "indicators/Buzzer_Imp.h"
+#include "indicators/FrontLED_Imp.h"
 #include "supervisor/Adc_Imp.h"
 #include "supervisor/Diagnostic_Imp.h"
 #include "supervisor/DigIO_Imp.h"
@@ -47,7 +49,7 @@ PELMUX_API Battery* PELMUX_STDCALL GetBattery()
 }
 PELMUX_API Buzzer* PELMUX_STDCALL GetBuzzer()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Buzzer_Imp>([] { return new pelmux::Buzzer_Imp(); });
 }
 PELMUX_API PelmuxPrivate* PELMUX_STDCALL GetPelmuxPrivate()
 {
@@ -78,7 +80,8 @@ PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
 }
 PELMUX_API FrontLED* PELMUX_STDCALL GetFrontLED()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::FrontLED_Imp>(
+        [] { return pelmux::frontLedInstance().obtain([] { return new pelmux::FrontLED_Imp(); }); });
 }
 PELMUX_API Lightsensor* PELMUX_STDCALL GetLightsensor()
 {

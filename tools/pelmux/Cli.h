@@ -63,6 +63,10 @@ void addCanCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep canTour();
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep telematicsTour();
+void addLedCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep ledTour();
+void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep buzzerTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();
