@@ -243,7 +243,7 @@ TourStep ledTour()
     return {"Front LED", [] {
                 const Options quiet{};
                 bool all = setColor({"cyan"}, quiet);
-                all = setBlink(2.0, 25, quiet) && all;
+                all = setBlink(2.0, 50, quiet) && all;
                 std::cout << '\n';
                 return showLed(quiet) && all;
             }};
