@@ -55,6 +55,12 @@ std::uint8_t Unit::service(std::uint32_t controlCode)
     }
 }
 
+void Unit::onCommand(const std::string& name, CommandHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    commands_[name] = std::move(handler);
+}
+
 void Unit::onControl(std::uint32_t code, ControlHandler handler)
 {
     std::lock_guard lock(mutex_);
@@ -247,7 +253,12 @@ Json Unit::command(const Json& cmd)
         } else if (name == "count") {
             return {{"ok", true}, {"count", requestCount(cmd.at("code").get<std::uint32_t>())}};
         } else {
-            return {{"ok", false}, {"error", "unknown command " + name}};
+            // An area's own command (`touch`, ...).
+            std::lock_guard lock(mutex_);
+            const auto area = commands_.find(name);
+            if (area == commands_.end())
+                return {{"ok", false}, {"error", "unknown command " + name}};
+            return area->second(*this, cmd);
         }
         return {{"ok", true}};
     } catch (const std::exception& e) {
@@ -271,6 +282,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installExpander(*unit);
     installFrontLed(*unit);
     installBuzzer(*unit);
+    installTouch(*unit);
     return unit;
 }
 

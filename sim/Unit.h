@@ -67,6 +67,9 @@ using ControlHandler = std::function<ControlReply(Unit&, const ControlRequest&)>
 using VendorHandler = std::function<std::int32_t(Unit&, Reader& args, Writer& outputs)>;
 // A service control code: answers the SERVICE status (0 done, 1 not opened, 2 refused).
 using ServiceHandler = std::function<std::uint8_t(Unit&, std::uint32_t controlCode)>;
+// A unit command of an area (`{"cmd": NAME, ...}`): answers the reply object; throwing refuses it
+// with the exception's text. Runs with the unit locked.
+using CommandHandler = std::function<Json(Unit&, const Json& command)>;
 // Whether an endpoint can be opened now, judged from the state (under the unit lock).
 using EndpointCheck = std::function<bool(const Json& state)>;
 
@@ -96,6 +99,8 @@ public:
     // An endpoint that can always be opened, or only while `available` says so.
     void addEndpoint(const std::string& name, EndpointCheck available = {});
     void onService(ServiceHandler handler);
+    // A unit command beside the built-in ones (fault injection, state), answered by an area.
+    void onCommand(const std::string& name, CommandHandler handler);
     Json& state() { return state_; } // under the unit lock
 
     // ---- test side (each takes the unit lock)
@@ -122,6 +127,7 @@ private:
     std::map<std::uint16_t, VendorHandler> vendorCalls_;
     std::map<std::string, EndpointCheck> endpoints_;
     ServiceHandler service_;
+    std::map<std::string, CommandHandler> commands_;
     std::map<std::uint32_t, Fault> controlFaults_;
     std::map<std::uint32_t, Fault> vendorFaults_;
     std::map<std::uint32_t, std::size_t> requestCounts_;
@@ -149,6 +155,7 @@ void installBacklight(Unit& unit);
 void installExpander(Unit& unit);
 void installFrontLed(Unit& unit);
 void installBuzzer(Unit& unit);
+void installTouch(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

@@ -7,6 +7,8 @@
 #include "comms/Telematics_Imp.h"
 #include "display/Backlight_Imp.h"
 #include "display/Lightsensor_Imp.h"
+#include "display/TouchScreenCalib_Imp.h"
+#include "display/TouchScreen_Imp.h"
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
@@ -102,11 +104,12 @@ PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
 }
 PELMUX_API TouchScreen* PELMUX_STDCALL GetTouchScreen()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::TouchScreen_Imp>([] { return new pelmux::TouchScreen_Imp(); });
 }
 PELMUX_API TouchScreenCalib* PELMUX_STDCALL GetTouchScreenCalib()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::TouchScreenCalib_Imp>(
+        [] { return new pelmux::TouchScreenCalib_Imp(); });
 }
 PELMUX_API Video* PELMUX_STDCALL GetVideo()
 {

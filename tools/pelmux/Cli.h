@@ -67,6 +67,8 @@ void addLedCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep ledTour();
 void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep buzzerTour();
+void addTouchCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep touchTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

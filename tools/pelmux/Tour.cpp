@@ -5,11 +5,24 @@ namespace pelmux::cli {
 
 std::vector<TourStep> tourSteps()
 {
+    // clang-format off
     return {
-        versionTour(), identityTour(),  diagTour(),    adcTour(), settingsTour(),
-        lightTour(),   backlightTour(), privateTour(), ablTour(), telematicsTour(),
-        canTour(),     ledTour(),       buzzerTour(),
+        versionTour(),
+        identityTour(),
+        diagTour(),
+        adcTour(),
+        settingsTour(),
+        lightTour(),
+        backlightTour(),
+        privateTour(),
+        ablTour(),
+        telematicsTour(),
+        canTour(),
+        ledTour(),
+        buzzerTour(),
+        touchTour(),
     };
+    // clang-format on
 }
 
 } // namespace pelmux::cli

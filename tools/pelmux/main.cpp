@@ -23,6 +23,7 @@ int main(int argc, char** argv)
     addTelematicsCommands(app, options, exitCode);
     addLedCommands(app, options, exitCode);
     addBuzzerCommands(app, options, exitCode);
+    addTouchCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
