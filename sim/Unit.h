@@ -60,6 +60,12 @@ struct Fault {
     int remaining = -1;                    // uses left; -1 for ever
 };
 
+// The answer to one ReadFile on a device (a video capture device).
+struct ReadReply {
+    bool ok = false;
+    Bytes data; // cut to the caller's capacity by the unit
+};
+
 // What a request handler sees of the unit. Handlers run with the unit locked.
 class Unit;
 using ControlHandler = std::function<ControlReply(Unit&, const ControlRequest&)>;
@@ -67,6 +73,8 @@ using ControlHandler = std::function<ControlReply(Unit&, const ControlRequest&)>
 using VendorHandler = std::function<std::int32_t(Unit&, Reader& args, Writer& outputs)>;
 // A service control code: answers the SERVICE status (0 done, 1 not opened, 2 refused).
 using ServiceHandler = std::function<std::uint8_t(Unit&, std::uint32_t controlCode)>;
+// A ReadFile on an endpoint: the caller's capacity in, the bytes read out.
+using ReadHandler = std::function<ReadReply(Unit&, const std::string& endpoint, std::uint32_t capacity)>;
 // Whether an endpoint can be opened now, judged from the state (under the unit lock).
 using EndpointCheck = std::function<bool(const Json& state)>;
 
@@ -83,6 +91,8 @@ public:
     std::uint8_t service(std::uint32_t controlCode);
     // Answers a unit-control command (the simulator's own ops); used by `pelmux sim` clients.
     Json command(const Json& command);
+    // Answers a READ frame; a read on an endpoint without a reader fails.
+    ReadReply read(const std::string& endpoint, std::uint32_t capacity);
 
     // ---- model side
     void onControl(std::uint32_t code, ControlHandler handler);
@@ -96,6 +106,7 @@ public:
     // An endpoint that can always be opened, or only while `available` says so.
     void addEndpoint(const std::string& name, EndpointCheck available = {});
     void onService(ServiceHandler handler);
+    void onRead(const std::string& endpoint, ReadHandler handler);
     Json& state() { return state_; } // under the unit lock
 
     // ---- test side (each takes the unit lock)
@@ -103,6 +114,8 @@ public:
     void forceReturned(std::uint32_t code, std::uint32_t count, int times = -1);
     void forceOutput(std::uint32_t code, Bytes bytes, int times = -1);
     void failVendor(std::uint16_t ordinal, int times = -1);
+    // Reads on the endpoint fail (`ok` 0, no bytes).
+    void failRead(const std::string& endpoint, int times = -1);
     void clearFaults();
     // How many control requests with this code reached the unit (faulted ones included).
     std::size_t requestCount(std::uint32_t code) const;
@@ -125,6 +138,8 @@ private:
     std::map<std::uint32_t, Fault> controlFaults_;
     std::map<std::uint32_t, Fault> vendorFaults_;
     std::map<std::uint32_t, std::size_t> requestCounts_;
+    std::map<std::string, ReadHandler> readers_;
+    std::map<std::string, int> readFaults_; // reads left to fail; -1 for ever
     std::function<void(const Json&)> persistence_;
 };
 
@@ -147,6 +162,7 @@ void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 void installBacklight(Unit& unit);
 void installExpander(Unit& unit);
+void installVideo(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"
