@@ -63,6 +63,8 @@ void addCanCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep canTour();
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep telematicsTour();
+void addVideoCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep videoTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();
