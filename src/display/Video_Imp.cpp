@@ -9,6 +9,10 @@
 #include <new>
 #include <string>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#endif
+
 namespace pelmux {
 
 namespace {
@@ -76,12 +80,48 @@ struct Field {
     std::uint32_t count;
 };
 
-// One picture line into a bitmap row: bytes 0-2 of each pixel, then zero fill up to `rowSize`.
-// Four pixels become three words at a time, without a branch per pixel.
-void packRow(unsigned char* row, const unsigned char* line, std::uint32_t width, std::size_t rowSize)
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// Four pixels at a time with one byte shuffle that drops their unused bytes. Each store writes
+// 16 bytes of which the next group overwrites the last 4, so the last pixels of a line are left
+// to the caller; the answer is how many pixels are done.
+__attribute__((target("ssse3"))) std::uint32_t
+packPixelsShuffled(unsigned char* out, const unsigned char* line, std::uint32_t width)
 {
-    unsigned char* out = row;
+    const __m128i order = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     std::uint32_t x = 0;
+    for (; x + 8 <= width; x += 4) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 4 * std::size_t{x}));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * std::size_t{x}),
+                         _mm_shuffle_epi8(pixels, order));
+    }
+    return x;
+}
+
+bool canShuffle()
+{
+    static const bool supported = __builtin_cpu_supports("ssse3");
+    return supported;
+}
+#else
+std::uint32_t packPixelsShuffled(unsigned char*, const unsigned char*, std::uint32_t)
+{
+    return 0;
+}
+
+bool canShuffle()
+{
+    return false;
+}
+#endif
+
+// One picture line into a bitmap row: bytes 0-2 of each pixel, then zero fill up to `rowSize`.
+// No branch per pixel: shuffled where the processor can, else four pixels become three words.
+void packRow(unsigned char* row, const unsigned char* line, std::uint32_t width, std::size_t rowSize,
+             bool shuffle)
+{
+    std::uint32_t x = shuffle ? packPixelsShuffled(row, line, width) : 0;
+    unsigned char* out = row + 3 * std::size_t{x};
+    line += 4 * std::size_t{x};
     for (; x + 4 <= width; x += 4, line += 16, out += 12) {
         std::uint32_t p[4];
         std::memcpy(p, line, sizeof p);
@@ -521,8 +561,9 @@ ResultCode Video_Imp::convertToBitmap(unsigned char** bitmap, std::uint32_t* bit
     // Rows bottom-up: the second source's extra line at the bottom, then the pairs upwards, so
     // that the top row is the second source's first line.
     unsigned char* row = out + bitmapHeaderSize;
+    const bool shuffle = canShuffle();
     auto put = [&](const Field& field, std::uint32_t line) {
-        packRow(row, field.lines + line * lineBytes, width, rowSize);
+        packRow(row, field.lines + line * lineBytes, width, rowSize, shuffle);
         row += rowSize;
     };
     if (second.count != first.count)

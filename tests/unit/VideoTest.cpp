@@ -104,6 +104,8 @@ TEST_F(VideoTest, BitmapInterleavesTheFieldsBottomUp)
         {4, 3, 2, 0, 0, {{0xA0, 0}, {0xB0, 0}, {0xA0, 1}, {0xB0, 1}, {0xA0, 2}}},
         {3, 2, 3, 0, 1, {{0xB0, 0}, {0xA0, 0}, {0xB0, 1}, {0xA0, 1}, {0xB0, 2}}},
         {1, 1, 1, 0, 0, {{0xA0, 0}, {0xB0, 0}}},
+        // Wide enough for every copy path: eight pixels, four, then one.
+        {13, 1, 2, 0, 1, {{0xB0, 0}, {0xA0, 0}, {0xB0, 1}}},
         // One field: each line twice; field B's count is not looked at, nor its bytes required.
         {2, 3, 99, 1, 0, {{0xA0, 0}, {0xA0, 0}, {0xA0, 1}, {0xA0, 1}, {0xA0, 2}, {0xA0, 2}}},
         {6, 2, 7, 1, 1, {{0xA0, 0}, {0xA0, 0}, {0xA0, 1}, {0xA0, 1}}},
@@ -312,8 +314,9 @@ TEST_F(VideoTest, EachSlotChecksInItsOrder)
     for (const auto& c : cases) {
         const std::size_t before = channelRequests();
         EXPECT_EQ(c.call(v), c.afterInit) << c.what;
-        if (c.afterInit != Varnholt::ERR_SUCCESS)
+        if (c.afterInit != Varnholt::ERR_SUCCESS) {
             EXPECT_EQ(channelRequests(), before) << c.what << " sent a request it refused";
+        }
     }
 }
 
@@ -505,7 +508,7 @@ TEST_F(VideoTest, ScalingEncodingFollowsFpgaAndLineMode)
         setChannel("control", c.mode << 1);
         setChannel("scaling", {1, 2, 3, 4});
         EXPECT_EQ(v.setScaling(c.x, c.y), c.expected) << c.x << ", " << c.y << " mode " << c.mode;
-        const std::vector<int> stored = channelValue("scaling");
+        const auto stored = channelValue("scaling").get<std::vector<int>>();
         EXPECT_EQ(stored, c.word.empty() ? std::vector<int>({1, 2, 3, 4}) : c.word) << c.x << ", " << c.y;
     }
 }
