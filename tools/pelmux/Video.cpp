@@ -136,7 +136,7 @@ bool showInfo(int channel, const Options& options)
         result = video.getVideoStandard(&standard);
         readings.add("standard", "Video standard", result, {{"value", standard}},
                      std::to_string(standard) +
-                         (standard == 0 || standard == 4 ? " (field A first)" : " (field B first)"));
+                         (standard == 0 || standard == 4 ? " (field B on top)" : " (field A on top)"));
         std::uint16_t first = 0;
         std::uint16_t second = 0;
         float rate = 0.0f;
