@@ -3,7 +3,8 @@
 
 PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-            g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+            python3-pil
 FUZZ_SECONDS ?= 10
 
 .PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench format clean
@@ -75,6 +76,7 @@ test: win32 fuzz test-asan test-threads test-linux
 bench: build
 	./build/linux/bench/pelmux_bench
 	./build/linux/bench/pelmux_controller_cpu 60
+	./build/linux/bench/pelmux_video_convert
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

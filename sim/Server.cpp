@@ -307,10 +307,11 @@ void Server::serve(Connection& connection)
             const ControlReply answer = unit_.control(request);
             reply.u8(answer.ok ? 1 : 0).u32(answer.returned).bytes(answer.output);
         } else if (op == OpRead) {
-            reader.u32();
+            const std::uint32_t capacity = reader.u32();
             if (reader.failed())
                 break;
-            reply.u8(0);
+            const ReadReply answer = unit_.read(endpoint, capacity);
+            reply.u8(answer.ok ? 1 : 0).bytes(answer.data);
         } else if (op == OpVendor) {
             const std::uint16_t ordinal = reader.u16();
             if (reader.failed())

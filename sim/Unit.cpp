@@ -200,6 +200,41 @@ void Unit::clearFaults()
     std::lock_guard lock(mutex_);
     controlFaults_.clear();
     vendorFaults_.clear();
+    readFaults_.clear();
+}
+
+void Unit::onRead(const std::string& endpoint, ReadHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    readers_[endpoint] = std::move(handler);
+}
+
+void Unit::failRead(const std::string& endpoint, int times)
+{
+    std::lock_guard lock(mutex_);
+    readFaults_[endpoint] = times;
+}
+
+ReadReply Unit::read(const std::string& endpoint, std::uint32_t capacity)
+{
+    std::lock_guard lock(mutex_);
+    if (auto fault = readFaults_.find(endpoint); fault != readFaults_.end()) {
+        if (fault->second > 0 && --fault->second == 0)
+            readFaults_.erase(fault);
+        return {};
+    }
+    const auto it = readers_.find(endpoint);
+    if (it == readers_.end())
+        return {};
+    ReadReply reply;
+    try {
+        reply = it->second(*this, endpoint, capacity);
+    } catch (const std::exception&) {
+        return {};
+    }
+    if (reply.data.size() > capacity)
+        reply.data.resize(capacity);
+    return reply;
 }
 
 std::size_t Unit::requestCount(std::uint32_t code) const
@@ -243,6 +278,8 @@ Json Unit::command(const Json& cmd)
             forceOutput(cmd.at("code").get<std::uint32_t>(), bytesFromJson(cmd.at("bytes")), times);
         } else if (name == "failVendor") {
             failVendor(cmd.at("ordinal").get<std::uint16_t>(), times);
+        } else if (name == "failRead") {
+            failRead(cmd.at("endpoint").get<std::string>(), times);
         } else if (name == "clear") {
             clearFaults();
         } else if (name == "state") {
@@ -283,6 +320,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installFrontLed(*unit);
     installBuzzer(*unit);
     installTouch(*unit);
+    installVideo(*unit);
     return unit;
 }
 

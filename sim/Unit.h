@@ -60,6 +60,12 @@ struct Fault {
     int remaining = -1;                    // uses left; -1 for ever
 };
 
+// The answer to one ReadFile on a device (a video capture device).
+struct ReadReply {
+    bool ok = false;
+    Bytes data; // cut to the caller's capacity by the unit
+};
+
 // What a request handler sees of the unit. Handlers run with the unit locked.
 class Unit;
 using ControlHandler = std::function<ControlReply(Unit&, const ControlRequest&)>;
@@ -70,6 +76,8 @@ using ServiceHandler = std::function<std::uint8_t(Unit&, std::uint32_t controlCo
 // A unit command of an area (`{"cmd": NAME, ...}`): answers the reply object; throwing refuses it
 // with the exception's text. Runs with the unit locked.
 using CommandHandler = std::function<Json(Unit&, const Json& command)>;
+// A ReadFile on an endpoint: the caller's capacity in, the bytes read out.
+using ReadHandler = std::function<ReadReply(Unit&, const std::string& endpoint, std::uint32_t capacity)>;
 // Whether an endpoint can be opened now, judged from the state (under the unit lock).
 using EndpointCheck = std::function<bool(const Json& state)>;
 
@@ -86,6 +94,8 @@ public:
     std::uint8_t service(std::uint32_t controlCode);
     // Answers a unit-control command (the simulator's own ops); used by `pelmux sim` clients.
     Json command(const Json& command);
+    // Answers a READ frame; a read on an endpoint without a reader fails.
+    ReadReply read(const std::string& endpoint, std::uint32_t capacity);
 
     // ---- model side
     void onControl(std::uint32_t code, ControlHandler handler);
@@ -101,6 +111,7 @@ public:
     void onService(ServiceHandler handler);
     // A unit command beside the built-in ones (fault injection, state), answered by an area.
     void onCommand(const std::string& name, CommandHandler handler);
+    void onRead(const std::string& endpoint, ReadHandler handler);
     Json& state() { return state_; } // under the unit lock
 
     // ---- test side (each takes the unit lock)
@@ -108,6 +119,8 @@ public:
     void forceReturned(std::uint32_t code, std::uint32_t count, int times = -1);
     void forceOutput(std::uint32_t code, Bytes bytes, int times = -1);
     void failVendor(std::uint16_t ordinal, int times = -1);
+    // Reads on the endpoint fail (`ok` 0, no bytes).
+    void failRead(const std::string& endpoint, int times = -1);
     void clearFaults();
     // How many control requests with this code reached the unit (faulted ones included).
     std::size_t requestCount(std::uint32_t code) const;
@@ -131,6 +144,8 @@ private:
     std::map<std::uint32_t, Fault> controlFaults_;
     std::map<std::uint32_t, Fault> vendorFaults_;
     std::map<std::uint32_t, std::size_t> requestCounts_;
+    std::map<std::string, ReadHandler> readers_;
+    std::map<std::string, int> readFaults_; // reads left to fail; -1 for ever
     std::function<void(const Json&)> persistence_;
 };
 
@@ -156,6 +171,7 @@ void installExpander(Unit& unit);
 void installFrontLed(Unit& unit);
 void installBuzzer(Unit& unit);
 void installTouch(Unit& unit);
+void installVideo(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

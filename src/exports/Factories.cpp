@@ -9,6 +9,7 @@
 #include "display/Lightsensor_Imp.h"
 #include "display/TouchScreenCalib_Imp.h"
 #include "display/TouchScreen_Imp.h"
+#include "display/Video_Imp.h"
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
@@ -113,7 +114,7 @@ PELMUX_API TouchScreenCalib* PELMUX_STDCALL GetTouchScreenCalib()
 }
 PELMUX_API Video* PELMUX_STDCALL GetVideo()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Video_Imp>([] { return new pelmux::Video_Imp(); });
 }
 
 } // extern "C"

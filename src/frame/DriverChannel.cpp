@@ -28,7 +28,11 @@ ResultCode issue(const DriverLink& link, std::uint32_t code, const void* input, 
                  void* output, std::uint32_t outputSize, Count count)
 {
     std::uint32_t returned = 0;
-    if (!platform::deviceControl(link.device(), code, input, inputSize, output, outputSize, &returned))
+    const bool done =
+        platform::deviceControl(link.device(), code, input, inputSize, output, outputSize, &returned);
+    if (count == Count::OutputFirst && returned != outputSize)
+        return Varnholt::ERR_BUFFER_SIZE_ERROR;
+    if (!done)
         return Varnholt::ERR_IOCTRL_OPERATION_FAILED;
     if ((count == Count::Output && returned != outputSize) ||
         (count == Count::Input && returned != inputSize))

@@ -50,6 +50,9 @@ enum class Count : std::uint8_t {
     Output,    // a read: the output size
     Input,     // a write: the input size (the bytes the driver consumed)
     Unchecked, // the few requests whose count is not judged
+    // A read whose count is judged before the request's own result: a failed request reports no
+    // bytes and so answers ERR_BUFFER_SIZE_ERROR too.
+    OutputFirst,
 };
 
 // Issues one request on an open link and judges it: request failure gives

@@ -69,6 +69,8 @@ void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep buzzerTour();
 void addTouchCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep touchTour();
+void addVideoCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep videoTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

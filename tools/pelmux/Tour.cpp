@@ -21,6 +21,7 @@ std::vector<TourStep> tourSteps()
         ledTour(),
         buzzerTour(),
         touchTour(),
+        videoTour(),
     };
     // clang-format on
 }

@@ -24,6 +24,7 @@ int main(int argc, char** argv)
     addLedCommands(app, options, exitCode);
     addBuzzerCommands(app, options, exitCode);
     addTouchCommands(app, options, exitCode);
+    addVideoCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);

@@ -48,6 +48,23 @@ bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32
     return ok != FALSE;
 }
 
+Handle createFile(const wchar_t* path)
+{
+    if (path == nullptr)
+        return INVALID_HANDLE_VALUE;
+    return ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+}
+
+bool writeHandle(Handle handle, const void* data, std::uint32_t size, std::uint32_t* written)
+{
+    DWORD count = 0;
+    const BOOL ok = ::WriteFile(handle, data, size, &count, nullptr);
+    if (written != nullptr)
+        *written = count;
+    return ok != FALSE;
+}
+
 void closeHandle(Handle handle)
 {
     if (handle != INVALID_HANDLE_VALUE && handle != nullptr)
