@@ -129,6 +129,7 @@ constexpr auto writing = Varnholt::UPGRADE_WRITING;
 constexpr auto verifying = Varnholt::UPGRADE_VERIFYING;
 constexpr auto complete = Varnholt::UPGRADE_COMPLETE;
 constexpr auto failed = Varnholt::UPGRADE_FAILED;
+constexpr auto ok = Varnholt::ERR_SUCCESS;
 
 TEST_F(FlasherFpgaTest, WritesInBlocksFromWhereTheDriverGot)
 {
@@ -163,13 +164,13 @@ TEST_F(FlasherFpgaTest, StepsPostTheirProgressInOrder)
 {
     EXPECT_EQ(job(true, fpgaFile(pattern(63))), Varnholt::ERR_SUCCESS);
     const std::vector<UpgradeStatus> expected = {
-        {preparing, 0, 0}, {preparing, 50, 0}, {preparing, 100, 0}, {reading, 0, 0}};
+        {preparing, 0, ok}, {preparing, 50, ok}, {preparing, 100, ok}, {reading, 0, ok}};
     ASSERT_GE(posts_.size(), expected.size());
     EXPECT_EQ(std::vector<UpgradeStatus>(posts_.begin(), posts_.begin() + 4), expected);
     // 1008 bytes: 528 written (52 %), then all; read back the same way.
-    const std::vector<UpgradeStatus> tail = {{writing, 0, 0},   {writing, 52, 0},   {writing, 100, 0},
-                                             {verifying, 0, 0}, {verifying, 52, 0}, {verifying, 100, 0},
-                                             {complete, 0, 0}};
+    const std::vector<UpgradeStatus> tail = {{writing, 0, ok},   {writing, 52, ok},   {writing, 100, ok},
+                                             {verifying, 0, ok}, {verifying, 52, ok}, {verifying, 100, ok},
+                                             {complete, 0, ok}};
     EXPECT_EQ(std::vector<UpgradeStatus>(posts_.end() - 7, posts_.end()), tail);
 }
 
@@ -320,8 +321,9 @@ TEST_F(FlasherFpgaTest, FailuresEndTheJobWithTheirCode)
         EXPECT_EQ(result, c.result) << c.what;
         EXPECT_EQ(failingPost(), c.failing) << c.what;
         EXPECT_EQ(status_, (UpgradeStatus{failed, 0, c.result})) << c.what;
-        if (c.what != std::string("no driver"))
+        if (c.what != std::string("no driver")) {
             EXPECT_EQ(modeLog(), c.modes) << c.what;
+        }
     }
 }
 

@@ -22,7 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 std::string record(unsigned type, unsigned offset, const Bytes& data)
 {
-    char text[8];
+    char text[16];
     unsigned sum = static_cast<unsigned>(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
     std::snprintf(text, sizeof text, "%02X%04X%02X", static_cast<unsigned>(data.size()), offset, type);
     std::string line = std::string(":") + text;

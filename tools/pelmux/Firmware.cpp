@@ -262,7 +262,7 @@ std::vector<std::uint8_t> imageBytes(std::size_t count, std::uint32_t seed)
 
 std::string hexRecord(unsigned type, unsigned offset, const std::uint8_t* data, std::size_t count)
 {
-    char text[8];
+    char text[16];
     std::string line = ":";
     unsigned sum = static_cast<unsigned>(count) + (offset >> 8) + (offset & 0xFF) + type;
     std::snprintf(text, sizeof text, "%02X%04X%02X", static_cast<unsigned>(count), offset, type);
