@@ -59,29 +59,25 @@ unsigned baudOf(const termios& t)
     return 0;
 }
 
-// The port settings as a host program left them, in the terms of a serial port.
+// The port settings as a host program left them, in the terms of a serial port. A Linux
+// pseudo-terminal keeps no data-bit count or parity (the kernel sets 8 bits without parity on every
+// change), so those two cannot be seen here.
 Json settingsJson(const termios& t)
 {
-    const unsigned size = t.c_cflag & CSIZE;
-    const int dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
     const bool raw = (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0 && (t.c_oflag & OPOST) == 0 &&
                      (t.c_iflag & (ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF)) == 0;
     return {{"baud", baudOf(t)},
-            {"dataBits", dataBits},
-            {"parity", (t.c_cflag & PARENB) == 0   ? "none"
-                       : (t.c_cflag & PARODD) != 0 ? "odd"
-                                                   : "even"},
             {"stopBits", (t.c_cflag & CSTOPB) != 0 ? 2 : 1},
             {"raw", raw},
             {"xonXoff", (t.c_iflag & (IXON | IXOFF)) != 0},
             {"rtsCts", (t.c_cflag & CRTSCTS) != 0}};
 }
 
-// The device's USART runs 8 data bits, even parity, 1 stop bit; other framing reaches it as errors.
+// The device's USART runs 8E1; of the framing a pseudo-terminal keeps only the stop bits, and two of
+// them reach the device as errors.
 bool framesMatch(const termios& t)
 {
-    return (t.c_cflag & CSIZE) == CS8 && (t.c_cflag & PARENB) != 0 && (t.c_cflag & PARODD) == 0 &&
-           (t.c_cflag & CSTOPB) == 0;
+    return (t.c_cflag & CSTOPB) == 0;
 }
 
 enum class FaultKind { Flip, Drop, Nack, Silence };
@@ -149,6 +145,7 @@ struct SerialLine::Impl : BootloaderFaults {
     std::uint64_t toHost = 0;
     std::uint64_t framingErrors = 0;
     std::uint64_t unanswered = 0;
+    double deviceSeconds = 0; // device time of the answers, before the time scale
     std::list<ArmedFault> armed;
     std::uint64_t struck[4] = {0, 0, 0, 0};
     Json randomSpec;
@@ -305,6 +302,7 @@ struct SerialLine::Impl : BootloaderFaults {
         serial["bytesToHost"] = toHost;
         serial["bytesUnanswered"] = unanswered;
         serial["framingErrors"] = framingErrors;
+        serial["deviceSeconds"] = deviceSeconds;
         serial["faultsPending"] = armed.size();
         Json counts = Json::object();
         for (int k = 0; k < 4; ++k)
@@ -376,6 +374,7 @@ struct SerialLine::Impl : BootloaderFaults {
     {
         auto t = from;
         for (const Emission& e : answer) {
+            deviceSeconds += e.delaySeconds;
             t = std::max(t + std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(e.delaySeconds * scale)),
                          txClock);
