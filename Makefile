@@ -3,10 +3,11 @@
 
 PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 binutils srecord
+            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+            stm32flash binutils srecord
 FUZZ_SECONDS ?= 10
 
-.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench format clean
+.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean
 
 all: build
 
@@ -75,6 +76,12 @@ test: win32 fuzz test-asan test-threads test-linux
 bench: build
 	./build/linux/bench/pelmux_bench
 	./build/linux/bench/pelmux_controller_cpu 60
+	./build/linux/bench/pelmux_upgrade_timing
+
+# Upgrade jobs with random faults on the serial line: 1000 of them (`make test` runs 200).
+stress: build
+	PELMUX_STRESS_JOBS=1000 ./build/linux/tests/pelmux_integration_tests \
+	    --gtest_filter='FirmwareStressTest.*' --gtest_brief=1
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
