@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,20 @@ protected:
     void SetUp() override
     {
         SimTest::SetUp();
-        flasher_.attach(statusLock_, statusPosted_, jobLock_, &status_);
-        flasher_.setPostObserver([this](const UpgradeStatus& s) { posts_.push_back(s); });
+        freshFlasher();
+    }
+    // A new unit, and a new flasher: the old one keeps its control handle to the old unit.
+    void restart()
+    {
+        stopUnit();
+        startUnit(sim::defaultProfile());
+        freshFlasher();
+    }
+    void freshFlasher()
+    {
+        flasher_ = std::make_unique<Flasher_FPGA>();
+        flasher_->attach(statusLock_, statusPosted_, jobLock_, &status_);
+        flasher_->setPostObserver([this](const UpgradeStatus& s) { posts_.push_back(s); });
     }
     void TearDown() override
     {
@@ -91,10 +104,10 @@ protected:
     {
         root().writeFile("fpga.txt", fileText);
         const std::string name = root().path() + "/fpga.txt";
-        flasher_.setFileName(name.c_str());
+        flasher_->setFileName(name.c_str());
         posts_.clear();
         EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0));
-        const ResultCode result = flasher_.run(program);
+        const ResultCode result = flasher_->run(program);
         // Every job gives the lock back.
         EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0));
         platform::giveSemaphore(jobLock_);
@@ -119,7 +132,7 @@ protected:
     platform::SemaphoreHandle statusPosted_ = platform::createSemaphore(nullptr);
     platform::SemaphoreHandle jobLock_ = platform::createSemaphore(nullptr);
     UpgradeStatus status_{};
-    Flasher_FPGA flasher_;
+    std::unique_ptr<Flasher_FPGA> flasher_;
     std::vector<UpgradeStatus> posts_;
 };
 
@@ -147,8 +160,7 @@ TEST_F(FlasherFpgaTest, WritesInBlocksFromWhereTheDriverGot)
         {"a single short block", 528, 1, 1, 1},
     };
     for (const Case& c : cases) {
-        stopUnit();
-        startUnit(sim::defaultProfile());
+        restart();
         setFpga([&](sim::Json& f) { f["acceptLimit"] = c.acceptLimit; });
         const Bytes image = pattern(c.lines);
         EXPECT_EQ(job(true, fpgaFile(image)), Varnholt::ERR_SUCCESS) << c.what;
@@ -163,10 +175,10 @@ TEST_F(FlasherFpgaTest, WritesInBlocksFromWhereTheDriverGot)
 TEST_F(FlasherFpgaTest, StepsPostTheirProgressInOrder)
 {
     EXPECT_EQ(job(true, fpgaFile(pattern(63))), Varnholt::ERR_SUCCESS);
-    const std::vector<UpgradeStatus> expected = {
-        {preparing, 0, ok}, {preparing, 50, ok}, {preparing, 100, ok}, {reading, 0, ok}};
+    const std::vector<UpgradeStatus> expected = {{preparing, 50, ok}, {preparing, 100, ok}, {reading, 0, ok}};
     ASSERT_GE(posts_.size(), expected.size());
-    EXPECT_EQ(std::vector<UpgradeStatus>(posts_.begin(), posts_.begin() + 4), expected);
+    // (0, 0, preparing) equals the record the flasher starts from: it is not posted again.
+    EXPECT_EQ(std::vector<UpgradeStatus>(posts_.begin(), posts_.begin() + 3), expected);
     // 1008 bytes: 528 written (52 %), then all; read back the same way.
     const std::vector<UpgradeStatus> tail = {{writing, 0, ok},   {writing, 52, ok},   {writing, 100, ok},
                                              {verifying, 0, ok}, {verifying, 52, ok}, {verifying, 100, ok},
@@ -303,15 +315,14 @@ TEST_F(FlasherFpgaTest, FailuresEndTheJobWithTheirCode)
          {}},
     };
     for (const Case& c : cases) {
-        stopUnit();
-        startUnit(sim::defaultProfile());
+        restart();
         c.arrange();
         ResultCode result;
         if (std::string(c.what) == "file missing") {
-            flasher_.setFileName((root().path() + "/none.txt").c_str());
+            flasher_->setFileName((root().path() + "/none.txt").c_str());
             posts_.clear();
             ASSERT_TRUE(platform::takeSemaphore(jobLock_, 0));
-            result = flasher_.run(true);
+            result = flasher_->run(true);
             EXPECT_EQ(result, Varnholt::ERR_OPEN_FAILED);
             EXPECT_EQ(failingPost(), (UpgradeStatus{reading, 0, Varnholt::ERR_OPEN_FAILED}));
             EXPECT_TRUE(modeLog().empty());
