@@ -4,10 +4,10 @@
 PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
             g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-            python3-pil
+            python3-pil stm32flash binutils srecord
 FUZZ_SECONDS ?= 10
 
-.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench format clean
+.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean
 
 all: build
 
@@ -77,6 +77,12 @@ bench: build
 	./build/linux/bench/pelmux_bench
 	./build/linux/bench/pelmux_controller_cpu 60
 	./build/linux/bench/pelmux_video_convert
+	./build/linux/bench/pelmux_upgrade_timing
+
+# Upgrade jobs with random faults on the serial line: 1000 of them (`make test` runs 200).
+stress: build
+	PELMUX_STRESS_JOBS=1000 ./build/linux/tests/pelmux_integration_tests \
+	    --gtest_filter='FirmwareStressTest.*' --gtest_brief=1
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

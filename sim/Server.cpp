@@ -389,12 +389,14 @@ SimulatedUnit::SimulatedUnit(std::string root, Json profile) : root_(std::move(r
     layOutMachine(root_, profile);
     unit_ = makeUnit(std::move(profile));
     server_ = std::make_unique<Server>(*unit_, root_ + "/board.sock");
+    line_ = std::make_unique<SerialLine>(*unit_, root_);
     server_->start();
 }
 
 SimulatedUnit::~SimulatedUnit()
 {
     server_->stop();
+    line_.reset();
 }
 
 } // namespace pelmux::sim

@@ -1,6 +1,7 @@
 // The board socket: serves a Unit on <root>/board.sock until stopped.
 #pragma once
 
+#include "SerialLine.h"
 #include "Unit.h"
 
 #include <atomic>
@@ -65,6 +66,8 @@ public:
     ~SimulatedUnit();
 
     Unit& unit() { return *unit_; }
+    // The serial line behind root/COM1 and the two bootloaders on it.
+    SerialLine& serialLine() { return *line_; }
     const std::string& root() const { return root_; }
     void stop() { server_->stop(); }
     void start() { server_->start(); }
@@ -73,6 +76,7 @@ private:
     std::string root_;
     std::unique_ptr<Unit> unit_;
     std::unique_ptr<Server> server_;
+    std::unique_ptr<SerialLine> line_;
 };
 
 // Sends one unit command (a JSON text) to the unit serving `socketPath` and answers its JSON

@@ -321,6 +321,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installBuzzer(*unit);
     installTouch(*unit);
     installVideo(*unit);
+    installFirmware(*unit);
     return unit;
 }
 

@@ -52,15 +52,18 @@ protected:
 
     void TearDown() override { stopUnit(); }
 
-    // Restarts the unit with another profile (the root stays).
+    // Restarts the unit with another profile (the root stays). Its serial line runs without line
+    // time; a test of the line's timing sets "serial.timeScale" itself.
     void startUnit(sim::Json profile)
     {
+        profile["serial"]["timeScale"] = 0.0;
         sim_.reset();
         sim_ = std::make_unique<sim::SimulatedUnit>(root_.path(), std::move(profile));
     }
     void stopUnit() { sim_.reset(); }
 
     sim::Unit& unit() { return sim_->unit(); }
+    sim::SerialLine& serialLine() { return sim_->serialLine(); }
     const TempRoot& root() const { return root_; }
 
 private:

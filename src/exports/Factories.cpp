@@ -10,6 +10,7 @@
 #include "display/TouchScreenCalib_Imp.h"
 #include "display/TouchScreen_Imp.h"
 #include "display/Video_Imp.h"
+#include "firmware/FirmwareUpgrade_Imp.h"
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
@@ -79,7 +80,8 @@ PELMUX_API DigIO* PELMUX_STDCALL GetDigIO()
 }
 PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::FirmwareUpgrade_Imp>(
+        [] { return new pelmux::FirmwareUpgrade_Imp(); });
 }
 PELMUX_API FrontLED* PELMUX_STDCALL GetFrontLED()
 {

@@ -6,8 +6,15 @@
 #include "firmware/IFlasher.h"
 
 #include <cstdint>
+#include <memory>
 
 namespace pelmux {
+
+namespace platform {
+class SerialPort;
+}
+class BootloaderLink;
+struct Stm32Device;
 
 inline constexpr std::uint32_t targetSupervisor = 0;
 inline constexpr std::uint32_t targetFront = 1;
@@ -29,7 +36,15 @@ public:
 private:
     ResultCode prepare();
     void undoPreparation();
+    ResultCode readImage();
     ResultCode exchange(bool program);
+    // The first attempt synchronises; up to 5 retries follow, each without synchronisation first
+    // and, failing that, with it again. Null when every attempt failed.
+    std::unique_ptr<BootloaderLink> connect(platform::SerialPort& port);
+    std::uint32_t nextBlock(const Stm32Device& device, std::uint32_t address, std::uint32_t done) const;
+    // `lastGood` is the percent of the last block that succeeded in this exchange.
+    ResultCode writeImage(BootloaderLink& link, std::uint8_t& lastGood);
+    ResultCode verifyImage(BootloaderLink& link, std::uint8_t& lastGood);
 
     HexImage image_;
     bool frontModeSet_ = false;

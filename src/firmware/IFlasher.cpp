@@ -34,7 +34,10 @@ void IFlasher::postStatus(ResultCode errorCode, std::uint8_t percent, std::uint3
     lastAction_ = currentAction;
     lastPercent_ = percent;
     lastError_ = errorCode;
+    const UpgradeStatus posted = *status_;
     platform::giveSemaphore(statusLock_);
+    if (postObserver_)
+        postObserver_(posted);
     // A posting that finds the previous one not yet collected is lost, which is harmless: the
     // record already holds the newest status.
     platform::giveSemaphore(statusPosted_);

@@ -8,6 +8,7 @@
 #include <pelmux/FirmwareUpgrade.h>
 
 #include <cstdint>
+#include <functional>
 
 namespace pelmux {
 
@@ -53,6 +54,11 @@ public:
     // The same within the step last posted.
     void postStatus(ResultCode errorCode, std::uint8_t percent);
 
+    // Tests: called on the job's thread with every status the flasher posts, in order, after it
+    // was written; postings collapse for an application polling the status, not here.
+    using PostObserver = std::function<void(const UpgradeStatus& posted)>;
+    void setPostObserver(PostObserver observer) { postObserver_ = std::move(observer); }
+
 protected:
     IFlasher() = default;
     ~IFlasher() = default;
@@ -87,6 +93,7 @@ private:
     std::uint32_t lastAction_ = 0;
     std::uint8_t lastPercent_ = 0;
     ResultCode lastError_ = Varnholt::ERR_SUCCESS;
+    PostObserver postObserver_;
 };
 
 } // namespace pelmux

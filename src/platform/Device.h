@@ -23,6 +23,14 @@ bool deviceControl(Handle device, std::uint32_t code, const void* input, std::ui
 // Opens an existing file by its Windows path, read access only, not shared.
 Handle openFileForRead(const wchar_t* windowsPath);
 
+// Opens a file a caller names by its 8-bit path (a firmware image), read access, must exist.
+// `exclusive` opens it without sharing. Names of 260 characters or more fail. On Windows the name
+// is widened character by character (CreateFileW); on Linux it is the host path as given.
+Handle openImageFile(const char* name, bool exclusive);
+
+// The size in bytes of a file opened by openImageFile or openFileForRead (GetFileSizeEx).
+bool fileSize(Handle file, std::uint64_t* size);
+
 // One synchronous read from a device or file handle (ReadFile): a capture device delivers one
 // frame per read. `bytesRead` holds what arrived, 0 when the read failed.
 bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead);

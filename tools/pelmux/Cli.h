@@ -71,6 +71,8 @@ void addTouchCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep touchTour();
 void addVideoCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep videoTour();
+void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep firmwareTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

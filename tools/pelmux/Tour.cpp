@@ -22,6 +22,7 @@ std::vector<TourStep> tourSteps()
         buzzerTour(),
         touchTour(),
         videoTour(),
+        firmwareTour(),
     };
     // clang-format on
 }

@@ -25,6 +25,7 @@ int main(int argc, char** argv)
     addBuzzerCommands(app, options, exitCode);
     addTouchCommands(app, options, exitCode);
     addVideoCommands(app, options, exitCode);
+    addFirmwareCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);

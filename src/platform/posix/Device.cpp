@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pelmux::platform {
@@ -27,6 +28,7 @@ public:
     }
     virtual bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead) = 0;
     virtual bool write(const void*, std::uint32_t, std::uint32_t*) { return false; }
+    virtual bool size(std::uint64_t*) { return false; }
 };
 
 class DeviceObject final : public HandleObject {
@@ -115,6 +117,14 @@ public:
             *written = done;
         return done == size;
     }
+    bool size(std::uint64_t* bytes) override
+    {
+        struct stat info {};
+        if (::fstat(fd_, &info) != 0)
+            return false;
+        *bytes = static_cast<std::uint64_t>(info.st_size);
+        return true;
+    }
 
 private:
     int fd_;
@@ -132,6 +142,8 @@ std::string narrowCallerPath(const wchar_t* path)
     }
     return bytes;
 }
+// MAX_PATH: Windows opens no longer name.
+constexpr std::size_t imageNameLimit = 260;
 
 HandleObject* object(Handle handle)
 {
@@ -172,6 +184,23 @@ Handle openFileForRead(const wchar_t* windowsPath)
     if (fd < 0)
         return invalidHandle();
     return static_cast<HandleObject*>(new FileObject(fd));
+}
+
+Handle openImageFile(const char* name, bool /*exclusive*/)
+{
+    // Other programs on Linux do not ask for exclusive access, so none is enforced here.
+    if (name == nullptr || std::strlen(name) >= imageNameLimit)
+        return invalidHandle();
+    const int fd = posix::openRegularFile(name);
+    if (fd < 0)
+        return invalidHandle();
+    return static_cast<HandleObject*>(new FileObject(fd));
+}
+
+bool fileSize(Handle file, std::uint64_t* size)
+{
+    HandleObject* target = object(file);
+    return target != nullptr && size != nullptr && target->size(size);
 }
 
 bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead)
