@@ -50,8 +50,7 @@ TEST(ControllerProcesses, AnApplicationEnablesTheControllerAndChangesItsFilter)
     ASSERT_EQ(backlight->disableAutomaticBacklight(), Varnholt::ERR_SUCCESS);
     Varnholt::Lightsensor* sensor = GetLightsensor();
     ASSERT_NE(sensor, nullptr);
-    EXPECT_TRUE(waitUntil(
-        [&] { return sensor->setOperatingRange(Varnholt::RANGE_STANDARD) == Varnholt::ERR_SUCCESS; }));
+    EXPECT_TRUE(waitUntil([&] { return sensor->setOperatingRange(Varnholt::RANGE_STANDARD) == Varnholt::ERR_SUCCESS; }));
     ASSERT_EQ(backlight->enableAutomaticBacklight(), Varnholt::ERR_SUCCESS);
     // Extended range: five times the light, and the curve clamps at 254.
     EXPECT_TRUE(waitUntil([&] { return level() == 254; })) << level();
