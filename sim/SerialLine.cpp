@@ -224,7 +224,7 @@ struct SerialLine::Impl : BootloaderFaults {
 
     void applySpec(int m, Json& state)
     {
-        const auto pointer = Json::json_pointer("/bootloaders/") / modelName(m);
+        const auto pointer = Json::json_pointer("/bootloaders") / modelName(m);
         const Json entry = state.contains(pointer) ? state[pointer] : Json::object();
         if (entry == appliedSpecs[m - 1])
             return;
@@ -535,6 +535,7 @@ SerialLine::SerialLine(Unit& unit, const std::string& root) : impl_(std::make_un
         return;
     }
     impl_->refresh(); // the profile's devices, before anyone asks for their flash
+    impl_->publish(true);
     impl_->thread = std::thread([this] { impl_->run(); });
 }
 

@@ -19,7 +19,8 @@ inline std::vector<std::uint8_t> imageBytes(std::size_t size, std::uint32_t seed
     return image;
 }
 
-inline std::string hexRecord(std::uint8_t type, std::uint16_t address, const std::uint8_t* data, std::size_t count)
+inline std::string hexRecord(std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
+                             std::size_t count)
 {
     char text[16];
     std::uint8_t sum = static_cast<std::uint8_t>(count + (address >> 8) + (address & 0xFF) + type);

@@ -74,9 +74,11 @@ std::uint64_t libraryMinimumBytes(std::size_t size)
 
 void print(const char* name, const Run& run)
 {
-    std::printf("%-14s %9.2f s %9.2f s %8.3f %12llu   %s\n", name, run.seconds, run.bound, run.seconds / run.bound,
-                static_cast<unsigned long long>(run.bytes),
-                !run.ok ? "FAILED" : run.flashMatches ? "flash equals image" : "FLASH DIFFERS");
+    std::printf("%-14s %9.2f s %9.2f s %8.3f %12llu   %s\n", name, run.seconds, run.bound,
+                run.seconds / run.bound, static_cast<unsigned long long>(run.bytes),
+                !run.ok            ? "FAILED"
+                : run.flashMatches ? "flash equals image"
+                                   : "FLASH DIFFERS");
 }
 
 } // namespace
@@ -97,8 +99,9 @@ int main()
     {
         pelmux::sim::SimulatedUnit sim(root, pelmux::sim::defaultProfile());
         sim.unit().update([](pelmux::sim::Json& s) { s["serial"]["timeScale"] = 1.0; });
-        std::printf("supervisor upgrade of a %zu KB image over the modelled line (115200 baud, 11 bits a byte)\n",
-                    imageSize / 1024);
+        std::printf(
+            "supervisor upgrade of a %zu KB image over the modelled line (115200 baud, 11 bits a byte)\n",
+            imageSize / 1024);
         std::fflush(stdout);
 
         const Run library = measure(sim, image, [&] {
@@ -111,8 +114,8 @@ int main()
         });
         const Run tool = measure(sim, image, [&] {
             sim.unit().update([](pelmux::sim::Json& s) { s["firmware"]["link"] = 1; });
-            const std::string command =
-                "stm32flash -b 115200 -m 8n1 -w " + binPath + " -v -S 0x08000000 " + root + "/COM1 >/dev/null 2>&1";
+            const std::string command = "stm32flash -b 115200 -m 8n1 -w " + binPath + " -v -S 0x08000000 " +
+                                        root + "/COM1 >/dev/null 2>&1";
             const bool ok = std::system(command.c_str()) == 0;
             sim.unit().update([](pelmux::sim::Json& s) { s["firmware"]["link"] = 0; });
             return ok;

@@ -62,15 +62,16 @@ TEST_F(FirmwareStressTest, NoJobReportsSuccessWithoutTheImageInFlash)
         const auto image = imageBytes(target.imageSize, static_cast<std::uint32_t>(job));
         std::ofstream(path, std::ios::binary) << hexText(image);
         unit().update([&](sim::Json& s) {
-            s["serial"]["randomFaults"] = {{"seed", job + 1}, {"flip", 2e-6}, {"drop", 2e-6},
-                                           {"nack", 3e-4},    {"silence", 3e-4}};
+            s["serial"]["randomFaults"] = {
+                {"seed", job + 1}, {"flip", 2e-6}, {"drop", 2e-6}, {"nack", 3e-4}, {"silence", 3e-4}};
         });
 
         const ResultCode result = (upgrade->*target.start)(path.c_str(), true);
         UpgradeStatus status{};
         upgrade->getUpgradeStatus(status, false);
         const sim::Bytes flash = serialLine().flash(target.link);
-        const bool imageInFlash = flash.size() >= image.size() && std::equal(image.begin(), image.end(), flash.begin());
+        const bool imageInFlash =
+            flash.size() >= image.size() && std::equal(image.begin(), image.end(), flash.begin());
         if (status.currentAction == Varnholt::UPGRADE_COMPLETE && result == Varnholt::ERR_SUCCESS) {
             ++complete;
             wrongFlash += imageInFlash ? 0 : 1;
@@ -91,7 +92,8 @@ TEST_F(FirmwareStressTest, NoJobReportsSuccessWithoutTheImageInFlash)
         const sim::Json s = serial();
         ASSERT_FALSE(s.value("open", true)) << "job " << job << " left COM1 open";
         ASSERT_EQ(s["settings"], settingsBefore) << "job " << job << " left COM1 with other settings";
-        EXPECT_EQ(unit().snapshot()["firmware"].value("link", -1), 0) << "job " << job << " left a link selected";
+        EXPECT_EQ(unit().snapshot()["firmware"].value("link", -1), 0)
+            << "job " << job << " left a link selected";
     }
     upgrade->release();
     platform::closeSemaphore(inProgress);

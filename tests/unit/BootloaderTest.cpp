@@ -266,8 +266,9 @@ TEST_F(SerialLineTest, ShowsTheSettingsInUseAndTheRestoredOnes)
     }
     waitUntilClosed();
     const sim::Json s = serial();
-    EXPECT_EQ(s["lastSettings"],
-              (sim::Json{{"baud", 115200}, {"stopBits", 1}, {"raw", true}, {"xonXoff", false}, {"rtsCts", false}}));
+    EXPECT_EQ(
+        s["lastSettings"],
+        (sim::Json{{"baud", 115200}, {"stopBits", 1}, {"raw", true}, {"xonXoff", false}, {"rtsCts", false}}));
     EXPECT_EQ(s["settings"], before);
     EXPECT_EQ(s["framingErrors"], 1);
     EXPECT_EQ(s["opens"], 2);
@@ -308,7 +309,11 @@ TEST_F(SerialLineTest, InjectsEachFaultOnceWhereAsked)
         SCOPED_TRACE(c.fault.dump());
         set("/firmware/link", 0);
         Port port(com1());
-        port.send({0x00}); // lets the line see the link change
+        // The line must see this byte unanswered before the link changes.
+        const int unanswered = serial().value("bytesUnanswered", 0);
+        port.send({0x00});
+        for (int i = 0; i < 500 && serial().value("bytesUnanswered", 0) == unanswered; ++i)
+            ::usleep(1000);
         set("/firmware/link", 1);
         set("/serial/faults", sim::Json::array({c.fault}));
         const std::string kind = c.fault["kind"];
