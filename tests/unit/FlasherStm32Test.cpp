@@ -2,6 +2,7 @@
 // every command against a scripted bootloader on a pseudo-terminal, and whole supervisor and front
 // jobs with their postings.
 #include "BootloaderPeer.h"
+#include "FirmwareImages.h"
 #include "SimFixture.h"
 
 #include "firmware/BootloaderLink.h"
@@ -27,41 +28,6 @@ Bytes pattern(std::uint32_t size)
     for (std::uint32_t i = 0; i < size; ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
     return bytes;
-}
-
-// An Intel HEX text placing `data` at 0x08000000.
-std::string hexText(const Bytes& data)
-{
-    std::string text;
-    auto record = [&text](std::uint8_t type, std::uint16_t offset, const std::uint8_t* bytes,
-                          std::size_t count) {
-        char head[16];
-        std::snprintf(head, sizeof head, ":%02X%04X%02X", static_cast<unsigned>(count), offset, type);
-        text += head;
-        std::uint8_t sum = static_cast<std::uint8_t>(count + (offset >> 8) + offset + type);
-        for (std::size_t i = 0; i < count; ++i) {
-            char pair[3];
-            std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
-            text += pair;
-            sum = static_cast<std::uint8_t>(sum + bytes[i]);
-        }
-        char tail[5];
-        std::snprintf(tail, sizeof tail, "%02X\r\n", static_cast<std::uint8_t>(-sum));
-        text += tail;
-    };
-    for (std::size_t at = 0; at < data.size() || at == 0; at += 16) {
-        if (at % 0x10000 == 0) {
-            const std::uint16_t window = static_cast<std::uint16_t>(0x0800 + at / 0x10000);
-            const std::uint8_t upper[2] = {static_cast<std::uint8_t>(window >> 8),
-                                           static_cast<std::uint8_t>(window)};
-            record(4, 0, upper, 2);
-        }
-        if (at < data.size())
-            record(0, static_cast<std::uint16_t>(at), data.data() + at,
-                   std::min<std::size_t>(16, data.size() - at));
-    }
-    record(1, 0, nullptr, 0);
-    return text;
 }
 
 // ------------------------------------------------------------------ the port
@@ -345,7 +311,7 @@ protected:
     // Runs one job as a start operation would, on an image of `image` placed at the flash start.
     ResultCode job(bool program, const Bytes& image, PeerOptions options = {}, std::uint32_t target = 0)
     {
-        if (!peer_)
+        if (!peer_ && !onModel_)
             peer_ = std::make_unique<BootloaderPeer>(root().path(), options);
         const std::string file = root().path() + "/image.hex";
         std::ofstream(file, std::ios::binary) << hexText(image);
@@ -372,6 +338,7 @@ protected:
 
     std::unique_ptr<BootloaderPeer> peer_;
     std::vector<Post> posts_;
+    bool onModel_ = false; // the simulated unit's own bootloaders answer
 
 private:
     platform::SemaphoreHandle statusLock_ = nullptr;
@@ -624,6 +591,65 @@ TEST_F(FlasherStm32Test, EveryJobGivesThePortBackAsFound)
         EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before)) << c.name;
         platform::SerialPort port;
         EXPECT_TRUE(port.open()) << c.name << ": the line is free";
+    }
+}
+
+// The simulated unit's bootloaders, selected by the preparing step's link request.
+class FlasherStm32ModelTest : public FlasherStm32Test {
+protected:
+    void SetUp() override
+    {
+        FlasherStm32Test::SetUp();
+        onModel_ = true;
+    }
+    // The micro-controller on the line, as the preparing step's link request selects it.
+    void select(int link)
+    {
+        unit().update([link](sim::Json& s) { s["firmware"]["link"] = link; });
+    }
+};
+
+TEST_F(FlasherStm32ModelTest, UpgradesAndVerifiesEachMicroController)
+{
+    struct Case {
+        std::uint32_t target;
+        int link;
+        std::uint32_t size;
+    };
+    const Case cases[] = {{targetSupervisor, 1, 5001}, {targetFront, 2, 2050}};
+    for (const auto& c : cases) {
+        const Bytes image = imageBytes(c.size, c.size);
+        select(c.link);
+        ASSERT_EQ(job(true, image, {}, c.target), Varnholt::ERR_SUCCESS) << c.target;
+        const Bytes flash = serialLine().flash(c.link);
+        ASSERT_GE(flash.size(), c.size);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << c.target;
+        // The fill of the last block stays erased.
+        EXPECT_EQ(flash[c.size], 0xFF);
+        select(c.link);
+        EXPECT_EQ(job(false, image, {}, c.target), Varnholt::ERR_SUCCESS) << c.target;
+    }
+}
+
+TEST_F(FlasherStm32ModelTest, LineFaultsFailTheJobWithTheirStep)
+{
+    struct Case {
+        const char* name;
+        sim::Json fault;
+        ResultCode result;
+    };
+    // The acknowledgements of a connection: sync, GET x2, GET VERSION x2, GET ID x2; the erase
+    // takes two more, and each block write three. Commands: sync, GET, GET VERSION, GET ID, ERASE,
+    // ten block writes, then the reads.
+    const Case cases[] = {
+        {"refused write", {{"kind", "nack"}, {"at", 7 + 2 + 3 + 2}}, Varnholt::ERR_DEVICE_WRITE_FAILED},
+        {"silent read", {{"kind", "silence"}, {"at", 16}}, Varnholt::ERR_DEVICE_READ_FAILED},
+    };
+    for (const auto& c : cases) {
+        select(1);
+        unit().update([&](sim::Json& s) { s["serial"]["faults"] = sim::Json::array({c.fault}); });
+        EXPECT_EQ(job(true, imageBytes(2560, 3), {}, targetSupervisor), c.result) << c.name;
+        EXPECT_EQ(posts_.back().error, c.result) << c.name;
     }
 }
 
