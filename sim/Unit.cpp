@@ -269,6 +269,8 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installService(*unit);
     installBacklight(*unit);
     installExpander(*unit);
+    installConfig(*unit);
+    installPower(*unit);
     return unit;
 }
 

@@ -147,6 +147,8 @@ void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 void installBacklight(Unit& unit);
 void installExpander(Unit& unit);
+void installConfig(Unit& unit);
+void installPower(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

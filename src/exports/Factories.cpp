@@ -12,8 +12,10 @@
 #include "identity/AuxVersion_Imp.h"
 #include "identity/PelmuxPrivate_Imp.h"
 #include "supervisor/Adc_Imp.h"
+#include "supervisor/Config_Imp.h"
 #include "supervisor/Diagnostic_Imp.h"
 #include "supervisor/DigIO_Imp.h"
+#include "supervisor/Power_Imp.h"
 
 #include <new>
 
@@ -60,7 +62,8 @@ PELMUX_API CanSetting* PELMUX_STDCALL GetCanSetting()
 }
 PELMUX_API Config* PELMUX_STDCALL GetConfig()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Config_Imp>(
+        [] { return pelmux::configInstance().obtain([] { return new pelmux::Config_Imp(); }); });
 }
 PELMUX_API Diagnostic* PELMUX_STDCALL GetDiagnostic()
 {
@@ -86,7 +89,7 @@ PELMUX_API Lightsensor* PELMUX_STDCALL GetLightsensor()
 }
 PELMUX_API Power* PELMUX_STDCALL GetPower()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Power_Imp>([] { return new pelmux::Power_Imp(); });
 }
 PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 {

@@ -63,6 +63,10 @@ void addCanCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep canTour();
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep telematicsTour();
+void addConfigCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep configTour();
+void addPowerCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep powerTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();
