@@ -468,8 +468,9 @@ TEST_F(ConfigTest, GatesFollowTheSupervisorVersion)
             EXPECT_EQ(slot.call(config()), passes ? ok : Varnholt::ERR_NEWER_SS_REQUIRED) << what;
             EXPECT_EQ(unit().requestCount(slot.code), before + (passes ? 1 : 0)) << what;
             // The gate comes before the argument's range and the null test.
-            if (!passes && slot.refused)
+            if (!passes && slot.refused) {
                 EXPECT_EQ(slot.refused(config()), Varnholt::ERR_NEWER_SS_REQUIRED) << what;
+            }
         }
     }
 }
@@ -488,8 +489,9 @@ TEST_F(ConfigTest, FeaturesComeFromTheUnitIdentityAtConstruction)
         const std::size_t before = unit().requestCount(slot.code);
         EXPECT_EQ(slot.call(config()), Varnholt::ERR_NOT_SUPPORTED) << slot.name;
         // The feature comes before the argument's range and the null test.
-        if (slot.refused)
+        if (slot.refused) {
             EXPECT_EQ(slot.refused(config()), Varnholt::ERR_NOT_SUPPORTED) << slot.name;
+        }
         EXPECT_EQ(unit().requestCount(slot.code), before) << slot.name;
     }
     // The other settings go on; a feature has nothing to do with a firmware gate.
@@ -508,8 +510,9 @@ TEST_F(ConfigTest, TheOpenTestComesFirstAndIsNotRepeated)
     supervisor({0, 0, 0, 0});
     for (const Slot& slot : slots()) {
         EXPECT_EQ(slot.call(config()), Varnholt::ERR_OPEN_FAILED) << slot.name;
-        if (slot.refused)
+        if (slot.refused) {
             EXPECT_EQ(slot.refused(config()), Varnholt::ERR_OPEN_FAILED) << slot.name;
+        }
     }
     EXPECT_EQ(unit().requestCount(), 0u);
     // The next object made while the driver is there works.

@@ -225,8 +225,9 @@ TEST_F(PowerTest, AbsentFeaturesAreRefusedBeforeTheArgumentAndTheRequest)
             const std::size_t before = unit().requestCount(slot.code);
             const ResultCode expected = slot.needs == u.absent ? Varnholt::ERR_NOT_SUPPORTED : ok;
             EXPECT_EQ(slot.call(power()), expected) << u.line << ": " << slot.name;
-            if (slot.needs == u.absent && slot.refused)
+            if (slot.needs == u.absent && slot.refused) {
                 EXPECT_EQ(slot.refused(power()), Varnholt::ERR_NOT_SUPPORTED) << u.line << ": " << slot.name;
+            }
             EXPECT_EQ(unit().requestCount(slot.code), before + (expected == ok ? 1 : 0))
                 << u.line << ": " << slot.name;
         }
@@ -297,8 +298,9 @@ TEST_F(PowerTest, EveryOperationOpensTheDriverWhileItIsClosed)
     stopUnit();
     for (const Slot& slot : slots()) {
         EXPECT_EQ(slot.call(power()), Varnholt::ERR_OPEN_FAILED) << slot.name;
-        if (slot.refused)
+        if (slot.refused) {
             EXPECT_EQ(slot.refused(power()), Varnholt::ERR_OPEN_FAILED) << slot.name;
+        }
     }
     startUnit(sim::defaultProfile());
     int status = 0;

@@ -84,7 +84,7 @@ struct Readings {
 
 bool showPower(const Options& options)
 {
-    return withPower("", [&](Power& power) {
+    return withPower("show", [&](Power& power) {
         Readings readings;
         for (const auto& output : outputOps) {
             int on = 0;
