@@ -139,6 +139,17 @@ TEST_F(ConfigTest, OneSharedObjectWhileReferenced)
     EXPECT_EQ(configInstance().refCount(), 1);
 }
 
+// A getter's output as a number: 77 (as it was before the call) unless the getter stores another.
+template <class T> std::function<ResultCode(Config&, double&)> output(ResultCode (Config::*get)(T*))
+{
+    return [get](Config& c, double& out) {
+        T value = 77;
+        const ResultCode result = (c.*get)(&value);
+        out = value;
+        return result;
+    };
+}
+
 // Getters against answers the unit is made to give: the value stored, or the result and nothing stored.
 TEST_F(ConfigTest, AnswersAreDecodedAndJudged)
 {
@@ -150,83 +161,50 @@ TEST_F(ConfigTest, AnswersAreDecodedAndJudged)
         ResultCode result;
         double value;
     };
-    const auto asInt = [](ResultCode (Config::*get)(int*)) {
-        return [get](Config& c, double& out) {
-            int v = 77;
-            const ResultCode r = (c.*get)(&v);
-            out = v;
-            return r;
-        };
-    };
-    const auto asWord = [](ResultCode (Config::*get)(unsigned short*)) {
-        return [get](Config& c, double& out) {
-            unsigned short v = 77;
-            const ResultCode r = (c.*get)(&v);
-            out = v;
-            return r;
-        };
-    };
-    const auto volts = [](Config& c, double& out) {
-        out = 77;
-        return c.getVoltageSetting(&out);
-    };
-    const auto celsius = [](Config& c, double& out) {
-        short v = 77;
-        const ResultCode r = c.getTemperatureSetting(&v);
-        out = v;
-        return r;
-    };
-    const auto video = [](Config& c, double& out) {
-        unsigned char v = 77;
-        const ResultCode r = c.getVideoPowerConfig(&v);
-        out = v;
-        return r;
-    };
-    const auto along = [](Config& c, double& out) {
-        unsigned int v = 77;
-        const ResultCode r = c.getLongSetting(&v);
-        out = v;
-        return r;
-    };
     const ResultCode range = Varnholt::ERR_INVALID_DATA_RANGE;
     const Case cases[] = {
-        {"selector1 word 0", 0x22255C, {0, 0}, asInt(&Config::getSelector1), range, 77},
-        {"selector1 word 1", 0x22255C, {1, 0}, asInt(&Config::getSelector1), ok, 1},
-        {"selector1 word 3", 0x22255C, {3, 0}, asInt(&Config::getSelector1), ok, 3},
-        {"selector1 word 4", 0x22255C, {4, 0}, asInt(&Config::getSelector1), range, 77},
-        {"selector1 word 0x0101", 0x22255C, {1, 1}, asInt(&Config::getSelector1), range, 77},
-        {"selector2 word 0", 0x222564, {0, 0}, asInt(&Config::getSelector2), ok, 0},
-        {"selector2 word 3", 0x222564, {3, 0}, asInt(&Config::getSelector2), range, 77},
-        {"selector3 word 2", 0x222584, {2, 0}, asInt(&Config::getSelector3), ok, 2},
-        {"selector4 word 0xFFFF", 0x22258C, {0xFF, 0xFF}, asInt(&Config::getSelector4), range, 77},
+        {"selector1 word 0", 0x22255C, {0, 0}, output(&Config::getSelector1), range, 77},
+        {"selector1 word 1", 0x22255C, {1, 0}, output(&Config::getSelector1), ok, 1},
+        {"selector1 word 3", 0x22255C, {3, 0}, output(&Config::getSelector1), ok, 3},
+        {"selector1 word 4", 0x22255C, {4, 0}, output(&Config::getSelector1), range, 77},
+        {"selector1 word 0x0101", 0x22255C, {1, 1}, output(&Config::getSelector1), range, 77},
+        {"selector2 word 0", 0x222564, {0, 0}, output(&Config::getSelector2), ok, 0},
+        {"selector2 word 3", 0x222564, {3, 0}, output(&Config::getSelector2), range, 77},
+        {"selector3 word 2", 0x222584, {2, 0}, output(&Config::getSelector3), ok, 2},
+        {"selector4 word 0xFFFF", 0x22258C, {0xFF, 0xFF}, output(&Config::getSelector4), range, 77},
         {"paired word 1 is word 1",
          0x2224B8,
          {0x34, 0x12, 0x05, 0x00},
-         asWord(&Config::getPairedWord1),
+         output(&Config::getPairedWord1),
          ok,
          5},
         {"paired word 2 is word 1",
          0x2224C8,
          {0x01, 0x00, 0xEF, 0xBE},
-         asWord(&Config::getPairedWord2),
+         output(&Config::getPairedWord2),
          ok,
          0xBEEF},
-        {"long setting", 0x2224C0, {0x01, 0x02, 0x03, 0x84}, along, ok, 0x84030201u},
-        {"CAN power zero-extended", 0x2224D0, {0xFF, 0xFF}, asInt(&Config::getCanPowerConfig), ok, 65535},
-        {"video power is byte 0", 0x2224D8, {0x07, 0xFF}, video, ok, 7},
-        {"word setting zero-extended", 0x2224E0, {0x00, 0x80}, asInt(&Config::getWordSetting), ok, 0x8000},
-        {"voltage raw 1000", 0x2224E8, {0xE8, 0x03}, volts, ok, 9.66796875},
-        {"voltage raw 900 reads 9 V", 0x2224E8, {0x84, 0x03}, volts, ok, 9.0},
-        {"voltage raw 0 reads 9 V", 0x2224E8, {0x00, 0x00}, volts, ok, 9.0},
-        {"temperature raw 56", 0x22254C, {56, 0}, celsius, ok, 0},
-        {"temperature raw 31", 0x22254C, {31, 0}, celsius, ok, -25},
-        {"temperature raw 61", 0x22254C, {61, 0}, celsius, ok, 5},
-        {"temperature raw 30", 0x22254C, {30, 0}, celsius, range, 77},
-        {"temperature raw 62", 0x22254C, {62, 0}, celsius, range, 77},
-        {"temperature raw 0x011F", 0x22254C, {31, 1}, celsius, range, 77},
-        {"flag word 2 is on", 0x2225A4, {2, 0}, asInt(&Config::getFlagSetting), ok, 1},
-        {"flag word 0x0100 is on", 0x2225A4, {0, 1}, asInt(&Config::getFlagSetting), ok, 1},
-        {"flag word 0 is off", 0x2225A4, {0, 0}, asInt(&Config::getFlagSetting), ok, 0},
+        {"long setting",
+         0x2224C0,
+         {0x01, 0x02, 0x03, 0x84},
+         output(&Config::getLongSetting),
+         ok,
+         0x84030201u},
+        {"CAN power zero-extended", 0x2224D0, {0xFF, 0xFF}, output(&Config::getCanPowerConfig), ok, 65535},
+        {"video power is byte 0", 0x2224D8, {0x07, 0xFF}, output(&Config::getVideoPowerConfig), ok, 7},
+        {"word setting zero-extended", 0x2224E0, {0x00, 0x80}, output(&Config::getWordSetting), ok, 0x8000},
+        {"voltage raw 1000", 0x2224E8, {0xE8, 0x03}, output(&Config::getVoltageSetting), ok, 9.66796875},
+        {"voltage raw 900 reads 9 V", 0x2224E8, {0x84, 0x03}, output(&Config::getVoltageSetting), ok, 9.0},
+        {"voltage raw 0 reads 9 V", 0x2224E8, {0x00, 0x00}, output(&Config::getVoltageSetting), ok, 9.0},
+        {"temperature raw 56", 0x22254C, {56, 0}, output(&Config::getTemperatureSetting), ok, 0},
+        {"temperature raw 31", 0x22254C, {31, 0}, output(&Config::getTemperatureSetting), ok, -25},
+        {"temperature raw 61", 0x22254C, {61, 0}, output(&Config::getTemperatureSetting), ok, 5},
+        {"temperature raw 30", 0x22254C, {30, 0}, output(&Config::getTemperatureSetting), range, 77},
+        {"temperature raw 62", 0x22254C, {62, 0}, output(&Config::getTemperatureSetting), range, 77},
+        {"temperature raw 0x011F", 0x22254C, {31, 1}, output(&Config::getTemperatureSetting), range, 77},
+        {"flag word 2 is on", 0x2225A4, {2, 0}, output(&Config::getFlagSetting), ok, 1},
+        {"flag word 0x0100 is on", 0x2225A4, {0, 1}, output(&Config::getFlagSetting), ok, 1},
+        {"flag word 0 is off", 0x2225A4, {0, 0}, output(&Config::getFlagSetting), ok, 0},
     };
     for (const auto& c : cases) {
         unit().forceOutput(c.code, c.answer, 1);
@@ -336,109 +314,61 @@ struct Slot {
     Call refused;
 };
 
+// A getter: called with an output, and with none.
+template <class T>
+Slot getter(const char* name, ConfigNeed need, std::uint32_t code, ResultCode (Config::*get)(T*))
+{
+    return {name, need, code,
+            [get](Config& c) {
+                T value{};
+                return (c.*get)(&value);
+            },
+            [get](Config& c) { return (c.*get)(nullptr); }};
+}
+
+// A setter: called with a valid value, and with one out of range where the setter has a range.
+template <class T>
+Slot setter(const char* name, ConfigNeed need, std::uint32_t code, ResultCode (Config::*set)(T), T valid,
+            std::optional<T> outOfRange = std::nullopt)
+{
+    Call refused;
+    if (outOfRange)
+        refused = [set, bad = *outOfRange](Config& c) { return (c.*set)(bad); };
+    return {name, need, code, [set, valid](Config& c) { return (c.*set)(valid); }, refused};
+}
+
 const std::vector<Slot>& slots()
 {
     using N = ConfigNeed;
+    using C = Config;
     static const std::vector<Slot> all = {
-        {"getSelector1", N::Supervisor100, 0x22255C,
-         [](Config& c) {
-             int v;
-             return c.getSelector1(&v);
-         },
-         [](Config& c) { return c.getSelector1(nullptr); }},
-        {"getSelector2", N::Supervisor100, 0x222564,
-         [](Config& c) {
-             int v;
-             return c.getSelector2(&v);
-         },
-         [](Config& c) { return c.getSelector2(nullptr); }},
-        {"getSelector3", N::Supervisor100, 0x222584,
-         [](Config& c) {
-             int v;
-             return c.getSelector3(&v);
-         },
-         [](Config& c) { return c.getSelector3(nullptr); }},
-        {"getSelector4", N::Supervisor100, 0x22258C,
-         [](Config& c) {
-             int v;
-             return c.getSelector4(&v);
-         },
-         [](Config& c) { return c.getSelector4(nullptr); }},
-        {"getPairedWord1", N::Nothing, 0x2224B8,
-         [](Config& c) {
-             unsigned short v;
-             return c.getPairedWord1(&v);
-         },
-         [](Config& c) { return c.getPairedWord1(nullptr); }},
-        {"getLongSetting", N::Nothing, 0x2224C0,
-         [](Config& c) {
-             unsigned v;
-             return c.getLongSetting(&v);
-         },
-         [](Config& c) { return c.getLongSetting(nullptr); }},
-        {"getPairedWord2", N::Nothing, 0x2224C8,
-         [](Config& c) {
-             unsigned short v;
-             return c.getPairedWord2(&v);
-         },
-         [](Config& c) { return c.getPairedWord2(nullptr); }},
-        {"getCanPowerConfig", N::Can, 0x2224D0,
-         [](Config& c) {
-             int v;
-             return c.getCanPowerConfig(&v);
-         },
-         [](Config& c) { return c.getCanPowerConfig(nullptr); }},
-        {"getVideoPowerConfig", N::Video, 0x2224D8,
-         [](Config& c) {
-             unsigned char v;
-             return c.getVideoPowerConfig(&v);
-         },
-         [](Config& c) { return c.getVideoPowerConfig(nullptr); }},
-        {"getWordSetting", N::Nothing, 0x2224E0,
-         [](Config& c) {
-             int v;
-             return c.getWordSetting(&v);
-         },
-         [](Config& c) { return c.getWordSetting(nullptr); }},
-        {"getVoltageSetting", N::Nothing, 0x2224E8,
-         [](Config& c) {
-             double v;
-             return c.getVoltageSetting(&v);
-         },
-         [](Config& c) { return c.getVoltageSetting(nullptr); }},
-        {"getTemperatureSetting", N::Supervisor090, 0x22254C,
-         [](Config& c) {
-             short v;
-             return c.getTemperatureSetting(&v);
-         },
-         [](Config& c) { return c.getTemperatureSetting(nullptr); }},
-        {"getFlagSetting", N::Supervisor103, 0x2225A4,
-         [](Config& c) {
-             int v;
-             return c.getFlagSetting(&v);
-         },
-         [](Config& c) { return c.getFlagSetting(nullptr); }},
-        {"setSelector1", N::Supervisor100, 0x222560, [](Config& c) { return c.setSelector1(2); },
-         [](Config& c) { return c.setSelector1(0); }},
-        {"setSelector2", N::Supervisor100, 0x222580, [](Config& c) { return c.setSelector2(1); },
-         [](Config& c) { return c.setSelector2(3); }},
-        {"setSelector3", N::Supervisor100, 0x222588, [](Config& c) { return c.setSelector3(1); },
-         [](Config& c) { return c.setSelector3(3); }},
-        {"setSelector4", N::Supervisor100, 0x222590, [](Config& c) { return c.setSelector4(1); },
-         [](Config& c) { return c.setSelector4(3); }},
-        {"setPairedWord1", N::Nothing, 0x2224B8, [](Config& c) { return c.setPairedWord1(3); }, {}},
-        {"setLongSetting", N::Nothing, 0x2224C4, [](Config& c) { return c.setLongSetting(3); }, {}},
-        {"setPairedWord2", N::Nothing, 0x2224CC, [](Config& c) { return c.setPairedWord2(3); }, {}},
-        {"setCanPowerConfig", N::Can, 0x2224D4, [](Config& c) { return c.setCanPowerConfig(1); }, {}},
-        {"setVideoPowerConfig", N::Video, 0x2224DC, [](Config& c) { return c.setVideoPowerConfig(5); },
-         [](Config& c) { return c.setVideoPowerConfig(16); }},
-        {"setWordSetting", N::Nothing, 0x2224E4, [](Config& c) { return c.setWordSetting(3); }, {}},
-        {"setVoltageSetting", N::Nothing, 0x2224EC, [](Config& c) { return c.setVoltageSetting(12.0); },
-         [](Config& c) { return c.setVoltageSetting(30.0); }},
-        {"setTemperatureSetting", N::Supervisor090, 0x222550,
-         [](Config& c) { return c.setTemperatureSetting(0); },
-         [](Config& c) { return c.setTemperatureSetting(6); }},
-        {"setFlagSetting", N::Supervisor103, 0x2225A8, [](Config& c) { return c.setFlagSetting(1); }, {}},
+        getter("getSelector1", N::Supervisor100, 0x22255C, &C::getSelector1),
+        getter("getSelector2", N::Supervisor100, 0x222564, &C::getSelector2),
+        getter("getSelector3", N::Supervisor100, 0x222584, &C::getSelector3),
+        getter("getSelector4", N::Supervisor100, 0x22258C, &C::getSelector4),
+        getter("getPairedWord1", N::Nothing, 0x2224B8, &C::getPairedWord1),
+        getter("getLongSetting", N::Nothing, 0x2224C0, &C::getLongSetting),
+        getter("getPairedWord2", N::Nothing, 0x2224C8, &C::getPairedWord2),
+        getter("getCanPowerConfig", N::Can, 0x2224D0, &C::getCanPowerConfig),
+        getter("getVideoPowerConfig", N::Video, 0x2224D8, &C::getVideoPowerConfig),
+        getter("getWordSetting", N::Nothing, 0x2224E0, &C::getWordSetting),
+        getter("getVoltageSetting", N::Nothing, 0x2224E8, &C::getVoltageSetting),
+        getter("getTemperatureSetting", N::Supervisor090, 0x22254C, &C::getTemperatureSetting),
+        getter("getFlagSetting", N::Supervisor103, 0x2225A4, &C::getFlagSetting),
+        setter("setSelector1", N::Supervisor100, 0x222560, &C::setSelector1, 2, {0}),
+        setter("setSelector2", N::Supervisor100, 0x222580, &C::setSelector2, 1, {3}),
+        setter("setSelector3", N::Supervisor100, 0x222588, &C::setSelector3, 1, {3}),
+        setter("setSelector4", N::Supervisor100, 0x222590, &C::setSelector4, 1, {3}),
+        // Its first request is the read of the record.
+        setter<unsigned short>("setPairedWord1", N::Nothing, 0x2224B8, &C::setPairedWord1, 3),
+        setter<unsigned>("setLongSetting", N::Nothing, 0x2224C4, &C::setLongSetting, 3),
+        setter<unsigned short>("setPairedWord2", N::Nothing, 0x2224CC, &C::setPairedWord2, 3),
+        setter<unsigned short>("setCanPowerConfig", N::Can, 0x2224D4, &C::setCanPowerConfig, 1),
+        setter<unsigned char>("setVideoPowerConfig", N::Video, 0x2224DC, &C::setVideoPowerConfig, 5, {16}),
+        setter<unsigned short>("setWordSetting", N::Nothing, 0x2224E4, &C::setWordSetting, 3),
+        setter("setVoltageSetting", N::Nothing, 0x2224EC, &C::setVoltageSetting, 12.0, {30.0}),
+        setter<short>("setTemperatureSetting", N::Supervisor090, 0x222550, &C::setTemperatureSetting, 0, {6}),
+        setter<unsigned short>("setFlagSetting", N::Supervisor103, 0x2225A8, &C::setFlagSetting, 1),
     };
     return all;
 }

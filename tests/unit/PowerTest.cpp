@@ -58,48 +58,37 @@ struct Slot {
     Call refused;
 };
 
+// A getter: called with an output, and with none.
+template <class T>
+Slot getter(const char* name, Needs needs, std::uint32_t code, ResultCode (Power::*get)(T*))
+{
+    return {name, needs, code,
+            [get](Power& p) {
+                T value{};
+                return (p.*get)(&value);
+            },
+            [get](Power& p) { return (p.*get)(nullptr); }};
+}
+
+template <class T> Slot setter(const char* name, Needs needs, std::uint32_t code, ResultCode (Power::*set)(T))
+{
+    return {name, needs, code, [set](Power& p) { return (p.*set)(1); }, {}};
+}
+
 const std::vector<Slot>& slots()
 {
+    using P = Power;
     static const std::vector<Slot> all = {
-        {"getDisplayPowerStatus", Needs::Display, 0x222490,
-         [](Power& p) {
-             int v;
-             return p.getDisplayPowerStatus(&v);
-         },
-         [](Power& p) { return p.getDisplayPowerStatus(nullptr); }},
-        {"getCanPowerStatus", Needs::Can, 0x222498,
-         [](Power& p) {
-             int v;
-             return p.getCanPowerStatus(&v);
-         },
-         [](Power& p) { return p.getCanPowerStatus(nullptr); }},
-        {"getVideoPowerStatus", Needs::Video, 0x2224A0,
-         [](Power& p) {
-             unsigned char v;
-             return p.getVideoPowerStatus(&v);
-         },
-         [](Power& p) { return p.getVideoPowerStatus(nullptr); }},
-        {"getAuxPowerStatus", Needs::Nothing, 0x2224A8,
-         [](Power& p) {
-             int v;
-             return p.getAuxPowerStatus(&v);
-         },
-         [](Power& p) { return p.getAuxPowerStatus(nullptr); }},
-        {"setDisplayPowerStatus",
-         Needs::Display,
-         0x222494,
-         [](Power& p) { return p.setDisplayPowerStatus(1); },
-         {}},
-        {"setCanPowerStatus", Needs::Can, 0x22249C, [](Power& p) { return p.setCanPowerStatus(1); }, {}},
+        getter("getDisplayPowerStatus", Needs::Display, 0x222490, &P::getDisplayPowerStatus),
+        getter("getCanPowerStatus", Needs::Can, 0x222498, &P::getCanPowerStatus),
+        getter("getVideoPowerStatus", Needs::Video, 0x2224A0, &P::getVideoPowerStatus),
+        getter("getAuxPowerStatus", Needs::Nothing, 0x2224A8, &P::getAuxPowerStatus),
+        setter("setDisplayPowerStatus", Needs::Display, 0x222494, &P::setDisplayPowerStatus),
+        setter("setCanPowerStatus", Needs::Can, 0x22249C, &P::setCanPowerStatus),
         {"setVideoPowerStatus", Needs::Video, 0x2224A4, [](Power& p) { return p.setVideoPowerStatus(15); },
          [](Power& p) { return p.setVideoPowerStatus(16); }},
-        {"setAuxPowerStatus", Needs::Nothing, 0x2224AC, [](Power& p) { return p.setAuxPowerStatus(1); }, {}},
-        {"getPowerStateCode", Needs::Gate, 0x2224B0,
-         [](Power& p) {
-             int v;
-             return p.getPowerStateCode(&v);
-         },
-         [](Power& p) { return p.getPowerStateCode(nullptr); }},
+        setter("setAuxPowerStatus", Needs::Nothing, 0x2224AC, &P::setAuxPowerStatus),
+        getter("getPowerStateCode", Needs::Gate, 0x2224B0, &P::getPowerStateCode),
         {"sendPowerCommand", Needs::Nothing, 0x2224B4, [](Power& p) { return p.sendPowerCommand(); }, {}},
     };
     return all;
