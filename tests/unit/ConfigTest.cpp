@@ -80,7 +80,7 @@ TEST(ConfigConversions, VoltsAndDegreesBothWays)
         std::uint16_t raw;
         double volts;
     } toVolts[] = {
-        {1000, 9.66796875}, {900, 8.701171875}, {0, 0.0}, {2482, 23.994140625}, {4095, 39.5903320312}};
+        {1000, 9.66796875}, {900, 8.701171875}, {0, 0.0}, {2482, 23.9958984375}, {4095, 39.5903320312}};
     for (const auto& c : toVolts)
         EXPECT_NEAR(configVoltsFromRaw(c.raw), c.volts, 1e-9) << c.raw;
     EXPECT_EQ(configVoltsFromRaw(1000), 9.66796875); // exact: multiplied first, divided last
@@ -492,7 +492,7 @@ TEST_F(ConfigTest, SettingsRoundTripThroughTheUnit)
     ASSERT_EQ(config().setPairedWord1(0x4321), ok);
     ASSERT_EQ(config().setVideoPowerConfig(9), ok);
     const sim::Json kept = unit().snapshot()["config"];
-    EXPECT_NEAR(kept["voltageSetting"].get<double>(), 23.994140625, 1e-9);
+    EXPECT_NEAR(kept["voltageSetting"].get<double>(), 23.9958984375, 1e-9);
     EXPECT_EQ(kept["temperatureSetting"], -7);
     EXPECT_EQ(kept["pairedWord1"], sim::Json::array({4660, 0x4321}));
     double volts = 0;
@@ -500,7 +500,7 @@ TEST_F(ConfigTest, SettingsRoundTripThroughTheUnit)
     unsigned short word = 0;
     unsigned char mask = 0;
     EXPECT_EQ(config().getVoltageSetting(&volts), ok);
-    EXPECT_EQ(volts, 23.994140625);
+    EXPECT_EQ(volts, configVoltsFromRaw(2482));
     EXPECT_EQ(config().getTemperatureSetting(&celsius), ok);
     EXPECT_EQ(celsius, -7);
     EXPECT_EQ(config().getPairedWord1(&word), ok);
@@ -535,8 +535,8 @@ TEST_F(ConfigTest, CommandLineSetsAndGetsByName)
         sim::Json expected;
     };
     const Case cases[] = {
-        {"--json config set voltage 24", 0, "/value", 23.994140625},
-        {"--json config get voltage", 0, "/value", 23.994140625},
+        {"--json config set voltage 24", 0, "/value", configVoltsFromRaw(2482)},
+        {"--json config get voltage", 0, "/value", configVoltsFromRaw(2482)},
         {"--json config set temperature -5", 0, "/value", -5},
         {"--json config get temperature", 0, "/value", -5},
         {"--json config set selector2 2", 0, "/value", 2},
@@ -564,7 +564,7 @@ TEST_F(ConfigTest, CommandLineSetsAndGetsByName)
     EXPECT_EQ(unit().snapshot()["config"]["temperatureSetting"], -5);
     const auto [code, output] = runTool("config get voltage");
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(output, "23.99 V\n");
+    EXPECT_EQ(output, "24.00 V\n");
 }
 
 } // namespace
