@@ -526,6 +526,19 @@ TEST_F(ConfigTest, WrittenSettingsSurviveARestartOfTheUnit)
     EXPECT_EQ(setting, 123456789u);
 }
 
+// `pelmux sim` makes its unit save what it keeps before the first request can reach it.
+TEST(ConfigPersistence, TheUnitIsPreparedBeforeItServes)
+{
+    TempRoot root;
+    bool answeredEarly = true;
+    sim::SimulatedUnit simulated(root.path(), sim::defaultProfile(), [&](sim::Unit&) {
+        answeredEarly =
+            sim::sendUnitCommand(root.path() + "/board.sock", R"({"cmd":"clear"})").value("ok", false);
+    });
+    EXPECT_FALSE(answeredEarly);
+    EXPECT_TRUE(sim::sendUnitCommand(root.path() + "/board.sock", R"({"cmd":"clear"})").value("ok", false));
+}
+
 TEST_F(ConfigTest, CommandLineSetsAndGetsByName)
 {
     struct Case {
