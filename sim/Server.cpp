@@ -383,11 +383,15 @@ void layOutMachine(const std::string& root, const Json& profile)
         layOutRegistry(root, machine["registry"]);
 }
 
-SimulatedUnit::SimulatedUnit(std::string root, Json profile) : root_(std::move(root))
+SimulatedUnit::SimulatedUnit(std::string root, Json profile, const std::function<void(Unit&)>& prepare)
+    : root_(std::move(root))
 {
     std::filesystem::create_directories(root_);
     layOutMachine(root_, profile);
     unit_ = makeUnit(std::move(profile));
+    // Before the first request can arrive: nothing the unit answers escapes the preparation.
+    if (prepare)
+        prepare(*unit_);
     server_ = std::make_unique<Server>(*unit_, root_ + "/board.sock");
     line_ = std::make_unique<SerialLine>(*unit_, root_);
     server_->start();

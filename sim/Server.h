@@ -5,6 +5,7 @@
 #include "Unit.h"
 
 #include <atomic>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -60,9 +61,9 @@ private:
 // A unit and its server under one root folder: what tests and `pelmux demo` start.
 class SimulatedUnit {
 public:
-    // Lays out `root` (creating it), writes the machine files of the profile that are missing
-    // and starts serving.
-    SimulatedUnit(std::string root, Json profile);
+    // Lays out `root` (creating it), writes the machine files of the profile that are missing,
+    // runs `prepare` on the unit (for example to make it save its lasting state) and starts serving.
+    SimulatedUnit(std::string root, Json profile, const std::function<void(Unit&)>& prepare = {});
     ~SimulatedUnit();
 
     Unit& unit() { return *unit_; }

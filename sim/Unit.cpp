@@ -322,6 +322,8 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installTouch(*unit);
     installVideo(*unit);
     installFirmware(*unit);
+    installConfig(*unit);
+    installPower(*unit);
     return unit;
 }
 

@@ -174,6 +174,8 @@ void installTouch(Unit& unit);
 void installVideo(Unit& unit);
 // Upgrade mode, front preparation, bootloader link and the FPGA configuration memory.
 void installFirmware(Unit& unit);
+void installConfig(Unit& unit);
+void installPower(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

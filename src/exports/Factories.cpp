@@ -18,8 +18,10 @@
 #include "indicators/Buzzer_Imp.h"
 #include "indicators/FrontLED_Imp.h"
 #include "supervisor/Adc_Imp.h"
+#include "supervisor/Config_Imp.h"
 #include "supervisor/Diagnostic_Imp.h"
 #include "supervisor/DigIO_Imp.h"
+#include "supervisor/Power_Imp.h"
 
 #include <new>
 
@@ -66,7 +68,8 @@ PELMUX_API CanSetting* PELMUX_STDCALL GetCanSetting()
 }
 PELMUX_API Config* PELMUX_STDCALL GetConfig()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Config_Imp>(
+        [] { return pelmux::configInstance().obtain([] { return new pelmux::Config_Imp(); }); });
 }
 PELMUX_API Diagnostic* PELMUX_STDCALL GetDiagnostic()
 {
@@ -94,7 +97,7 @@ PELMUX_API Lightsensor* PELMUX_STDCALL GetLightsensor()
 }
 PELMUX_API Power* PELMUX_STDCALL GetPower()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Power_Imp>([] { return new pelmux::Power_Imp(); });
 }
 PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 {

@@ -42,14 +42,23 @@ Varnholt::ResultCode readField(Varnholt::About& about, Feature feature, bool& no
 
 bool probeFeature(Feature feature)
 {
+    bool present = true;
+    probeFeatures({{feature, &present}});
+    return present;
+}
+
+void probeFeatures(std::initializer_list<std::pair<Feature, bool*>> wanted)
+{
     // Built as GetAbout builds it; no object (memory exhausted) counts as present.
     Varnholt::About* about = makeNoThrow<About_Imp>();
-    if (about == nullptr)
-        return true;
-    bool nonZero = false;
-    const Varnholt::ResultCode result = readField(*about, feature, nonZero);
-    about->release();
-    return result != Varnholt::ERR_SUCCESS || nonZero;
+    for (const auto& [feature, present] : wanted) {
+        bool nonZero = false;
+        const Varnholt::ResultCode result =
+            about == nullptr ? Varnholt::ERR_MEMORY_ALLOCATION_FAILED : readField(*about, feature, nonZero);
+        *present = result != Varnholt::ERR_SUCCESS || nonZero;
+    }
+    if (about != nullptr)
+        about->release();
 }
 
 } // namespace pelmux

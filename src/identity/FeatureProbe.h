@@ -1,6 +1,9 @@
 // Feature probes: whether the unit has a hardware feature, as its identity EEPROM says.
 #pragma once
 
+#include <initializer_list>
+#include <utility>
+
 namespace pelmux {
 
 enum class Feature {
@@ -15,5 +18,9 @@ enum class Feature {
 // fails (any result but success) counts as present, and so does a temporary object that could not
 // be built; otherwise the feature is present when the value read is non-zero.
 bool probeFeature(Feature feature);
+
+// The same for several features through one temporary About object (one reading of the identity),
+// in the order given: stores each feature's answer in its flag.
+void probeFeatures(std::initializer_list<std::pair<Feature, bool*>> wanted);
 
 } // namespace pelmux

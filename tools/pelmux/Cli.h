@@ -73,6 +73,10 @@ void addVideoCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep videoTour();
 void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep firmwareTour();
+void addConfigCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep configTour();
+void addPowerCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep powerTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

@@ -63,8 +63,9 @@ int runSim(const std::string& profilePath, const std::string& root)
     try {
         // What the unit changed of its lasting state (the identity EEPROMs) survives a restart.
         const std::string statePath = sim::savedStatePath(folder);
-        sim::SimulatedUnit unit(folder, sim::withSavedState(profileFrom(profilePath), statePath));
-        sim::saveStateTo(unit.unit(), statePath);
+        // Saving is set up before the unit serves, so that no early write is lost.
+        sim::SimulatedUnit unit(folder, sim::withSavedState(profileFrom(profilePath), statePath),
+                                [&statePath](sim::Unit& served) { sim::saveStateTo(served, statePath); });
         std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);

@@ -23,6 +23,8 @@ std::vector<TourStep> tourSteps()
         touchTour(),
         videoTour(),
         firmwareTour(),
+        configTour(),
+        powerTour(),
     };
     // clang-format on
 }

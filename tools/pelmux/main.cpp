@@ -26,6 +26,8 @@ int main(int argc, char** argv)
     addTouchCommands(app, options, exitCode);
     addVideoCommands(app, options, exitCode);
     addFirmwareCommands(app, options, exitCode);
+    addConfigCommands(app, options, exitCode);
+    addPowerCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);

@@ -1,0 +1,212 @@
+// `pelmux power`: the power outputs the system supervisor switches (display, CAN, the video inputs,
+// the auxiliary output), its power-state code, and its power command.
+#include "Cli.h"
+
+#include <charconv>
+#include <iostream>
+#include <map>
+
+namespace pelmux::cli {
+
+namespace {
+
+using Varnholt::Power;
+using Varnholt::ResultCode;
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+// The on/off outputs.
+struct OutputOps {
+    const char* name;  // on the command line and in JSON
+    const char* label; // in the table
+    ResultCode (Power::*get)(int*);
+    ResultCode (Power::*set)(int);
+};
+
+constexpr OutputOps outputOps[] = {
+    {"display", "Display power", &Power::getDisplayPowerStatus, &Power::setDisplayPowerStatus},
+    {"can", "CAN power", &Power::getCanPowerStatus, &Power::setCanPowerStatus},
+    {"aux", "Auxiliary power", &Power::getAuxPowerStatus, &Power::setAuxPowerStatus},
+};
+
+Json failure(ResultCode result)
+{
+    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
+}
+
+std::string inputList(unsigned mask)
+{
+    std::string list;
+    for (unsigned input = 0; input < 4; ++input)
+        if ((mask & (1u << input)) != 0)
+            list += (list.empty() ? "" : ", ") + std::to_string(input + 1);
+    return list.empty() ? "all off" : "inputs " + list + " on";
+}
+
+// Runs `use` on a power object of its own and releases it.
+template <class Use> bool withPower(const char* command, Use use)
+{
+    Power* power = GetPower();
+    if (power == nullptr) {
+        std::cerr << "pelmux power " << command << ": no memory for the power object\n";
+        return false;
+    }
+    const bool done = use(*power);
+    power->release();
+    return done;
+}
+
+// Collects the readings: a JSON field and a table row each. A feature the unit lacks is no failure.
+struct Readings {
+    Json json = Json::object();
+    Rows rows;
+    bool all = true;
+    std::string hint;
+
+    void add(const char* key, const std::string& label, ResultCode result, Json value, std::string text)
+    {
+        if (result == Varnholt::ERR_SUCCESS) {
+            value["result"] = 0;
+            json[key] = std::move(value);
+            rows.emplace_back(label, std::move(text));
+            return;
+        }
+        json[key] = failure(result);
+        if (result == Varnholt::ERR_NOT_SUPPORTED) {
+            rows.emplace_back(label, "not fitted on this unit");
+            return;
+        }
+        all = false;
+        rows.emplace_back(label, "error: " + describe(result));
+        if (hint.empty())
+            hint = driverHint(result);
+    }
+};
+
+bool showPower(const Options& options)
+{
+    return withPower("show", [&](Power& power) {
+        Readings readings;
+        for (const auto& output : outputOps) {
+            int on = 0;
+            const ResultCode result = (power.*output.get)(&on);
+            readings.add(output.name, output.label, result, {{"on", on == 1}}, on == 1 ? "on" : "off");
+        }
+        unsigned char mask = 0;
+        ResultCode result = power.getVideoPowerStatus(&mask);
+        readings.add("video", "Video power", result, {{"mask", mask}},
+                     std::to_string(mask) + " (" + inputList(mask) + ")");
+        int state = 0;
+        result = power.getPowerStateCode(&state);
+        readings.add("state", "Power state code", result, {{"code", state}}, std::to_string(state));
+        if (options.json) {
+            printJson(readings.json);
+        } else {
+            printTable(readings.rows);
+            if (!readings.hint.empty())
+                std::cout << readings.hint << '\n';
+        }
+        return readings.all;
+    });
+}
+
+// Prints what a change answered: `done` on success, the failure otherwise.
+bool reportChange(const char* command, ResultCode result, const Options& options, const std::string& done,
+                  Json data)
+{
+    const bool ok = result == Varnholt::ERR_SUCCESS;
+    if (options.json) {
+        Json json = ok ? Json{{"result", 0}} : failure(result);
+        json.update(data);
+        printJson(json);
+    } else if (ok) {
+        std::cout << done << '\n';
+    } else {
+        std::cerr << "pelmux power " << command << ": " << describe(result) << '\n';
+        if (const auto hint = driverHint(result); !hint.empty())
+            std::cerr << hint << '\n';
+    }
+    return ok;
+}
+
+bool switchOutput(const OutputOps& output, bool on, const Options& options)
+{
+    return withPower(output.name, [&](Power& power) {
+        const ResultCode result = (power.*output.set)(on ? 1 : 0);
+        return reportChange(output.name, result, options, std::string(output.label) + (on ? " on." : " off."),
+                            {{"output", output.name}, {"on", on}});
+    });
+}
+
+// 0 done, 1 refused, 2 a mask text that is no number from 0 to 15.
+int setVideo(const std::string& text, const Options& options)
+{
+    unsigned mask = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, mask);
+    if (text.empty() || error != std::errc() || stop != end || mask > 15) {
+        std::cerr << "pelmux power video: MASK is a number from 0 to 15 (bit 0 is video input 1)\n";
+        return 2;
+    }
+    const bool done = withPower("video", [&](Power& power) {
+        const ResultCode result = power.setVideoPowerStatus(static_cast<unsigned char>(mask));
+        return reportChange("video", result, options, "Video power " + inputList(mask) + ".",
+                            {{"mask", mask}});
+    });
+    return done ? 0 : 1;
+}
+
+bool sendCommand(const Options& options)
+{
+    return withPower("command", [&](Power& power) {
+        return reportChange("command", power.sendPowerCommand(), options, "Power command sent.",
+                            Json::object());
+    });
+}
+
+} // namespace
+
+void addPowerCommands(CLI::App& app, const Options& options, int& exitCode)
+{
+    auto* power = app.add_subcommand(
+        "power", "Power outputs (display, CAN, video inputs, auxiliary) and the supervisor's power state");
+    power->callback([&, power] {
+        if (power->get_subcommands().empty())
+            exitCode = showPower(options) ? 0 : 1;
+    });
+
+    // Option values live as long as the App, which outlives every callback.
+    static std::map<std::string, std::string> states;
+    for (const auto& output : outputOps) {
+        auto* command =
+            power->add_subcommand(output.name, std::string("Switch the ") + output.label + " on or off");
+        command->add_option("state", states[output.name], "on or off")
+            ->required()
+            ->check(CLI::IsMember({"on", "off"}));
+        command->callback([&, &output = output] {
+            exitCode = switchOutput(output, states[output.name] == "on", options) ? 0 : 1;
+        });
+    }
+
+    static std::string mask;
+    auto* video = power->add_subcommand("video", "Switch the power of the video inputs by a mask");
+    video->add_option("mask", mask, "0 to 15: bit 0 is input 1, ..., bit 3 input 4 (15 all on, 0 all off)")
+        ->required();
+    video->callback([&] { exitCode = setVideo(mask, options); });
+
+    power->add_subcommand("command", "Send the supervisor its power command (a request without data)")
+        ->callback([&] { exitCode = sendCommand(options) ? 0 : 1; });
+}
+
+TourStep powerTour()
+{
+    return {"Power outputs", [] {
+                const Options quiet{};
+                bool all = showPower(quiet);
+                std::cout << "  switching the auxiliary output on and video input 3 on as well:\n";
+                all = switchOutput(outputOps[2], true, quiet) && all;
+                all = setVideo("7", quiet) == 0 && all;
+                return showPower(quiet) && all;
+            }};
+}
+
+} // namespace pelmux::cli
