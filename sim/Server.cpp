@@ -387,6 +387,7 @@ SimulatedUnit::SimulatedUnit(std::string root, Json profile) : root_(std::move(r
     std::filesystem::create_directories(root_);
     layOutMachine(root_, profile);
     unit_ = makeUnit(std::move(profile));
+    unit_->setRoot(root_);
     server_ = std::make_unique<Server>(*unit_, root_ + "/board.sock");
     server_->start();
 }

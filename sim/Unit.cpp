@@ -87,6 +87,31 @@ void Unit::persist(const Json& patch)
         persistence_(patch);
 }
 
+void Unit::setRoot(std::string root)
+{
+    std::lock_guard lock(mutex_);
+    root_ = std::move(root);
+}
+
+std::string Unit::root() const
+{
+    std::lock_guard lock(mutex_);
+    return root_;
+}
+
+void Unit::onCommand(const std::string& name, CommandHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    commands_[name] = std::move(handler);
+}
+
+CommandHandler Unit::commandHandler(const std::string& name) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = commands_.find(name);
+    return it == commands_.end() ? CommandHandler() : it->second;
+}
+
 std::optional<Fault> Unit::takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key)
 {
     auto it = faults.find(key);
@@ -246,6 +271,9 @@ Json Unit::command(const Json& cmd)
             update([&](Json& s) { s[pointer] = cmd.at("value"); });
         } else if (name == "count") {
             return {{"ok", true}, {"count", requestCount(cmd.at("code").get<std::uint32_t>())}};
+        } else if (CommandHandler handler = commandHandler(name)) {
+            std::lock_guard lock(mutex_);
+            return handler(*this, cmd);
         } else {
             return {{"ok", false}, {"error", "unknown command " + name}};
         }
@@ -269,6 +297,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installService(*unit);
     installBacklight(*unit);
     installExpander(*unit);
+    installBattery(*unit);
     return unit;
 }
 

@@ -67,6 +67,9 @@ using ControlHandler = std::function<ControlReply(Unit&, const ControlRequest&)>
 using VendorHandler = std::function<std::int32_t(Unit&, Reader& args, Writer& outputs)>;
 // A service control code: answers the SERVICE status (0 done, 1 not opened, 2 refused).
 using ServiceHandler = std::function<std::uint8_t(Unit&, std::uint32_t controlCode)>;
+// A unit command of an area: answers the command's reply ({"ok": true, ...} or {"ok": false,
+// "error": ...}); an exception answers as a refused command.
+using CommandHandler = std::function<Json(Unit&, const Json& command)>;
 // Whether an endpoint can be opened now, judged from the state (under the unit lock).
 using EndpointCheck = std::function<bool(const Json& state)>;
 
@@ -97,6 +100,12 @@ public:
     void addEndpoint(const std::string& name, EndpointCheck available = {});
     void onService(ServiceHandler handler);
     Json& state() { return state_; } // under the unit lock
+    // The folder that stands for the unit's machine (its PELMUX_ROOT), where the service finds the
+    // settings file; empty for a unit built without one.
+    void setRoot(std::string root);
+    std::string root() const;
+    // A unit command of an area ({"cmd": name, ...}), answered under the unit lock.
+    void onCommand(const std::string& name, CommandHandler handler);
 
     // ---- test side (each takes the unit lock)
     void failRequest(std::uint32_t code, int times = -1);
@@ -114,6 +123,7 @@ public:
     std::recursive_mutex& mutex() const { return mutex_; }
 
 private:
+    CommandHandler commandHandler(const std::string& name) const;
     std::optional<Fault> takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key);
 
     mutable std::recursive_mutex mutex_;
@@ -126,6 +136,8 @@ private:
     std::map<std::uint32_t, Fault> vendorFaults_;
     std::map<std::uint32_t, std::size_t> requestCounts_;
     std::function<void(const Json&)> persistence_;
+    std::string root_;
+    std::map<std::string, CommandHandler> commands_;
 };
 
 // Builds a unit with every hardware area installed.
@@ -147,6 +159,7 @@ void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 void installBacklight(Unit& unit);
 void installExpander(Unit& unit);
+void installBattery(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

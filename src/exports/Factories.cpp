@@ -15,6 +15,9 @@
 #include "supervisor/Diagnostic_Imp.h"
 #include "supervisor/DigIO_Imp.h"
 
+#include "supervisor/Battery_Imp.h"
+#include "supervisor/PowerMgr_Imp.h"
+
 #include <new>
 
 using namespace Varnholt;
@@ -43,7 +46,7 @@ PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
 }
 PELMUX_API Battery* PELMUX_STDCALL GetBattery()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Battery_Imp>([] { return new pelmux::Battery_Imp(); });
 }
 PELMUX_API Buzzer* PELMUX_STDCALL GetBuzzer()
 {
@@ -90,7 +93,7 @@ PELMUX_API Power* PELMUX_STDCALL GetPower()
 }
 PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::PowerMgr_Imp>([] { return new pelmux::PowerMgr_Imp(); });
 }
 PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
 {

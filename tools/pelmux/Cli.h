@@ -63,6 +63,10 @@ void addCanCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep canTour();
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep telematicsTour();
+void addBatteryCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep batteryTour();
+void addPowerMgrCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep powerMgrTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

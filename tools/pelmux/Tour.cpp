@@ -6,8 +6,9 @@ namespace pelmux::cli {
 std::vector<TourStep> tourSteps()
 {
     return {
-        versionTour(),   identityTour(), diagTour(), adcTour(),        settingsTour(), lightTour(),
-        backlightTour(), privateTour(),  ablTour(),  telematicsTour(), canTour(),
+        versionTour(), identityTour(),  diagTour(),     adcTour(), settingsTour(),
+        lightTour(),   backlightTour(), privateTour(),  ablTour(), telematicsTour(),
+        canTour(),     batteryTour(),   powerMgrTour(),
     };
 }
 

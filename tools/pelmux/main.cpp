@@ -21,6 +21,8 @@ int main(int argc, char** argv)
     addPrivateCommands(app, options, exitCode);
     addCanCommands(app, options, exitCode);
     addTelematicsCommands(app, options, exitCode);
+    addBatteryCommands(app, options, exitCode);
+    addPowerMgrCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
