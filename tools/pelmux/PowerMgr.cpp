@@ -167,10 +167,18 @@ void addPowerMgrCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* registerCommand = powermgr->add_subcommand(
         "register", "Register a mode with the service; it is withdrawn when the command ends, so use --wait "
                     "to hold it until the service posts a request, then report ready");
-    registerCommand->add_option("mode", mode, modeHelp)->required()->check(CLI::Range(0, 2));
+    registerCommand->add_option("mode", mode, modeHelp)->required();
     registerCommand->add_option("--wait", waitSeconds, "Seconds to wait for a request (0: do not wait)")
         ->check(CLI::Range(0.0, 86400.0));
-    registerCommand->callback([&] { exitCode = registerMode(mode, waitSeconds, options) ? 0 : 1; });
+    registerCommand->callback([&] {
+        // The library refuses other modes itself; the tool says so before anything is sent.
+        if (mode < 0 || mode > 2) {
+            std::cerr << "pelmux powermgr register: the mode is 0, 1 or 2, not " << mode << '\n';
+            exitCode = 2;
+            return;
+        }
+        exitCode = registerMode(mode, waitSeconds, options) ? 0 : 1;
+    });
 
     powermgr->add_subcommand("request", "The request the service posted: 0 none, 1 to 3")->callback([&] {
         exitCode = showRequest(options) ? 0 : 1;
