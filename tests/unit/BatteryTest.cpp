@@ -265,8 +265,9 @@ TEST_F(BatteryTest, TextBuffersNeverTakeMoreThanTheirSize)
         EXPECT_EQ(result, c.expected) << c.what;
         EXPECT_EQ(registerReads() - before, c.requests) << c.what;
         const std::size_t written = c.text != nullptr ? std::strlen(c.text) + 1 : 0;
-        if (c.text != nullptr)
+        if (c.text != nullptr) {
             EXPECT_STREQ(buffer, c.text) << c.what;
+        }
         for (std::size_t k = written; k < sizeof buffer; ++k)
             ASSERT_EQ(buffer[k], '#') << c.what << " byte " << k;
         battery->release();

@@ -63,10 +63,11 @@ TEST_F(BatteryToolTest, CommandsReachTheUnitAndReportFailures)
                 << c.arguments << '\n'
                 << output;
         }
-        if (!c.controls.is_null())
+        if (!c.controls.is_null()) {
             EXPECT_EQ(unit().snapshot().value("/service/controls"_json_pointer, sim::Json::array()),
                       c.controls)
                 << c.arguments;
+        }
     }
 }
 
