@@ -389,6 +389,7 @@ SimulatedUnit::SimulatedUnit(std::string root, Json profile, const std::function
     std::filesystem::create_directories(root_);
     layOutMachine(root_, profile);
     unit_ = makeUnit(std::move(profile));
+    unit_->setRoot(root_);
     // Before the first request can arrive: nothing the unit answers escapes the preparation.
     if (prepare)
         prepare(*unit_);

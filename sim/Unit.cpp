@@ -55,12 +55,6 @@ std::uint8_t Unit::service(std::uint32_t controlCode)
     }
 }
 
-void Unit::onCommand(const std::string& name, CommandHandler handler)
-{
-    std::lock_guard lock(mutex_);
-    commands_[name] = std::move(handler);
-}
-
 void Unit::onControl(std::uint32_t code, ControlHandler handler)
 {
     std::lock_guard lock(mutex_);
@@ -91,6 +85,31 @@ void Unit::persist(const Json& patch)
     std::lock_guard lock(mutex_);
     if (persistence_)
         persistence_(patch);
+}
+
+void Unit::setRoot(std::string root)
+{
+    std::lock_guard lock(mutex_);
+    root_ = std::move(root);
+}
+
+std::string Unit::root() const
+{
+    std::lock_guard lock(mutex_);
+    return root_;
+}
+
+void Unit::onCommand(const std::string& name, CommandHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    commands_[name] = std::move(handler);
+}
+
+CommandHandler Unit::commandHandler(const std::string& name) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = commands_.find(name);
+    return it == commands_.end() ? CommandHandler() : it->second;
 }
 
 std::optional<Fault> Unit::takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key)
@@ -289,13 +308,11 @@ Json Unit::command(const Json& cmd)
             update([&](Json& s) { s[pointer] = cmd.at("value"); });
         } else if (name == "count") {
             return {{"ok", true}, {"count", requestCount(cmd.at("code").get<std::uint32_t>())}};
-        } else {
-            // An area's own command (`touch`, ...).
+        } else if (CommandHandler handler = commandHandler(name)) {
             std::lock_guard lock(mutex_);
-            const auto area = commands_.find(name);
-            if (area == commands_.end())
-                return {{"ok", false}, {"error", "unknown command " + name}};
-            return area->second(*this, cmd);
+            return handler(*this, cmd);
+        } else {
+            return {{"ok", false}, {"error", "unknown command " + name}};
         }
         return {{"ok", true}};
     } catch (const std::exception& e) {
@@ -324,6 +341,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installFirmware(*unit);
     installConfig(*unit);
     installPower(*unit);
+    installBattery(*unit);
     return unit;
 }
 

@@ -113,6 +113,10 @@ public:
     void onCommand(const std::string& name, CommandHandler handler);
     void onRead(const std::string& endpoint, ReadHandler handler);
     Json& state() { return state_; } // under the unit lock
+    // The folder that stands for the unit's machine (its PELMUX_ROOT), where the service finds the
+    // settings file; empty for a unit built without one.
+    void setRoot(std::string root);
+    std::string root() const;
 
     // ---- test side (each takes the unit lock)
     void failRequest(std::uint32_t code, int times = -1);
@@ -132,6 +136,7 @@ public:
     std::recursive_mutex& mutex() const { return mutex_; }
 
 private:
+    CommandHandler commandHandler(const std::string& name) const;
     std::optional<Fault> takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key);
 
     mutable std::recursive_mutex mutex_;
@@ -147,6 +152,7 @@ private:
     std::map<std::string, ReadHandler> readers_;
     std::map<std::string, int> readFaults_; // reads left to fail; -1 for ever
     std::function<void(const Json&)> persistence_;
+    std::string root_;
 };
 
 // Builds a unit with every hardware area installed.
@@ -176,6 +182,7 @@ void installVideo(Unit& unit);
 void installFirmware(Unit& unit);
 void installConfig(Unit& unit);
 void installPower(Unit& unit);
+void installBattery(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

@@ -23,6 +23,9 @@
 #include "supervisor/DigIO_Imp.h"
 #include "supervisor/Power_Imp.h"
 
+#include "supervisor/Battery_Imp.h"
+#include "supervisor/PowerMgr_Imp.h"
+
 #include <new>
 
 using namespace Varnholt;
@@ -51,7 +54,7 @@ PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
 }
 PELMUX_API Battery* PELMUX_STDCALL GetBattery()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::Battery_Imp>([] { return new pelmux::Battery_Imp(); });
 }
 PELMUX_API Buzzer* PELMUX_STDCALL GetBuzzer()
 {
@@ -101,7 +104,7 @@ PELMUX_API Power* PELMUX_STDCALL GetPower()
 }
 PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::PowerMgr_Imp>([] { return new pelmux::PowerMgr_Imp(); });
 }
 PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
 {

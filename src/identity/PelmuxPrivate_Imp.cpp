@@ -1,5 +1,6 @@
 #include "identity/PelmuxPrivate_Imp.h"
 
+#include "frame/LittleEndian.h"
 #include "frame/SettingsFile.h"
 #include "identity/VersionGates.h"
 
@@ -12,17 +13,6 @@ namespace {
 
 // Both register requests carry 4 bytes: the index, then the value (or two bytes that carry nothing).
 constexpr std::uint32_t registerRecordSize = 4;
-
-void putU16(std::uint8_t* at, std::uint16_t value)
-{
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-std::uint16_t u16At(const std::uint8_t* at)
-{
-    return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
-}
 
 } // namespace
 
@@ -69,24 +59,24 @@ ResultCode PelmuxPrivate_Imp::readRegister(std::int32_t index, std::uint16_t* va
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     // The index travels sign-extended to 16 bits; the two bytes after it carry nothing.
     std::uint8_t input[registerRecordSize] = {};
-    putU16(input, static_cast<std::uint16_t>(index));
+    putWord(input, static_cast<std::uint16_t>(index));
     std::uint8_t answer[registerRecordSize] = {};
     const ResultCode result =
         queryRequest(link_, supervisorRegisterReadRequest, input, sizeof input, answer, sizeof answer);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
     // The echo, unsigned, against the index as a number: a negative index never matches.
-    if (static_cast<std::int32_t>(u16At(answer)) != index)
+    if (static_cast<std::int32_t>(wordAt(answer)) != index)
         return Varnholt::ERR_DATATYPE_MISMATCH;
-    *value = u16At(answer + 2);
+    *value = wordAt(answer + 2);
     return Varnholt::ERR_SUCCESS;
 }
 
 ResultCode PelmuxPrivate_Imp::writeRegister(std::int32_t index, std::uint16_t value)
 {
     std::uint8_t input[registerRecordSize] = {};
-    putU16(input, static_cast<std::uint16_t>(index));
-    putU16(input + 2, value);
+    putWord(input, static_cast<std::uint16_t>(index));
+    putWord(input + 2, value);
     return writeRequest(link_, supervisorRegisterWriteRequest, input, sizeof input);
 }
 

@@ -77,6 +77,10 @@ void addConfigCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep configTour();
 void addPowerCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep powerTour();
+void addBatteryCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep batteryTour();
+void addPowerMgrCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep powerMgrTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

@@ -28,6 +28,7 @@ struct SettableValue {
 constexpr SettableValue settableValues[] = {
     {"lux", "/lightSensor/lux", "illuminance at the light sensor in lux", 0, 1000000, false},
     {"range", "/lightSensor/range", "light sensor operating range: 0 standard, 1 extended", 0, 1, true},
+    {"charge", "/battery/charge", "battery charge in percent", 0, 100, true},
 };
 
 const SettableValue* settableValue(const std::string& name)

@@ -5,6 +5,7 @@ namespace pelmux::cli {
 
 std::vector<TourStep> tourSteps()
 {
+    // One step per line, so that a new area adds one line.
     // clang-format off
     return {
         versionTour(),
@@ -12,19 +13,21 @@ std::vector<TourStep> tourSteps()
         diagTour(),
         adcTour(),
         settingsTour(),
+        configTour(),
+        powerTour(),
+        batteryTour(),
+        powerMgrTour(),
         lightTour(),
         backlightTour(),
         privateTour(),
         ablTour(),
-        telematicsTour(),
-        canTour(),
         ledTour(),
         buzzerTour(),
         touchTour(),
         videoTour(),
+        telematicsTour(),
+        canTour(),
         firmwareTour(),
-        configTour(),
-        powerTour(),
     };
     // clang-format on
 }

@@ -28,6 +28,8 @@ int main(int argc, char** argv)
     addFirmwareCommands(app, options, exitCode);
     addConfigCommands(app, options, exitCode);
     addPowerCommands(app, options, exitCode);
+    addBatteryCommands(app, options, exitCode);
+    addPowerMgrCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
