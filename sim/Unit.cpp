@@ -269,6 +269,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installService(*unit);
     installBacklight(*unit);
     installExpander(*unit);
+    installFirmware(*unit);
     return unit;
 }
 

@@ -147,6 +147,8 @@ void installLightSensor(Unit& unit);
 void installService(Unit& unit);
 void installBacklight(Unit& unit);
 void installExpander(Unit& unit);
+// Upgrade mode, front preparation, bootloader link and the FPGA configuration memory.
+void installFirmware(Unit& unit);
 
 // The board library's bookkeeping, shared by the areas that answer its calls: whether a board
 // handle is open, and a handler wrapped so that the call is counted and logged in "boardLibrary"

@@ -7,6 +7,7 @@
 #include "comms/Telematics_Imp.h"
 #include "display/Backlight_Imp.h"
 #include "display/Lightsensor_Imp.h"
+#include "firmware/FirmwareUpgrade_Imp.h"
 #include "frame/Factories.h"
 #include "identity/About_Imp.h"
 #include "identity/AuxVersion_Imp.h"
@@ -74,7 +75,8 @@ PELMUX_API DigIO* PELMUX_STDCALL GetDigIO()
 }
 PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
 {
-    return nullptr;
+    return pelmux::atModuleBoundary<pelmux::FirmwareUpgrade_Imp>(
+        [] { return new pelmux::FirmwareUpgrade_Imp(); });
 }
 PELMUX_API FrontLED* PELMUX_STDCALL GetFrontLED()
 {

@@ -63,6 +63,8 @@ void addCanCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep canTour();
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode);
 TourStep telematicsTour();
+void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode);
+TourStep firmwareTour();
 
 // Every step of the demo tour, in order.
 std::vector<TourStep> tourSteps();

@@ -7,7 +7,7 @@ std::vector<TourStep> tourSteps()
 {
     return {
         versionTour(),   identityTour(), diagTour(), adcTour(),        settingsTour(), lightTour(),
-        backlightTour(), privateTour(),  ablTour(),  telematicsTour(), canTour(),
+        backlightTour(), privateTour(),  ablTour(),  telematicsTour(), canTour(),      firmwareTour(),
     };
 }
 

@@ -21,6 +21,7 @@ int main(int argc, char** argv)
     addPrivateCommands(app, options, exitCode);
     addCanCommands(app, options, exitCode);
     addTelematicsCommands(app, options, exitCode);
+    addFirmwareCommands(app, options, exitCode);
     addErrorCommands(app, options, exitCode);
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);

@@ -1,0 +1,181 @@
+#include "firmware/FirmwareUpgrade_Imp.h"
+
+#include "frame/ServiceControl.h"
+#include "frame/SettingsFile.h"
+#include "platform/Device.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace pelmux {
+
+namespace {
+
+using Varnholt::ERR_CREATING_THREAD;
+using Varnholt::ERR_DATATYPE_MISMATCH;
+using Varnholt::ERR_FUNCTION_IN_PROGRESS;
+using Varnholt::ERR_INVALID_DATA_RANGE;
+using Varnholt::ERR_INVALID_PARAMETER_NULL;
+using Varnholt::ERR_OPEN_FAILED;
+using Varnholt::ERR_SUCCESS;
+
+constexpr std::uint32_t noTarget = 0xFFFFFFFFu;
+
+struct ImageRule {
+    std::uint64_t smallest;
+    std::uint64_t largest;
+    std::string_view otherMarker;
+};
+
+constexpr ImageRule supervisorImage = {95000, 1000000, "Front_uc"};
+constexpr ImageRule frontImage = {50000, 110000, "SystemSupervisor"};
+
+} // namespace
+
+ResultCode checkImageFile(const char* fileName, std::uint32_t target)
+{
+    const platform::Handle file = platform::openImageFile(fileName, true);
+    if (file == platform::invalidHandle())
+        return ERR_OPEN_FAILED;
+    std::uint64_t size = 0;
+    const bool sized = platform::fileSize(file, &size);
+    const ImageRule* rule =
+        target == targetSupervisor ? &supervisorImage : (target == targetFront ? &frontImage : nullptr);
+    // A size outside the target's range fails whatever the file holds: it is not read.
+    if (!sized || rule == nullptr || size < rule->smallest || size > rule->largest) {
+        platform::closeHandle(file);
+        return sized ? ERR_DATATYPE_MISMATCH : ERR_OPEN_FAILED;
+    }
+    std::vector<char> bytes(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    bool readable = true;
+    while (got < bytes.size()) {
+        std::uint32_t count = 0;
+        if (!platform::readHandle(file, bytes.data() + got, static_cast<std::uint32_t>(bytes.size() - got),
+                                  &count) ||
+            count == 0) {
+            readable = false;
+            break;
+        }
+        got += count;
+    }
+    platform::closeHandle(file);
+    if (!readable)
+        return ERR_OPEN_FAILED;
+    const std::string_view text(bytes.data(), bytes.size());
+    return text.find(rule->otherMarker) == std::string_view::npos ? ERR_SUCCESS : ERR_DATATYPE_MISMATCH;
+}
+
+FirmwareUpgrade_Imp::FirmwareUpgrade_Imp()
+{
+    // A semaphore that cannot be made stays null: the operations that need it then do without.
+    createSemaphore(nullptr, statusLock_);
+    createSemaphore(nullptr, statusPosted_);
+    createSemaphore(upgradeInProgressName, upgradeInProgress_);
+    fpgaFlasher_.attach(statusLock_, statusPosted_, upgradeInProgress_, &sharedStatus_);
+    stmFlasher_.attach(statusLock_, statusPosted_, upgradeInProgress_, &sharedStatus_);
+}
+
+FirmwareUpgrade_Imp::~FirmwareUpgrade_Imp() = default;
+
+ResultCode FirmwareUpgrade_Imp::startFpgaUpgrade(const char* fileName, bool blocking)
+{
+    return start(fpgaFlasher_, true, fileName, blocking, noTarget);
+}
+ResultCode FirmwareUpgrade_Imp::startFpgaVerification(const char* fileName, bool blocking)
+{
+    return start(fpgaFlasher_, false, fileName, blocking, noTarget);
+}
+ResultCode FirmwareUpgrade_Imp::startSSUpgrade(const char* fileName, bool blocking)
+{
+    return start(stmFlasher_, true, fileName, blocking, targetSupervisor);
+}
+ResultCode FirmwareUpgrade_Imp::startSSVerification(const char* fileName, bool blocking)
+{
+    return start(stmFlasher_, false, fileName, blocking, targetSupervisor);
+}
+ResultCode FirmwareUpgrade_Imp::startFrontUpgrade(const char* fileName, bool blocking)
+{
+    return start(stmFlasher_, true, fileName, blocking, targetFront);
+}
+ResultCode FirmwareUpgrade_Imp::startFrontVerification(const char* fileName, bool blocking)
+{
+    return start(stmFlasher_, false, fileName, blocking, targetFront);
+}
+
+ResultCode FirmwareUpgrade_Imp::start(IFlasher& flasher, bool program, const char* fileName, bool blocking,
+                                      std::uint32_t target)
+{
+    if (upgradeInProgress_ == nullptr || !platform::takeSemaphore(upgradeInProgress_, 0))
+        return ERR_FUNCTION_IN_PROGRESS;
+    // A job keeps at most flasherFileNameSize - 1 characters of its file name: a longer one would
+    // be cut to another file's name.
+    ResultCode check = ERR_SUCCESS;
+    if (fileName == nullptr)
+        check = ERR_INVALID_PARAMETER_NULL;
+    else if (std::strlen(fileName) >= flasherFileNameSize)
+        check = ERR_INVALID_DATA_RANGE;
+    else if (target != noTarget)
+        check = checkImageFile(fileName, target);
+    if (check != ERR_SUCCESS) {
+        platform::giveSemaphore(upgradeInProgress_);
+        return check;
+    }
+    // The lock was free, so the last worker thread has given it back as its very last step.
+    platform::joinThread(thread_);
+    thread_ = nullptr;
+
+    cachedStatus_ = {};
+    sharedStatus_ = {};
+    flasher.setFileName(fileName);
+    if (target != noTarget)
+        stmFlasher_.target = target;
+    if (blocking)
+        return flasher.run(program);
+    threadFlasher_ = &flasher;
+    threadProgram_ = program;
+    thread_ = platform::startThread(&FirmwareUpgrade_Imp::runJob, this);
+    if (thread_ == nullptr) {
+        platform::giveSemaphore(upgradeInProgress_);
+        return ERR_CREATING_THREAD;
+    }
+    return ERR_SUCCESS;
+}
+
+void FirmwareUpgrade_Imp::runJob(void* self)
+{
+    auto* upgrade = static_cast<FirmwareUpgrade_Imp*>(self);
+    upgrade->threadFlasher_->run(upgrade->threadProgram_);
+}
+
+ResultCode FirmwareUpgrade_Imp::getUpgradeStatus(Varnholt::UpgradeStatus& status, bool wait)
+{
+    if (statusPosted_ != nullptr &&
+        platform::takeSemaphore(statusPosted_, wait ? platform::waitForever : 0) && statusLock_ != nullptr) {
+        platform::takeSemaphore(statusLock_, platform::waitForever);
+        cachedStatus_ = sharedStatus_;
+        platform::giveSemaphore(statusLock_);
+    }
+    status = cachedStatus_;
+    return ERR_SUCCESS;
+}
+
+ResultCode FirmwareUpgrade_Imp::notifyService()
+{
+    return pelmux::notifyService(serviceFirmwareUpgrade);
+}
+
+void FirmwareUpgrade_Imp::release()
+{
+    // A running job uses this object's semaphores, status and flashers: it ends first.
+    platform::joinThread(thread_);
+    thread_ = nullptr;
+    platform::closeSemaphore(statusLock_);
+    platform::closeSemaphore(statusPosted_);
+    platform::closeSemaphore(upgradeInProgress_);
+    delete this;
+}
+
+} // namespace pelmux

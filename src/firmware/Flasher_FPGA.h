@@ -1,0 +1,50 @@
+// Re-programs or verifies the FPGA's configuration through the board driver: the image goes to the
+// driver in blocks of 528 bytes and is read back in blocks of the same size.
+#pragma once
+
+#include "firmware/IFlasher.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace pelmux {
+
+// Driver requests of the FPGA configuration memory.
+inline constexpr std::uint32_t fpgaReadinessRequest = 0x2224FC; // out: 1 byte, 0 = ready
+inline constexpr std::uint32_t fpgaWriteRequest = 0x222500;     // in: block record; out: u32 new position
+inline constexpr std::uint32_t fpgaReadRequest = 0x222504;      // in and out: block record
+
+// A block record: u16 length, u16 reserved (0), u32 position, then the data bytes.
+inline constexpr std::uint32_t fpgaBlockData = 528;
+inline constexpr std::uint32_t fpgaBlockHeader = 8;
+inline constexpr std::uint32_t fpgaBlockRecord = fpgaBlockHeader + fpgaBlockData;
+
+class Flasher_FPGA final : public IFlasher {
+public:
+    Flasher_FPGA() = default;
+    ~Flasher_FPGA();
+
+    // Checks the FPGA is ready, reads the image file, enters upgrade mode (0x0F), writes the image
+    // (program true) and verifies it, leaves upgrade mode (0xC3), posts the final status, closes
+    // the job's driver handle and gives the job lock back. Blocks for the whole job. Result codes:
+    // ERR_OPEN_FAILED (1) without a driver; 7, 6 or ERR_INITIALISATION_FAILED (13) from the
+    // readiness request; the image reader's codes; ERR_INVALID_DATA_RANGE (8) for an empty image;
+    // 7 for a failed block request or a write position that does not move forward within the
+    // block sent; ERR_DEVICE_READ_FAILED (15) for an empty read; ERR_VERIFY_FAILED (14).
+    ResultCode run(bool program) override;
+
+    // The image of the last job (empty after a failed read).
+    const std::vector<std::uint8_t>& image() const { return image_; }
+
+private:
+    ResultCode checkReadiness();
+    ResultCode readImage();
+    ResultCode writeImage();
+    ResultCode verifyImage();
+
+    std::vector<std::uint8_t> image_;
+    std::vector<std::uint8_t> readBack_;
+    DriverLink jobHandle_;
+};
+
+} // namespace pelmux

@@ -1,0 +1,386 @@
+// `pelmux firmware`: upgrade or verify the FPGA, the system supervisor or the front
+// micro-controller from an image file with a live progress bar, follow a job started with
+// --no-wait, and write generated images to try it with.
+#include "Cli.h"
+
+#include "exports/ToolAccess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pelmux::cli {
+
+namespace {
+
+using Varnholt::FirmwareUpgrade;
+using Varnholt::ResultCode;
+using Varnholt::UpgradeStatus;
+
+const char* actionName(std::uint32_t action)
+{
+    switch (action) {
+    case Varnholt::UPGRADE_PREPARING:
+        return "Preparing";
+    case Varnholt::UPGRADE_CONNECTING:
+        return "Connecting";
+    case Varnholt::UPGRADE_READING_FILE:
+        return "Reading file";
+    case Varnholt::UPGRADE_WRITING:
+        return "Writing";
+    case Varnholt::UPGRADE_VERIFYING:
+        return "Verifying";
+    case Varnholt::UPGRADE_COMPLETE:
+        return "Complete";
+    case Varnholt::UPGRADE_FAILED:
+        return "Failed";
+    default:
+        return "?";
+    }
+}
+
+bool ended(const UpgradeStatus& s)
+{
+    return s.currentAction == Varnholt::UPGRADE_COMPLETE || s.currentAction == Varnholt::UPGRADE_FAILED;
+}
+
+// Draws the job's progress: on a terminal one bar per step, redrawn in place; otherwise a plain
+// line whenever the step changes.
+class ProgressView {
+public:
+    ProgressView() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
+
+    void show(const UpgradeStatus& s)
+    {
+        const bool newStep = s.currentAction != shownAction_ || first_;
+        if (ended(s)) {
+            if (terminal_ && !first_)
+                std::cout << '\n';
+            std::cout << actionName(s.currentAction);
+            if (s.errorCode != Varnholt::ERR_SUCCESS)
+                std::cout << ": " << describe(s.errorCode);
+            std::cout << std::endl;
+        } else if (terminal_) {
+            if (newStep && !first_)
+                std::cout << '\n';
+            constexpr int width = 30;
+            const int filled = s.percent * width / 100;
+            std::cout << '\r' << "  " << actionName(s.currentAction)
+                      << std::string(13 - std::string(actionName(s.currentAction)).size(), ' ') << '['
+                      << std::string(filled, '#') << std::string(width - filled, ' ') << "] "
+                      << int(s.percent) << " %" << std::flush;
+        } else if (newStep || s.errorCode != Varnholt::ERR_SUCCESS) {
+            std::cout << "  " << actionName(s.currentAction) << ' ' << int(s.percent) << " %";
+            if (s.errorCode != Varnholt::ERR_SUCCESS)
+                std::cout << " (" << describe(s.errorCode) << ')';
+            std::cout << '\n';
+        }
+        shownAction_ = s.currentAction;
+        first_ = false;
+    }
+
+private:
+    bool terminal_;
+    bool first_ = true;
+    std::uint32_t shownAction_ = 0;
+};
+
+using Start = ResultCode (FirmwareUpgrade::*)(const char*, bool);
+
+Start startOperation(const std::string& action, const std::string& target)
+{
+    const bool upgrade = action == "upgrade";
+    if (target == "fpga")
+        return upgrade ? &FirmwareUpgrade::startFpgaUpgrade : &FirmwareUpgrade::startFpgaVerification;
+    if (target == "ss")
+        return upgrade ? &FirmwareUpgrade::startSSUpgrade : &FirmwareUpgrade::startSSVerification;
+    return upgrade ? &FirmwareUpgrade::startFrontUpgrade : &FirmwareUpgrade::startFrontVerification;
+}
+
+// Where a job started with --no-wait leaves its status for `pelmux firmware status`.
+std::string statusFilePath()
+{
+    return tool::unitRoot() + "/firmware-job.json";
+}
+
+void saveStatus(const UpgradeStatus& s, const std::string& what)
+{
+    const std::string path = statusFilePath();
+    const Json record = {{"job", what},
+                         {"pid", static_cast<int>(::getpid())},
+                         {"action", static_cast<int>(s.currentAction)},
+                         {"percent", static_cast<int>(s.percent)},
+                         {"result", static_cast<int>(s.errorCode)}};
+    {
+        std::ofstream out(path + ".new", std::ios::trunc);
+        out << record.dump() << '\n';
+    }
+    std::rename((path + ".new").c_str(), path.c_str());
+}
+
+// Follows a started job through its status until it ends; answers whether it completed.
+template <class Show> bool follow(FirmwareUpgrade& upgrade, Show show)
+{
+    UpgradeStatus status{};
+    do {
+        upgrade.getUpgradeStatus(status, true);
+        show(status);
+    } while (!ended(status));
+    return status.currentAction == Varnholt::UPGRADE_COMPLETE;
+}
+
+bool runJob(const std::string& action, const std::string& target, const std::string& file)
+{
+    FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
+    if (upgrade == nullptr) {
+        std::cerr << "pelmux firmware: no memory for the firmware upgrade object\n";
+        return false;
+    }
+    std::cout << (action == "upgrade" ? "Upgrading " : "Verifying ") << target << " from " << file << '\n';
+    const ResultCode started = (upgrade->*startOperation(action, target))(file.c_str(), false);
+    bool done = false;
+    if (started != Varnholt::ERR_SUCCESS) {
+        std::cerr << "pelmux firmware " << action << ": " << describe(started) << '\n';
+    } else {
+        ProgressView view;
+        done = follow(*upgrade, [&](const UpgradeStatus& s) { view.show(s); });
+        if (!done)
+            std::cerr << "pelmux firmware " << action << ": the job failed\n";
+    }
+    upgrade->release();
+    return done;
+}
+
+// --no-wait: the job runs on in a process of its own, which records its status in a file; this
+// one returns once the job has started (or was refused).
+int startDetached(const std::string& action, const std::string& target, const std::string& file)
+{
+    int channel[2];
+    if (::pipe(channel) != 0) {
+        std::cerr << "pelmux firmware: cannot start the job process\n";
+        return 1;
+    }
+    std::cout.flush();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::cerr << "pelmux firmware: cannot start the job process\n";
+        return 1;
+    }
+    if (child == 0) {
+        ::close(channel[0]);
+        ::setsid();
+        FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
+        const ResultCode started = upgrade != nullptr
+                                       ? (upgrade->*startOperation(action, target))(file.c_str(), false)
+                                       : Varnholt::ERR_MEMORY_ALLOCATION_FAILED;
+        const std::int32_t code = started;
+        // The parent hears the start's result; without it the parent reports the process ended.
+        [[maybe_unused]] const auto sent = ::write(channel[1], &code, sizeof code);
+        ::close(channel[1]);
+        bool complete = false;
+        if (started == Varnholt::ERR_SUCCESS)
+            complete =
+                follow(*upgrade, [&](const UpgradeStatus& s) { saveStatus(s, action + " " + target); });
+        if (upgrade != nullptr)
+            upgrade->release();
+        ::_exit(complete ? 0 : 1);
+    }
+    ::close(channel[1]);
+    std::int32_t code = Varnholt::ERR_CREATING_THREAD;
+    const bool heard = ::read(channel[0], &code, sizeof code) == sizeof code;
+    ::close(channel[0]);
+    if (!heard || code != Varnholt::ERR_SUCCESS) {
+        ::waitpid(child, nullptr, 0);
+        std::cerr << "pelmux firmware " << action << ": "
+                  << (heard ? describe(static_cast<ResultCode>(code)) : std::string("the job process ended"))
+                  << '\n';
+        return 1;
+    }
+    std::cout << "Started: " << action << ' ' << target << " from " << file << " (process " << child
+              << "); `pelmux firmware status --wait` follows it\n";
+    return 0;
+}
+
+int showStatus(bool wait, const Options& options)
+{
+    ProgressView view;
+    for (;;) {
+        std::ifstream in(statusFilePath());
+        Json record;
+        try {
+            in >> record;
+        } catch (const std::exception&) {
+            record = nullptr;
+        }
+        if (!record.is_object()) {
+            std::cerr << "pelmux firmware status: no job was started with --no-wait on this unit\n";
+            return 1;
+        }
+        UpgradeStatus s{static_cast<Varnholt::UpgradeAction>(record.value("action", 0)),
+                        static_cast<std::uint8_t>(record.value("percent", 0)),
+                        static_cast<ResultCode>(record.value("result", 0))};
+        const bool alive = ::kill(record.value("pid", 0), 0) == 0;
+        if (!wait || ended(s) || !alive) {
+            if (options.json) {
+                record["running"] = alive && !ended(s);
+                printJson(record);
+            } else {
+                std::cout << record.value("job", std::string("job")) << ": " << actionName(s.currentAction)
+                          << ' ' << int(s.percent) << " %";
+                if (s.errorCode != Varnholt::ERR_SUCCESS)
+                    std::cout << " (" << describe(s.errorCode) << ')';
+                if (!ended(s) && !alive)
+                    std::cout << " - the job's process is gone";
+                std::cout << '\n';
+            }
+            return s.currentAction == Varnholt::UPGRADE_FAILED || (!ended(s) && !alive) ? 1 : 0;
+        }
+        if (!options.json)
+            view.show(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+// ---- generated images
+
+std::vector<std::uint8_t> imageBytes(std::size_t count, std::uint32_t seed)
+{
+    std::vector<std::uint8_t> bytes(count);
+    std::uint32_t state = seed;
+    for (auto& b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(state >> 16);
+    }
+    return bytes;
+}
+
+std::string hexRecord(unsigned type, unsigned offset, const std::uint8_t* data, std::size_t count)
+{
+    char text[16];
+    std::string line = ":";
+    unsigned sum = static_cast<unsigned>(count) + (offset >> 8) + (offset & 0xFF) + type;
+    std::snprintf(text, sizeof text, "%02X%04X%02X", static_cast<unsigned>(count), offset, type);
+    line += text;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::snprintf(text, sizeof text, "%02X", data[i]);
+        line += text;
+        sum += data[i];
+    }
+    std::snprintf(text, sizeof text, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + text;
+}
+
+// An Intel HEX image for the micro-controllers' flash at 0x08000000, 16 bytes a record.
+std::string hexImage(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+        if (at % 0x10000 == 0) {
+            const unsigned window = 0x0800 + static_cast<unsigned>(at >> 16);
+            const std::uint8_t upper[2] = {static_cast<std::uint8_t>(window >> 8),
+                                           static_cast<std::uint8_t>(window)};
+            text += hexRecord(4, 0, upper, 2);
+        }
+        text += hexRecord(0, at & 0xFFFF, bytes.data() + at, std::min<std::size_t>(16, bytes.size() - at));
+    }
+    return text + ":00000001FF\n";
+}
+
+// The FPGA line format: 20 bytes a line (count, address, type, 16 data bytes) and a checksum.
+std::string fpgaImage(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+        std::uint8_t line[16] = {};
+        std::copy(bytes.begin() + at, bytes.begin() + std::min(at + 16, bytes.size()), line);
+        text += hexRecord(0, at & 0xFFFF, line, 16);
+    }
+    return text + ":00000001FF\n";
+}
+
+// Default payloads: the text of a supervisor image is 95000 bytes or more, a front image's 50000
+// to 110000, as the file check wants.
+std::size_t defaultBytes(const std::string& target)
+{
+    return target == "ss" ? 36 * 1024 : target == "front" ? 24 * 1024 : 16 * 1024;
+}
+
+bool writeImage(const std::string& target, const std::string& file, std::size_t bytes)
+{
+    const auto data = imageBytes(bytes, target == "ss" ? 1 : target == "front" ? 2 : 3);
+    const std::string text = target == "fpga" ? fpgaImage(data) : hexImage(data);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::cerr << "pelmux firmware image: cannot write " << file << '\n';
+        return false;
+    }
+    std::cout << "Wrote " << file << ": " << target << " image of " << bytes << " bytes (" << text.size()
+              << " bytes of text)\n";
+    return true;
+}
+
+} // namespace
+
+void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
+{
+    auto* firmware =
+        app.add_subcommand("firmware", "Upgrade or verify the FPGA, supervisor or front firmware");
+    firmware->require_subcommand(1);
+    const std::vector<std::string> targets = {"fpga", "ss", "front"};
+
+    // Option values live as long as the App, which outlives every callback.
+    static std::string target;
+    static std::string file;
+    static bool noWait = false;
+    for (const char* action : {"upgrade", "verify"}) {
+        auto* job =
+            firmware->add_subcommand(action, std::string(action) == "upgrade"
+                                                 ? "Write an image and verify it, with a progress bar"
+                                                 : "Compare the target with an image, with a progress bar");
+        job->add_option("target", target, "fpga, ss (system supervisor) or front")
+            ->required()
+            ->check(CLI::IsMember(targets));
+        job->add_option("file", file, "Image file (Intel HEX for ss and front, FPGA lines for fpga)")
+            ->required();
+        job->add_flag("--no-wait", noWait, "Start the job in the background and return");
+        job->callback([&exitCode, action] {
+            exitCode = noWait ? startDetached(action, target, file) : (runJob(action, target, file) ? 0 : 1);
+        });
+    }
+
+    static bool wait = false;
+    auto* status = firmware->add_subcommand("status", "Status of the job started with --no-wait");
+    status->add_flag("--wait", wait, "Follow the job until it ends");
+    status->callback([&] { exitCode = showStatus(wait, options); });
+
+    static std::size_t bytes = 0;
+    auto* image = firmware->add_subcommand("image", "Write a generated image to try the upgrade with");
+    image->add_option("target", target, "fpga, ss or front")->required()->check(CLI::IsMember(targets));
+    image->add_option("file", file, "File to write")->required();
+    image->add_option("--bytes", bytes, "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));
+    image->callback(
+        [&] { exitCode = writeImage(target, file, bytes != 0 ? bytes : defaultBytes(target)) ? 0 : 1; });
+}
+
+TourStep firmwareTour()
+{
+    return {"Firmware upgrade", [] {
+                const std::string folder = tool::unitRoot();
+                const std::string fpga = folder + "/demo-fpga.txt";
+                const std::string ss = folder + "/demo-ss.hex";
+                bool all = writeImage("fpga", fpga, defaultBytes("fpga")) && runJob("upgrade", "fpga", fpga);
+                all = writeImage("ss", ss, defaultBytes("ss")) && runJob("upgrade", "ss", ss) && all;
+                return all;
+            }};
+}
+
+} // namespace pelmux::cli
