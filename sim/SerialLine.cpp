@@ -262,8 +262,9 @@ struct SerialLine::Impl : BootloaderFaults {
                     randomChance[k] = p;
                 }
                 std::uint64_t seed = 1;
-                if (random.is_object() && random.contains("seed") && random["seed"].is_number_unsigned())
-                    seed = random["seed"].get<std::uint64_t>();
+                // A seed written from a signed number is a JSON integer too.
+                if (random.is_object() && random.contains("seed") && random["seed"].is_number_integer())
+                    seed = static_cast<std::uint64_t>(random["seed"].get<std::int64_t>());
                 rng.seed(seed);
             }
         }
