@@ -58,14 +58,7 @@ std::string number(double value)
 // Runs `use` on the process's backlight object and gives the reference back.
 template <class Use> bool withBacklight(const char* command, Use use)
 {
-    Backlight* backlight = GetBacklight();
-    if (backlight == nullptr) {
-        std::cerr << "pelmux backlight " << command << ": no memory for the backlight object\n";
-        return false;
-    }
-    const bool done = use(*backlight);
-    backlight->release();
-    return done;
+    return withObject(GetBacklight, "backlight", command, "backlight object", use);
 }
 
 // Collects the readings of one command: a JSON field and a table row each.

@@ -19,14 +19,7 @@ Json failure(ResultCode result)
 // Runs `use` on a buzzer object and gives it back (which waits for a timed buzz it started).
 template <class Use> bool withBuzzer(const char* command, Use use)
 {
-    Buzzer* buzzer = GetBuzzer();
-    if (buzzer == nullptr) {
-        std::cerr << "pelmux buzzer" << command << ": no memory for the buzzer object\n";
-        return false;
-    }
-    const bool done = use(*buzzer);
-    buzzer->release();
-    return done;
+    return withObject(GetBuzzer, "buzzer", command, "buzzer object", use);
 }
 
 bool report(const char* command, ResultCode result, const Options& options, const std::string& done,

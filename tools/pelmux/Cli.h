@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,21 @@ void printJson(const Json& value);
 void heading(const std::string& title);
 
 // One step of the demo tour: prints what it shows and answers whether every read succeeded.
+// Runs `use` on an object of the command's own from `factory` and releases it; a factory that
+// gives no object is reported on standard error as "pelmux AREA COMMAND: no memory for the OBJECT".
+template <class Interface, class Use>
+bool withObject(Interface* (*factory)(), const char* area, const char* command, const char* object, Use use)
+{
+    Interface* instance = factory();
+    if (instance == nullptr) {
+        std::cerr << "pelmux " << area << ' ' << command << ": no memory for the " << object << '\n';
+        return false;
+    }
+    const bool done = use(*instance);
+    instance->release();
+    return done;
+}
+
 struct TourStep {
     const char* title;
     std::function<bool()> run;

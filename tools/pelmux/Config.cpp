@@ -193,14 +193,7 @@ std::string settingNames()
 // Runs `use` on the process's configuration object and gives the reference back.
 template <class Use> bool withConfig(const char* command, Use use)
 {
-    Config* config = GetConfig();
-    if (config == nullptr) {
-        std::cerr << "pelmux config " << command << ": no memory for the configuration object\n";
-        return false;
-    }
-    const bool done = use(*config);
-    config->release();
-    return done;
+    return withObject(GetConfig, "config", command, "configuration object", use);
 }
 
 void reportFailure(const char* command, const SettingOps& setting, ResultCode result, const Options& options)

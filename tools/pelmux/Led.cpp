@@ -24,14 +24,7 @@ Json failure(ResultCode result)
 // Runs `use` on the process's front LED object and gives the reference back.
 template <class Use> bool withLed(const char* command, Use use)
 {
-    FrontLED* led = GetFrontLED();
-    if (led == nullptr) {
-        std::cerr << "pelmux led" << command << ": no memory for the front LED object\n";
-        return false;
-    }
-    const bool done = use(*led);
-    led->release();
-    return done;
+    return withObject(GetFrontLED, "led", command, "front LED object", use);
 }
 
 // Prints what a change answered: `done` on success, the result on standard error otherwise.

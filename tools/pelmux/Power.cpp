@@ -45,14 +45,7 @@ std::string inputList(unsigned mask)
 // Runs `use` on a power object of its own and releases it.
 template <class Use> bool withPower(const char* command, Use use)
 {
-    Power* power = GetPower();
-    if (power == nullptr) {
-        std::cerr << "pelmux power " << command << ": no memory for the power object\n";
-        return false;
-    }
-    const bool done = use(*power);
-    power->release();
-    return done;
+    return withObject(GetPower, "power", command, "power object", use);
 }
 
 // Collects the readings: a JSON field and a table row each. A feature the unit lacks is no failure.

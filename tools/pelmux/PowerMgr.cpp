@@ -21,14 +21,7 @@ constexpr const char* modeHelp = "0 none (withdraw), 1 or 2: the mode to registe
 // Runs `use` on a new power manager and releases it, which withdraws a mode still registered.
 template <class Use> bool withPowerMgr(const char* command, Use use)
 {
-    PowerMgr* manager = GetPowerMgr();
-    if (manager == nullptr) {
-        std::cerr << "pelmux powermgr " << command << ": no memory for the power manager\n";
-        return false;
-    }
-    const bool done = use(*manager);
-    manager->release();
-    return done;
+    return withObject(GetPowerMgr, "powermgr", command, "power manager", use);
 }
 
 bool failed(const char* command, ResultCode result)
