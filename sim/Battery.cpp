@@ -98,7 +98,7 @@ std::uint16_t registerValue(const Json& battery, std::uint16_t number)
     return described(battery, number).value_or(0);
 }
 
-ControlReply readRegister(Unit& unit, const ControlRequest& request)
+ControlReply readBatteryRegister(Unit& unit, const ControlRequest& request)
 {
     if (request.input.size() != 2 || request.outCapacity < 2)
         return ControlReply::failed();
@@ -116,7 +116,7 @@ ControlReply readRegister(Unit& unit, const ControlRequest& request)
 
 void installBattery(Unit& unit)
 {
-    unit.onControl(0x2225C0, readRegister);
+    unit.onControl(0x2225C0, readBatteryRegister);
 }
 
 } // namespace pelmux::sim

@@ -13,7 +13,7 @@ namespace pelmux::sim {
 
 namespace {
 
-constexpr std::size_t logLength = 64;
+constexpr std::size_t buzzLogLength = 64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -101,7 +101,7 @@ ControlHandler switchBuzzer(std::shared_ptr<Sounding> sounding)
             if (const auto sounded = section.find("tone"); sounded != section.end() && sounded->is_object())
                 entry.update(*sounded);
             log.push_back(std::move(entry));
-            if (log.size() > logLength)
+            if (log.size() > buzzLogLength)
                 log.erase(log.begin());
         }
         if (!on) {

@@ -27,7 +27,7 @@ constexpr std::uint8_t writeAddress = 0x40;
 constexpr std::uint8_t readAddress = 0x41;
 constexpr std::uint32_t configRegister = 0;
 constexpr std::uint32_t portRegister = 9;
-constexpr std::size_t logLength = 64;
+constexpr std::size_t expanderLogLength = 64;
 
 constexpr std::uint8_t keyBit = 0x01;
 constexpr std::uint8_t wlanBit = 0x02;
@@ -46,7 +46,7 @@ struct Key {
     Clock::time_point pressed;
 };
 
-Json& section(Json& parent, const char* key)
+Json& expanderSection(Json& parent, const char* key)
 {
     Json& child = parent[key];
     if (!child.is_object())
@@ -71,7 +71,7 @@ void note(Json& expander, const char* op, std::uint32_t reg, std::uint8_t value)
     if (!log.is_array())
         log = Json::array();
     log.push_back({{"op", op}, {"register", reg}, {"value", value}});
-    if (log.size() > logLength)
+    if (log.size() > expanderLogLength)
         log.erase(log.begin());
 }
 
@@ -81,7 +81,7 @@ std::uint8_t portLevels(Json& expander)
     const std::uint8_t config = byteOf(expander, "config", 0xFF);
     const std::uint8_t high = drivenHigh(expander);
     std::uint8_t inputs = 0;
-    const bool modemOn = section(section(expander, "modules"), "gprs").value("on", false);
+    const bool modemOn = expanderSection(expanderSection(expander, "modules"), "gprs").value("on", false);
     if (modemOn && (high & stateEnableBit) != 0)
         inputs |= gprsStateBit;
     if (expander.value("gpsInput", 0) != 0)
@@ -94,12 +94,12 @@ void followLines(Json& expander, Key& key)
 {
     const std::uint8_t high = drivenHigh(expander);
     const bool supply = (high & supplyBit) != 0;
-    Json& modules = section(expander, "modules");
-    section(modules, "wlan")["on"] = supply && (high & wlanBit) != 0;
-    section(modules, "bluetooth")["on"] = supply && (high & btBit) != 0;
-    section(modules, "gps")["on"] = supply && (high & gpsBit) != 0;
+    Json& modules = expanderSection(expander, "modules");
+    expanderSection(modules, "wlan")["on"] = supply && (high & wlanBit) != 0;
+    expanderSection(modules, "bluetooth")["on"] = supply && (high & btBit) != 0;
+    expanderSection(modules, "gps")["on"] = supply && (high & gpsBit) != 0;
 
-    Json& modem = section(modules, "gprs");
+    Json& modem = expanderSection(modules, "gprs");
     const bool keyDown = (high & keyBit) != 0;
     if (keyDown && !key.held) {
         key.held = true;

@@ -19,7 +19,7 @@ constexpr std::size_t blockHeader = 8;
 constexpr std::size_t blockData = 528;
 constexpr std::size_t blockRecord = blockHeader + blockData;
 
-Json& section(Json& parent, const char* name)
+Json& firmwareSection(Json& parent, const char* name)
 {
     Json& child = parent[name];
     if (!child.is_object())
@@ -28,11 +28,11 @@ Json& section(Json& parent, const char* name)
 }
 Json& firmware(Unit& unit)
 {
-    return section(unit.state(), "firmware");
+    return firmwareSection(unit.state(), "firmware");
 }
 Json& fpga(Unit& unit)
 {
-    return section(firmware(unit), "fpga");
+    return firmwareSection(firmware(unit), "fpga");
 }
 
 std::int64_t number(const Json& from, const char* name, std::int64_t otherwise)

@@ -58,7 +58,7 @@ void showLight(Json& section)
     section["light"] = {{"rgb", rgb}, {"onMs", onMs}, {"offMs", offMs}, {"mode", mode}};
 }
 
-ControlHandler readRegister(const char* name, std::size_t count)
+ControlHandler registerReader(const char* name, std::size_t count)
 {
     return [name, count](Unit& unit, const ControlRequest&) {
         const auto bytes = registerOf(frontLed(unit), name, count);
@@ -117,9 +117,9 @@ void installFrontLed(Unit& unit)
         if (state.contains("frontLed") && state["frontLed"].is_object())
             showLight(state["frontLed"]);
     });
-    unit.onControl(0x222530, readRegister("timing", timingBytes));
+    unit.onControl(0x222530, registerReader("timing", timingBytes));
     unit.onControl(0x222534, writeTiming);
-    unit.onControl(0x222538, readRegister("color", colorBytes));
+    unit.onControl(0x222538, registerReader("color", colorBytes));
     unit.onControl(0x22253C, writeColor);
     unit.onControl(0x222540, readFlag);
     unit.onControl(0x222544, writeFlag);

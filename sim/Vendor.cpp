@@ -40,7 +40,7 @@ constexpr std::uint32_t nullName = 0xFFFFFFFFu;
 // No transfer of the library comes near this; a larger read length is refused.
 constexpr std::uint32_t maxTransfer = 64 * 1024;
 // How many recent calls the unit keeps in boardLibrary.log.
-constexpr std::size_t logLength = 256;
+constexpr std::size_t vendorLogLength = 256;
 
 using Image = std::array<std::uint8_t, eepromSize>;
 
@@ -128,7 +128,7 @@ void noteCall(Unit& unit, std::uint16_t ordinal)
     if (!log.is_array())
         log = Json::array();
     log.push_back(ordinal);
-    if (log.size() > logLength)
+    if (log.size() > vendorLogLength)
         log.erase(log.begin());
 }
 

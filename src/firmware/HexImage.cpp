@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 
 namespace pelmux {
@@ -50,13 +51,21 @@ public:
         return Got::Text;
     }
 
-    // Exactly `count` characters, or why not.
-    Got get(char* out, std::size_t count)
+    // Up to `count` characters into `out`, copied a buffer at a time; `got` tells how many
+    // arrived. Text when all did, otherwise why not.
+    Got get(char* out, std::size_t count, std::size_t& got)
     {
-        for (std::size_t i = 0; i < count; ++i) {
-            const Got got = get(out[i]);
-            if (got != Got::Text)
-                return got;
+        got = 0;
+        while (got < count) {
+            if (next_ == filled_) {
+                const Got refilled = refill();
+                if (refilled != Got::Text)
+                    return refilled;
+            }
+            const std::size_t take = std::min(count - got, filled_ - next_);
+            std::memcpy(out + got, buffer_.data() + next_, take);
+            next_ += take;
+            got += take;
         }
         return Got::Text;
     }
@@ -82,29 +91,41 @@ private:
     std::size_t filled_ = 0;
 };
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
+// The value of each character as a hexadecimal digit, or 0xFF for any other character.
+constexpr std::array<std::uint8_t, 256> hexDigits = [] {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(0xFF);
+    for (int c = 0; c < 10; ++c)
+        table['0' + c] = static_cast<std::uint8_t>(c);
+    for (int c = 0; c < 6; ++c) {
+        table['A' + c] = static_cast<std::uint8_t>(10 + c);
+        table['a' + c] = static_cast<std::uint8_t>(10 + c);
+    }
+    return table;
+}();
 
 // `digits` hexadecimal digits and nothing else (no blanks, signs or "0x").
 bool parseHex(const char* text, int digits, std::uint32_t& value)
 {
     std::uint32_t result = 0;
     for (int i = 0; i < digits; ++i) {
-        const int digit = hexDigit(text[i]);
-        if (digit < 0)
+        const std::uint8_t digit = hexDigits[static_cast<unsigned char>(text[i])];
+        if (digit == 0xFF)
             return false;
-        result = (result << 4) | static_cast<std::uint32_t>(digit);
+        result = (result << 4) | digit;
     }
     value = result;
     return true;
+}
+
+// One byte from two hexadecimal digits, or -1 when either is not one.
+int parsePair(const char* text)
+{
+    const unsigned high = hexDigits[static_cast<unsigned char>(text[0])];
+    const unsigned low = hexDigits[static_cast<unsigned char>(text[1])];
+    if (((high | low) & 0xF0) != 0)
+        return -1;
+    return static_cast<int>((high << 4) | low);
 }
 
 std::uint8_t percentOf(std::uint32_t consumed, std::uint32_t fileSize)
@@ -154,7 +175,8 @@ private:
     ResultCode readRecord(ImageFile& file)
     {
         char header[8];
-        if (file.get(header, sizeof header) != ImageFile::Got::Text)
+        std::size_t got = 0;
+        if (file.get(header, sizeof header, got) != ImageFile::Got::Text)
             return fail(ERR_INVALID_DATA_RANGE, 100);
         consumed_ += sizeof header;
         std::uint32_t length = 0;
@@ -165,25 +187,26 @@ private:
             return fail(ERR_INVALID_DATA_RANGE, 0);
         std::uint32_t sum = length + (offset >> 8) + (offset & 0xFF) + type;
 
+        // The data pairs and the checksum pair, taken at once; a record cut short by the end of
+        // the file is judged pair by pair as far as it goes.
+        std::array<char, 2 * 255 + 2> text;
+        const std::size_t dataChars = 2 * std::size_t{length};
+        file.get(text.data(), dataChars + 2, got);
         std::array<std::uint8_t, 255> bytes{};
         for (std::uint32_t i = 0; i < length; ++i) {
-            char pair[2];
-            if (file.get(pair, 2) != ImageFile::Got::Text)
+            if (2 * std::size_t{i} + 2 > got)
                 return fail(ERR_INVALID_DATA_RANGE, 100);
-            consumed_ += 2;
-            std::uint32_t value = 0;
-            if (!parseHex(pair, 2, value))
+            const int value = parsePair(text.data() + 2 * i);
+            if (value < 0)
                 return fail(ERR_INVALID_DATA_RANGE, 0);
             bytes[i] = static_cast<std::uint8_t>(value);
-            sum += value;
+            sum += static_cast<std::uint32_t>(value);
         }
-
-        char pair[2];
-        std::uint32_t checksum = 0;
-        if (file.get(pair, 2) != ImageFile::Got::Text || !parseHex(pair, 2, checksum))
+        const int checksum = got == dataChars + 2 ? parsePair(text.data() + dataChars) : -1;
+        if (checksum < 0)
             return fail(ERR_CHECKSUM_INCORRECT, 0);
-        consumed_ += 2;
-        if (((sum + checksum) & 0xFF) != 0)
+        consumed_ += static_cast<std::uint32_t>(dataChars + 2);
+        if (((sum + static_cast<std::uint32_t>(checksum)) & 0xFF) != 0)
             return fail(ERR_CHECKSUM_INCORRECT, 0);
 
         switch (type) {

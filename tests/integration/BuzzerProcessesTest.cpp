@@ -11,7 +11,7 @@
 #include <thread>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 bool waitUntil(const std::function<bool()>& condition)
 {
@@ -66,5 +66,5 @@ TEST(BuzzerProcesses, ThisProcessBuzzingRefusesAnotherProcessesBuzz)
     platform::setTimeScale(0.0);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

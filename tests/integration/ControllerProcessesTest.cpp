@@ -11,7 +11,7 @@
 #include <thread>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 bool waitUntil(const std::function<bool()>& condition)
 {
@@ -50,7 +50,8 @@ TEST(ControllerProcesses, AnApplicationEnablesTheControllerAndChangesItsFilter)
     ASSERT_EQ(backlight->disableAutomaticBacklight(), Varnholt::ERR_SUCCESS);
     Varnholt::Lightsensor* sensor = GetLightsensor();
     ASSERT_NE(sensor, nullptr);
-    EXPECT_TRUE(waitUntil([&] { return sensor->setOperatingRange(Varnholt::RANGE_STANDARD) == Varnholt::ERR_SUCCESS; }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return sensor->setOperatingRange(Varnholt::RANGE_STANDARD) == Varnholt::ERR_SUCCESS; }));
     ASSERT_EQ(backlight->enableAutomaticBacklight(), Varnholt::ERR_SUCCESS);
     // Extended range: five times the light, and the curve clamps at 254.
     EXPECT_TRUE(waitUntil([&] { return level() == 254; })) << level();
@@ -64,5 +65,5 @@ TEST(ControllerProcesses, AnApplicationEnablesTheControllerAndChangesItsFilter)
     EXPECT_EQ(controller.stop(), 0);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -7,7 +7,7 @@
 #include <pelmux/Pelmux.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 TEST(FirmwareProcesses, AnotherProcessesJobLockRefusesEveryStartUntilItDies)
 {
@@ -37,5 +37,5 @@ TEST(FirmwareProcesses, AnotherProcessesJobLockRefusesEveryStartUntilItDies)
     upgrade->release();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::UpgradeStatus;
@@ -109,5 +109,5 @@ TEST_F(FirmwareStressTest, NoJobReportsSuccessWithoutTheImageInFlash)
     EXPECT_GT(failed, 0);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -7,7 +7,7 @@
 #include "platform/Semaphore.h"
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 constexpr const char* name = "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS";
 
@@ -54,5 +54,5 @@ TEST(SemaphoreProcesses, ATakenSemaphoreRefusesOtherProcessesUntilGivenBack)
     platform::closeSemaphore(mine);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -16,7 +16,7 @@
 #include <fcntl.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 namespace fs = std::filesystem;
 
@@ -218,5 +218,5 @@ TEST(SettingsProcesses, WritersKilledInsideTheirCycleNeverStopTheOthers)
     EXPECT_GT(reported, kills) << "the writers hardly wrote";
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

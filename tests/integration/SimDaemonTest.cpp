@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 TEST(SimDaemon, ServesOtherProcessesUntilStopped)
 {
@@ -79,5 +79,5 @@ TEST(Demo, TourEndsWithAllStepsDone)
     EXPECT_NE(result.output.find("1.5.0.0"), std::string::npos);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

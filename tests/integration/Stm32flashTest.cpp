@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 constexpr const char* stm32flash = "/usr/bin/stm32flash";
 
@@ -90,5 +90,5 @@ TEST_F(Stm32flashTest, WritesAndVerifiesThroughEitherBootloader)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

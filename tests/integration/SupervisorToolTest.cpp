@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using nlohmann::json;
 
@@ -61,5 +61,5 @@ TEST(SupervisorTool, SettingsSetGetList)
     EXPECT_EQ(answer["settings"], json::parse(R"({"ABL_k":"50","ABL_mode":"2"})"));
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

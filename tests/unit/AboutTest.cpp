@@ -8,7 +8,7 @@
 #include <cstring>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::About;
 using Varnholt::ResultCode;
@@ -39,7 +39,8 @@ struct TextOut {
     bool untouched() const { return buffer[0] == '#' && buffer[1] == '#'; }
 };
 
-const std::string documentedExample = lines({"PCB_SERIAL:12345", "UNIT_SERIAL:A-7 x", "DATA:2", "DISPLAY:800x480"});
+const std::string documentedExample =
+    lines({"PCB_SERIAL:12345", "UNIT_SERIAL:A-7 x", "DATA:2", "DISPLAY:800x480"});
 
 TEST_F(AboutTest, TheDocumentedExampleTextGivesBothSerials)
 {
@@ -399,5 +400,5 @@ TEST_F(AboutTest, SlotsFollowTheBinaryInterface)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -6,7 +6,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Adc;
 using Varnholt::ResultCode;
@@ -187,5 +187,5 @@ TEST_F(AdcTest, SlotsFollowTheBinaryInterface)
     reinterpret_cast<void (*)(void*)>(vtable[1])(adc);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

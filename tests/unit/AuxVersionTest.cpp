@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::AuxVersion;
 using Varnholt::ResultCode;
@@ -243,5 +243,5 @@ TEST_F(AuxVersionTest, SlotsFollowTheBinaryInterface)
     reinterpret_cast<void (*)(void*)>(vtable[6])(versions);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -15,7 +15,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 constexpr std::uint32_t measureRequest = 0x222514;
 
@@ -105,8 +105,8 @@ struct CurveCase {
 
 // With k = 50: the curve 50 ln(lux) - 10, ln taken of at least 2, clamped below 255.
 const CurveCase curveCases[] = {
-    {"dark", 0x80, 0x80, 0, 24},  {"one lux", 0x83, 0x80, 1, 24},       {"two lux", 0x86, 0x80, 2, 24},
-    {"three lux", 0x88, 0x80, 3, 44}, {"ten lux", 0x95, 0x80, 10, 105}, {"hundred", 0xC1, 0x85, 100, 220},
+    {"dark", 0x80, 0x80, 0, 24},        {"one lux", 0x83, 0x80, 1, 24},   {"two lux", 0x86, 0x80, 2, 24},
+    {"three lux", 0x88, 0x80, 3, 44},   {"ten lux", 0x95, 0x80, 10, 105}, {"hundred", 0xC1, 0x85, 100, 220},
     {"clamped", 0xF4, 0x9D, 1000, 254},
 };
 
@@ -261,5 +261,5 @@ TEST_F(BacklightControllerTest, StartsOnceAndStopsWhereverItWaits)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -19,7 +19,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Backlight;
 using Varnholt::ResultCode;
@@ -400,5 +400,5 @@ TEST_F(BacklightTest, ToolCommands)
     EXPECT_EQ(json["filter"]["rejectDeltaInLux"], 60);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -11,7 +11,7 @@
 #include <string>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Battery;
 using Varnholt::ResultCode;
@@ -396,5 +396,5 @@ TEST_F(BatteryTest, EachFactoryCallBuildsItsOwnObject)
     second->release();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

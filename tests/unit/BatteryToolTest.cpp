@@ -7,7 +7,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 class BatteryToolTest : public SimTest {};
 
@@ -81,5 +81,5 @@ TEST_F(BatteryToolTest, ReadyIsWrittenToTheSettingsFile)
     EXPECT_EQ(file.getValue("PowerMgrResume"), "0");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

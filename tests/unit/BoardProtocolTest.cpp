@@ -8,7 +8,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Frame = std::vector<std::uint8_t>;
 
@@ -208,5 +208,5 @@ TEST_F(BoardProtocolTest, UnitCommandsSteerTheUnit)
     EXPECT_EQ(reply.at(0), 1);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

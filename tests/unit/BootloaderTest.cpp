@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using sim::Bootloader;
 using sim::BootloaderSpec;
@@ -393,5 +393,5 @@ TEST_F(SerialLineTest, ShowsEachFlashDigest)
     EXPECT_EQ(devices["front"]["state"], "ready");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -12,7 +12,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Buzzer;
 using Varnholt::ResultCode;
@@ -333,5 +333,5 @@ TEST_F(BuzzerTest, ToolSetsTheToneAndBuzzes)
     EXPECT_EQ(shown["sounding"]["on"], false);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

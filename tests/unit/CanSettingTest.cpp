@@ -13,7 +13,7 @@
 #include <iterator>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::CanFrameType;
 using Varnholt::CanSetting;
@@ -438,5 +438,5 @@ TEST_F(CanSettingTest, ToolShowsAndSetsChannels)
     EXPECT_EQ(runTool("can get 1").first, 1);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

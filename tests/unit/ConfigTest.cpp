@@ -13,7 +13,7 @@
 #include <limits>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Config;
 using Varnholt::ResultCode;
@@ -580,5 +580,5 @@ TEST_F(ConfigTest, CommandLineSetsAndGetsByName)
     EXPECT_EQ(output, "24.00 V\n");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

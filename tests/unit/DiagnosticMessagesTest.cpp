@@ -11,7 +11,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 // The supervisor's hardware error table, as its documentation lists it.
 const char* const documentedTable =
@@ -130,5 +130,5 @@ TEST(DiagnosticMessages, TextsAreStaticAndNarrowEqualsWide)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

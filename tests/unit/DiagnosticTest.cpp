@@ -9,7 +9,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Diagnostic;
 using Varnholt::ResultCode;
@@ -325,5 +325,5 @@ TEST_F(DiagnosticTest, SlotsFollowTheBinaryInterface)
     EXPECT_EQ(diagnosticInstance().refCount(), 1);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -7,7 +7,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::DigIO;
 using Varnholt::ResultCode;
@@ -152,5 +152,5 @@ TEST_F(DigIOTest, SlotsFollowTheBinaryInterface)
     reinterpret_cast<void (*)(void*)>(vtable[1])(dio);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -12,7 +12,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using platform::exportedFunction;
 using platform::imageSize;
@@ -186,5 +186,5 @@ TEST(ExportDirectoryTest, GarbageNeverGivesAnAddressOutsideTheBytes)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

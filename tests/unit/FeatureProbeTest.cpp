@@ -4,7 +4,7 @@
 #include "identity/FeatureProbe.h"
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 class FeatureProbeTest : public SimTest {};
 
@@ -67,5 +67,5 @@ TEST_F(FeatureProbeTest, TheTemporaryObjectGivesEverythingBack)
     EXPECT_EQ(vendorCalls(unit(), platform::vendorOrdinal::boardLibExit), exits + 10);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -11,7 +11,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::FirmwareUpgrade;
 using Varnholt::UpgradeStatus;
@@ -279,5 +279,5 @@ TEST_F(FirmwareUpgradeTest, NotifyServiceSendsControl129)
     upgrade->release();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -23,7 +23,7 @@ std::ostream& operator<<(std::ostream& out, const UpgradeStatus& s)
 } // namespace Varnholt
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Bytes = std::vector<std::uint8_t>;
 using Varnholt::UpgradeStatus;
@@ -350,5 +350,5 @@ TEST_F(FlasherFpgaTest, WritePositionRunningBackwardsIsRefused)
     EXPECT_EQ(failingPost(), (UpgradeStatus{writing, 100, Varnholt::ERR_IOCTRL_OPERATION_FAILED}));
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -17,7 +17,7 @@
 #include <termios.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Bytes = std::vector<std::uint8_t>;
 using Varnholt::ResultCode;
@@ -653,5 +653,5 @@ TEST_F(FlasherStm32ModelTest, LineFaultsFailTheJobWithTheirStep)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -13,7 +13,7 @@
 #include <thread>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 TEST(ErrorStrings, NarrowAndWideTextsMatchTheTable)
 {
@@ -269,5 +269,5 @@ TEST(SharedLibrary, ExportsTheFactoriesAndMessageFunctions)
     ::dlclose(library);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

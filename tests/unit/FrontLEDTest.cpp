@@ -13,7 +13,7 @@
 #include <limits>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::FrontLED;
 using Varnholt::ResultCode;
@@ -363,5 +363,5 @@ TEST_F(FrontLEDTest, ToolSetsAndShowsTheLed)
     EXPECT_EQ(shown["timing"]["onMs"], 500);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -8,7 +8,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Bytes = std::vector<std::uint8_t>;
 using Post = std::pair<ResultCode, int>;
@@ -404,5 +404,5 @@ TEST_F(ImageReaderTest, FpgaProgressLeavesOutOneCharacterPerLine)
     EXPECT_EQ(posts_, expected);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -16,7 +16,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -143,5 +143,5 @@ TEST(HexToolCheck, ImagesEqualObjcopyAndSrecCat)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -6,7 +6,7 @@
 #include <cstring>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Image = std::uint8_t[IdentityRecord::size];
 
@@ -303,5 +303,5 @@ TEST_F(IdentityRecordUnitTest, AnInvalidRecordCannotBeRewritten)
     EXPECT_EQ(eepromContent(unit(), "unit"), "TOO:short");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -22,7 +22,7 @@
 extern char** environ;
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 class IdentityToolTest : public SimTest {};
 
@@ -202,5 +202,5 @@ TEST(IdentityPersistence, EepromBytesThatAreNotTextAreKeptInHex)
     EXPECT_EQ(std::memcmp(image, back, sizeof back), 0);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

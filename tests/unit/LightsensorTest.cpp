@@ -17,7 +17,7 @@
 #include <thread>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Lightsensor;
 using Varnholt::ResultCode;
@@ -695,5 +695,5 @@ TEST_F(LightsensorTest, ToolAveragesForTheSecondsAsked)
     sensor->release();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

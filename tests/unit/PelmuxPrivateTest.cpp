@@ -10,7 +10,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::PelmuxPrivate;
 using Varnholt::ResultCode;
@@ -391,5 +391,5 @@ TEST_F(PelmuxPrivateTest, TheControllerStartsOnceAndStopsWithTheObject)
     p->release();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

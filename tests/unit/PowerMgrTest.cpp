@@ -10,7 +10,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::PowerMgr;
 using Varnholt::ResultCode;
@@ -258,5 +258,5 @@ TEST_F(PowerMgrTest, TheServicePostsIntoAFileThatIsNotThereYet)
     EXPECT_EQ(setting("PowerMgrReq"), "abc");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

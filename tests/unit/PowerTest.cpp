@@ -10,7 +10,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Power;
 using Varnholt::ResultCode;
@@ -336,5 +336,5 @@ TEST_F(PowerTest, CommandLineSwitchesAndShows)
     EXPECT_EQ(output, "");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

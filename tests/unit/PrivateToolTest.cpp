@@ -5,7 +5,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 class PrivateToolTest : public SimTest {};
 
@@ -62,5 +62,5 @@ TEST_F(PrivateToolTest, CommandsReachTheUnitAndReportFailures)
     EXPECT_EQ(output, "hello\n");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 namespace fs = std::filesystem;
 using platform::posix::privateFolderProblem;
@@ -107,5 +107,5 @@ TEST(DefaultRoot, ComesFromTheRuntimeFolderAndARefusedOneLeadsNowhere)
     EXPECT_EQ(platform::createSemaphore("PELMUX_TEST_NO_ROOT"), nullptr);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using platform::closeSemaphore;
 using platform::giveSemaphore;
@@ -232,5 +232,5 @@ TEST_F(SemaphoreTest, AForkedChildIsATakerOfItsOwn)
     closeSemaphore(s);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

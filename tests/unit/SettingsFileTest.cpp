@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 namespace fs = std::filesystem;
 
@@ -431,5 +431,5 @@ TEST(SettingsConversions, CallersLocaleDoesNotApply)
     std::locale::global(previous);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

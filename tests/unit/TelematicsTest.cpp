@@ -16,7 +16,7 @@
 #include <thread>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::Telematics;
@@ -573,5 +573,5 @@ TEST_F(TelematicsTest, ConcurrentSwitchesNeitherFailNorLoseAnotherModulesBit)
     EXPECT_EQ(openBoardHandles(unit()), 0u);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

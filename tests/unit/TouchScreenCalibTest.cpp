@@ -6,7 +6,7 @@
 #include <string>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::TouchScreenCalib;
@@ -284,5 +284,5 @@ TEST_F(TouchScreenCalibTest, AutomaticTouchRunsAThirteenPointCalibration)
     EXPECT_EQ(done, 0);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -7,7 +7,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::TouchScreen;
@@ -321,5 +321,5 @@ TEST_F(TouchScreenTest, DriverAbsent)
     touch->release();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -3,7 +3,7 @@
 #include "ToolRun.h"
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 class TouchToolTest : public SimTest {};
 
@@ -13,7 +13,7 @@ TEST_F(TouchToolTest, TouchShowsAndChangesTheSettings)
     ASSERT_EQ(code, 0) << output;
     const sim::Json json = sim::Json::parse(output);
     EXPECT_EQ(json["mode"]["value"], 1);
-    EXPECT_EQ(json["parameter3"]["value"], 500); // the controller keeps 2000
+    EXPECT_EQ(json["parameter3"]["value"], 500);  // the controller keeps 2000
     EXPECT_EQ(json["parameter7"]["value"], 1500); // index 7 is code 10
 
     struct Case {
@@ -58,5 +58,5 @@ TEST_F(TouchToolTest, CalibRunTouchesTheSimulatedScreenToTheEnd)
     EXPECT_EQ(runTool("calib check 1").second, "Point 1 taken.\n");
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -9,7 +9,7 @@
 #include <cstring>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 namespace ord = platform::vendorOrdinal;
 
@@ -398,5 +398,5 @@ TEST_F(VendorCallsTest, UnknownHandlesAndBusesFindNoDevice)
     EXPECT_EQ(platform::boardI2cWriteRead(closed, 0, 0xAE, where, 2, piece, 4), 0u);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

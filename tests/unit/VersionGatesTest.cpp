@@ -6,7 +6,7 @@
 #include <functional>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Version = std::array<int, 4>;
 
@@ -157,5 +157,5 @@ TEST_F(VersionGatesTest, EveryCallReadsTheVersionAgain)
     EXPECT_EQ(unit().requestCount(0x2224F8), 0u);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

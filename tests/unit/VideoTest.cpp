@@ -13,7 +13,7 @@
 #include <vector>
 
 namespace pelmux::test {
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::Video;
@@ -687,5 +687,5 @@ TEST_F(VideoTest, ToolWritesSnapshotsAndSettings)
     EXPECT_EQ(unit().snapshot()["video"]["channels"]["1"]["scaling"], sim::Json({128, 64, 128, 64}));
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

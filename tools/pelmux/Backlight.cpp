@@ -11,7 +11,6 @@ namespace {
 
 using Varnholt::Backlight;
 using Varnholt::ResultCode;
-using Rows = std::vector<std::pair<std::string, std::string>>;
 
 constexpr const char* filterHelp =
     "AVERAGE: how many accepted light readings are averaged (at least 1); REJECT: how many newest "
@@ -24,9 +23,9 @@ constexpr const char* settingsHint =
     "A setting of the automatic backlight is missing from the settings file or is not a number: the "
     "controller writes its defaults when it starts; `pelmux backlight auto`, `soft` and `filter` set them.";
 
-Json failure(ResultCode result)
+std::string backlightHint(ResultCode result)
 {
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
+    return result == Varnholt::ERR_DATATYPE_MISMATCH ? settingsHint : driverHint(result);
 }
 
 const char* onOff(bool on)
@@ -62,40 +61,6 @@ template <class Use> bool withBacklight(const char* command, Use use)
 }
 
 // Collects the readings of one command: a JSON field and a table row each.
-struct Readings {
-    Json json = Json::object();
-    Rows rows;
-    bool all = true;
-    std::string hint;
-
-    // Answers whether the reading succeeded; a failed one is shown with its result.
-    bool add(const char* key, const std::string& label, ResultCode result, Json value, std::string text)
-    {
-        if (result != Varnholt::ERR_SUCCESS) {
-            all = false;
-            json[key] = failure(result);
-            rows.emplace_back(label, "error: " + describe(result));
-            if (hint.empty())
-                hint = result == Varnholt::ERR_DATATYPE_MISMATCH ? settingsHint : driverHint(result);
-            return false;
-        }
-        value["result"] = 0;
-        json[key] = std::move(value);
-        rows.emplace_back(label, std::move(text));
-        return true;
-    }
-
-    void print(const Options& options) const
-    {
-        if (options.json) {
-            printJson(json);
-            return;
-        }
-        printTable(rows);
-        if (!hint.empty())
-            std::cout << hint << '\n';
-    }
-};
 
 void readParameters(Backlight& backlight, Readings& readings)
 {
@@ -131,6 +96,7 @@ bool showBacklight(const Options& options)
 {
     return withBacklight("get", [&](Backlight& backlight) {
         Readings readings;
+        readings.hintFor = backlightHint;
         unsigned char level = 0;
         ResultCode result = backlight.getIntensity(&level);
         readings.add("level", "Level", result, {{"value", level}}, std::to_string(level) + " of 255");
@@ -155,6 +121,7 @@ bool showOne(const char* command, void (*read)(Backlight&, Readings&), const Opt
 {
     return withBacklight(command, [&](Backlight& backlight) {
         Readings readings;
+        readings.hintFor = backlightHint;
         read(backlight, readings);
         readings.print(options);
         return readings.all;

@@ -11,11 +11,6 @@ namespace {
 using Varnholt::Buzzer;
 using Varnholt::ResultCode;
 
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
 // Runs `use` on a buzzer object and gives it back (which waits for a timed buzz it started).
 template <class Use> bool withBuzzer(const char* command, Use use)
 {

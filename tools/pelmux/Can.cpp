@@ -24,11 +24,6 @@ const char* frameText(CanFrameType type)
     return index < std::size(frameTexts) ? frameTexts[index] : "?";
 }
 
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
 // Reads the rate and frame type of each channel; answers whether every read succeeded.
 bool showChannels(const std::vector<int>& channels, const Options& options)
 {

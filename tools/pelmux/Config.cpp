@@ -33,11 +33,6 @@ struct SettingOps {
     Write write;
 };
 
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
 // A whole number, decimal (a leading minus allowed) or 0x hexadecimal, from `lowest` to `highest`.
 std::optional<long long> integerFrom(const std::string& text, long long lowest, long long highest)
 {
@@ -61,7 +56,7 @@ std::optional<double> decimalFrom(const std::string& text)
     return number;
 }
 
-std::string volts(double value)
+std::string settingVolts(double value)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f V", value);
@@ -137,7 +132,7 @@ const std::vector<SettingOps>& settingOps()
              Reading reading;
              reading.result = config.getVoltageSetting(&value);
              reading.value = value;
-             reading.text = volts(value);
+             reading.text = settingVolts(value);
              return reading;
          },
          [](Config& config, const std::string& text) -> std::optional<ResultCode> {

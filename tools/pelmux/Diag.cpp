@@ -49,11 +49,6 @@ std::string hexBytes(const unsigned char* bytes, std::size_t count)
     return text;
 }
 
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
 using Rows = std::vector<std::pair<std::string, std::string>>;
 
 bool readWords(Diagnostic& diag, Json& json, Rows& rows, std::string& hint)

@@ -16,11 +16,6 @@ using Varnholt::ResultCode;
 // The standard colours by the library's index.
 constexpr std::array<const char*, 6> colorNames = {"red", "green", "blue", "cyan", "magenta", "orange"};
 
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
 // Runs `use` on the process's front LED object and gives the reference back.
 template <class Use> bool withLed(const char* command, Use use)
 {

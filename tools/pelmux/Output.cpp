@@ -58,6 +58,11 @@ std::string describe(Varnholt::ResultCode code)
            std::to_string(static_cast<int>(code)) + ")";
 }
 
+Json failure(Varnholt::ResultCode code)
+{
+    return {{"result", static_cast<int>(code)}, {"error", Varnholt::GetErrorStringA(code)}};
+}
+
 std::string driverHint(Varnholt::ResultCode code)
 {
     if (code != Varnholt::ERR_OPEN_FAILED)
@@ -112,6 +117,42 @@ void addErrorCommands(CLI::App& app, const Options& options, int& exitCode)
     app.add_subcommand("errors", "Every result code and its text")->callback([&] {
         exitCode = showErrors(options);
     });
+}
+
+bool Readings::add(const std::string& key, const std::string& label, Varnholt::ResultCode result, Json value,
+                   std::string text)
+{
+    if (result == Varnholt::ERR_SUCCESS) {
+        if (value.is_object())
+            value["result"] = 0;
+        else
+            value = Json{{"result", 0}, {"value", std::move(value)}};
+        json[key] = std::move(value);
+        rows.emplace_back(label, std::move(text));
+        return true;
+    }
+    json[key] = failure(result);
+    if (absentText != nullptr && result == Varnholt::ERR_NOT_SUPPORTED) {
+        rows.emplace_back(label, absentText);
+        return false;
+    }
+    all = false;
+    rows.emplace_back(label, "error: " + describe(result));
+    if (hint.empty())
+        hint = hintFor(result);
+    return false;
+}
+
+bool Readings::print(const Options& options) const
+{
+    if (options.json) {
+        printJson(json);
+        return all;
+    }
+    printTable(rows);
+    if (!hint.empty())
+        std::cout << hint << '\n';
+    return all;
 }
 
 } // namespace pelmux::cli

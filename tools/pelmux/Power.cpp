@@ -12,7 +12,6 @@ namespace {
 
 using Varnholt::Power;
 using Varnholt::ResultCode;
-using Rows = std::vector<std::pair<std::string, std::string>>;
 
 // The on/off outputs.
 struct OutputOps {
@@ -27,11 +26,6 @@ constexpr OutputOps outputOps[] = {
     {"can", "CAN power", &Power::getCanPowerStatus, &Power::setCanPowerStatus},
     {"aux", "Auxiliary power", &Power::getAuxPowerStatus, &Power::setAuxPowerStatus},
 };
-
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
 
 std::string inputList(unsigned mask)
 {
@@ -49,36 +43,12 @@ template <class Use> bool withPower(const char* command, Use use)
 }
 
 // Collects the readings: a JSON field and a table row each. A feature the unit lacks is no failure.
-struct Readings {
-    Json json = Json::object();
-    Rows rows;
-    bool all = true;
-    std::string hint;
-
-    void add(const char* key, const std::string& label, ResultCode result, Json value, std::string text)
-    {
-        if (result == Varnholt::ERR_SUCCESS) {
-            value["result"] = 0;
-            json[key] = std::move(value);
-            rows.emplace_back(label, std::move(text));
-            return;
-        }
-        json[key] = failure(result);
-        if (result == Varnholt::ERR_NOT_SUPPORTED) {
-            rows.emplace_back(label, "not fitted on this unit");
-            return;
-        }
-        all = false;
-        rows.emplace_back(label, "error: " + describe(result));
-        if (hint.empty())
-            hint = driverHint(result);
-    }
-};
 
 bool showPower(const Options& options)
 {
     return withPower("show", [&](Power& power) {
         Readings readings;
+        readings.absentText = "not fitted on this unit";
         for (const auto& output : outputOps) {
             int on = 0;
             const ResultCode result = (power.*output.get)(&on);
@@ -91,14 +61,7 @@ bool showPower(const Options& options)
         int state = 0;
         result = power.getPowerStateCode(&state);
         readings.add("state", "Power state code", result, {{"code", state}}, std::to_string(state));
-        if (options.json) {
-            printJson(readings.json);
-        } else {
-            printTable(readings.rows);
-            if (!readings.hint.empty())
-                std::cout << readings.hint << '\n';
-        }
-        return readings.all;
+        return readings.print(options);
     });
 }
 

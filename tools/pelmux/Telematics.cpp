@@ -44,11 +44,6 @@ const ModuleOps* findModule(const std::string& name)
     return nullptr;
 }
 
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
-
 const char* onOff(std::int32_t value)
 {
     return value == 1 ? "on" : "off";

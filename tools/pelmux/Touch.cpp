@@ -17,7 +17,6 @@ namespace {
 using Varnholt::ResultCode;
 using Varnholt::TouchScreen;
 using Varnholt::TouchScreenCalib;
-using Rows = std::vector<std::pair<std::string, std::string>>;
 
 constexpr int parameterCount = 12;
 constexpr int calibrationValueCount = 6;
@@ -27,11 +26,6 @@ constexpr int kindPoints[] = {5, 5, 9, 13};
 constexpr const char* parameterHelp =
     "INDEX 0 to 11. Values: 0, 10, 11 any 0..65535; 1, 2 0..4095; 3 to 6 0..16383; 7, 9 0..32767; "
     "8 on (non-zero) or off (0). Their meaning is the touch controller's";
-
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
 
 // Runs `use` on a new object of the interface and gives it back.
 template <class Interface, class Use> bool withObject(Interface* (*get)(), const char* command, Use use)
@@ -47,38 +41,6 @@ template <class Interface, class Use> bool withObject(Interface* (*get)(), const
 }
 
 // Collects the readings of one command: a JSON field and a table row each.
-struct Readings {
-    Json json = Json::object();
-    Rows rows;
-    bool all = true;
-    std::string hint;
-
-    void add(const std::string& key, const std::string& label, ResultCode result, Json value,
-             const std::string& text)
-    {
-        if (result != Varnholt::ERR_SUCCESS) {
-            all = false;
-            json[key] = failure(result);
-            rows.emplace_back(label, "error: " + describe(result));
-            if (hint.empty())
-                hint = driverHint(result);
-            return;
-        }
-        json[key] = {{"result", 0}, {"value", std::move(value)}};
-        rows.emplace_back(label, text);
-    }
-
-    void print(const Options& options) const
-    {
-        if (options.json) {
-            printJson(json);
-            return;
-        }
-        printTable(rows);
-        if (!hint.empty())
-            std::cout << hint << '\n';
-    }
-};
 
 // Prints what a change answered: `done` on success, the result otherwise.
 bool reportChange(const char* command, ResultCode result, const Options& options, const std::string& done,

@@ -13,15 +13,9 @@ namespace {
 
 using Varnholt::ResultCode;
 using Varnholt::Video;
-using Rows = std::vector<std::pair<std::string, std::string>>;
 
 // Where the demo tour leaves its snapshot: the folder the tour was started in.
 constexpr const char* tourSnapshotFile = "pelmux-demo-video.bmp";
-
-Json failure(ResultCode result)
-{
-    return {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
-}
 
 std::string number(double value)
 {
@@ -62,33 +56,6 @@ template <class Use> bool withChannel(const char* command, int channel, const Op
 }
 
 // The readings of one command: a JSON field and a table row each.
-struct Readings {
-    Json json = Json::object();
-    Rows rows;
-    bool all = true;
-
-    void add(const char* key, const std::string& label, ResultCode result, Json value, std::string text)
-    {
-        if (result != Varnholt::ERR_SUCCESS) {
-            all = false;
-            json[key] = failure(result);
-            rows.emplace_back(label, "error: " + describe(result));
-            return;
-        }
-        value["result"] = 0;
-        json[key] = std::move(value);
-        rows.emplace_back(label, std::move(text));
-    }
-
-    bool print(const Options& options) const
-    {
-        if (options.json)
-            printJson(json);
-        else
-            printTable(rows);
-        return all;
-    }
-};
 
 void readScaling(Video& video, Readings& readings)
 {
