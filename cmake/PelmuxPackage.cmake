@@ -9,6 +9,11 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(PELMUX_PACKAGE_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pelmux)
+# Name the files an install copies, not the ones already in place (the package tree is refreshed
+# by every Windows build).
+if(NOT DEFINED CMAKE_INSTALL_MESSAGE)
+  set(CMAKE_INSTALL_MESSAGE LAZY)
+endif()
 
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/pelmux DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         FILES_MATCHING PATTERN "*.h")

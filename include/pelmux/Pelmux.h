@@ -3,9 +3,11 @@
 /// message functions. Each factory returns a new reference to its interface; give it back with the
 /// interface's release operation exactly once, and do not use the pointer afterwards.
 ///
-/// Factories take no lock. Most build a new object per call; Backlight, Config, Diagnostic,
-/// FrontLED and Telematics are shared: every call in a process returns the same object and counts
-/// one more reference, and the last release frees it (the next call builds a new one). Nothing a
+/// Factories may be called from any thread. Most build a new object per call; Backlight, Config,
+/// Diagnostic, FrontLED and Telematics are shared: every call in a process returns the same object
+/// and counts one more reference, and the last release frees it (the next call builds a new one).
+/// Counting and freeing run under one lock, so concurrent calls never free an object in use; a
+/// release beyond the references held only drives the count below zero. Nothing a
 /// factory opens is reported as a failure when it is built: a board driver that cannot be opened,
 /// or a feature the unit lacks, shows in the results of the object's operations. No factory starts
 /// a thread.
