@@ -4,10 +4,12 @@
 PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
             g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-            python3-pil stm32flash binutils srecord
+            python3-pil stm32flash binutils srecord \
+            doxygen pkgconf
 FUZZ_SECONDS ?= 10
 
-.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean
+.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean \
+        docs test-docs
 
 all: build
 
@@ -64,14 +66,24 @@ win32: deps-wine
 	cmake --build --preset win32
 	python3 tests/windows/check_exports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
 	./tests/windows/run.sh build/win32
+	./tests/package/run.sh windows build/win32
 
 fuzz: deps
 	cmake --preset linux-fuzz >/dev/null
 	cmake --build --preset linux-fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run.sh build/linux-fuzz
 
+# The API reference of include/pelmux, as HTML in build/docs/html.
+docs: deps
+	doxygen docs/Doxyfile
+	@echo "API reference: build/docs/html/index.html"
+
+# Every public declaration carries a doc comment (Doxygen's warnings as errors).
+test-docs: deps
+	python3 tests/docs/check_docs.py
+
 # The Windows DLL and the sanitizer runs first, the plain run last, so that its summary closes the log.
-test: win32 fuzz test-asan test-threads test-linux
+test: win32 fuzz test-asan test-threads test-docs test-linux
 
 bench: build
 	./build/linux/bench/pelmux_bench

@@ -1,4 +1,5 @@
-// Supply voltages measured by the system supervisor's analogue-to-digital converter.
+/// \file
+/// Supply voltages measured by the system supervisor's analogue-to-digital converter.
 #pragma once
 
 #include <pelmux/ResultCode.h>
@@ -7,8 +8,8 @@
 
 namespace Varnholt {
 
-// The supervisor's measuring channels, one per supply rail. The channel decides the divider in front of
-// the converter: 24 V rails 12, 12 V rails 5, 5 V to TFT rails 2, the low rails 1.
+/// The supervisor's measuring channels, one per supply rail. The channel decides the divider in front of
+/// the converter: 24 V rails 12, 12 V rails 5, 5 V to TFT rails 2, the low rails 1.
 enum VoltageChannel : std::int32_t {
     VOLTAGE_24V = 0,
     VOLTAGE_24VIN = 1,
@@ -27,12 +28,24 @@ enum VoltageChannel : std::int32_t {
     VOLTAGE_0V9 = 14,
 };
 
-// Number of defined channels (0 .. voltageChannelCount - 1).
+/// Number of defined channels (0 .. voltageChannelCount - 1).
 constexpr int voltageChannelCount = 15;
 
+/// One supply voltage at a time, measured by the supervisor. GetAdc builds a new object per call
+/// with its own driver handle; every operation runs on the caller's thread, blocks for one driver
+/// request and starts no thread.
 struct Adc {
+    /// The voltage of `channel` in volts: the supervisor's 12-bit reading (3.3 V full scale) times
+    /// the channel's divider, so 0 to 39.6 V on the 24 V rails, 16.5 V on the 12 V rails, 6.6 V on
+    /// channels 4 to 7 and 3.3 V on the low rails. A channel above 14 goes to the driver unchanged
+    /// with divider 1. ERR_INVALID_PARAMETER_NULL (9) for a null `voltage` (tested first),
+    /// ERR_OPEN_FAILED (1) without the board driver, ERR_IOCTRL_OPERATION_FAILED (7) when the
+    /// request fails, ERR_BUFFER_SIZE_ERROR (6) for another answer size than 8 bytes,
+    /// ERR_DATATYPE_MISMATCH (4) when the answer names another channel. `voltage` is written only
+    /// on success.
     virtual ResultCode getVoltage(VoltageChannel channel, double* voltage) = 0; // 0
-    virtual void release() = 0;                                                 // 1
+    /// Closes the driver handle and frees the object; the pointer must not be used afterwards.
+    virtual void release() = 0; // 1
 };
 
 } // namespace Varnholt

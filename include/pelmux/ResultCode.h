@@ -1,12 +1,21 @@
-// The result of every operation of every interface, and its texts.
+/// \file
+/// The result of every operation of every interface, and its texts.
 #pragma once
 
 #include <pelmux/Export.h>
 
 #include <cstdint>
 
+/// The library's types, its interfaces (one per hardware area) and its message functions.
 namespace Varnholt {
 
+/// The result of every operation. Each interface names the codes its operations give and when; a
+/// few meanings hold throughout: around a request to the board driver 1 means the driver could not
+/// be opened, 7 the request failed, 6 the driver returned another byte count than the request
+/// needs, 4 an echoed selector was wrong and 8 a value lies outside its range; 9 is a null output
+/// pointer (and, where an interface says so, an argument out of range); 2 a feature the unit does
+/// not have; 25, 26 and 27 a firmware too old for the operation. Outputs are written only with
+/// ERR_SUCCESS unless the operation says otherwise.
 enum ResultCode : std::int32_t {
     ERR_SUCCESS = 0,
     ERR_OPEN_FAILED = 1,
@@ -43,11 +52,14 @@ enum ResultCode : std::int32_t {
     ERR_MEMORY_ALLOCATION_FAILED = 32,
 };
 
-// Number of defined result codes (0 .. resultCodeCount - 1).
+/// Number of defined result codes (0 .. resultCodeCount - 1).
 constexpr int resultCodeCount = 33;
 
-// Texts of a result code. Codes outside 0..32 give "Unknown result code".
-PELMUX_API const char* PELMUX_STDCALL GetErrorStringA(ResultCode code);
-PELMUX_API const wchar_t* PELMUX_STDCALL GetErrorStringW(ResultCode code);
+/// The text of a result code, as narrow characters: "ERR_SUCCESS" for 0, a sentence for every other
+/// defined code ("Open failed" for 1, ...), "Unknown result code" for any value outside 0 to 32.
+/// The text is static storage that the caller never frees; any thread may call, nothing blocks.
+PELMUX_MESSAGE_LINKAGE PELMUX_API const char* PELMUX_STDCALL GetErrorStringA(ResultCode code);
+/// The text of a result code as wide characters; the same texts as GetErrorStringA.
+PELMUX_MESSAGE_LINKAGE PELMUX_API const wchar_t* PELMUX_STDCALL GetErrorStringW(ResultCode code);
 
 } // namespace Varnholt

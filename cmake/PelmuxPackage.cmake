@@ -1,0 +1,95 @@
+# What an application builds against, laid out by `cmake --install`: the public headers, the
+# library, a CMake package (find_package(Pelmux) gives Pelmux::pelmux) and a pkg-config file. Every
+# path in the package files is found relative to the file itself, so the tree may be moved.
+#
+# Windows: the application links the import library libPelmux.a, made by dlltool from the module
+# definition file, and ships Pelmux.dll. The build also lays the same tree out in
+# build/<preset>/package (bin/, include/, lib/), ready to be zipped.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(PELMUX_PACKAGE_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Pelmux)
+# Name the files an install copies, not the ones already in place (the package tree is refreshed
+# by every Windows build).
+if(NOT DEFINED CMAKE_INSTALL_MESSAGE)
+  set(CMAKE_INSTALL_MESSAGE LAZY)
+endif()
+
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/pelmux DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+        FILES_MATCHING PATTERN "*.h")
+
+if(WIN32)
+  # The export table names each function twice (GetAuxVersion and _GetAuxVersion@0). A compiler
+  # calling a standard-call function asks for its decorated symbol (__imp__GetAuxVersion@0), and
+  # for the message functions the header declares C names for applications (GetErrorStringA@4).
+  # The import library answers each of those symbols and imports the function by its plain export
+  # name ("GetAuxVersion", "Varnholt::GetErrorStringA"). The linker's own import library names the
+  # undecorated symbols, which no application asks for; it is kept out of the way.
+  set_target_properties(pelmux PROPERTIES ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/linker-implib)
+  set(import_def ${CMAKE_BINARY_DIR}/PelmuxImport.def)
+  set(import_lib ${CMAKE_BINARY_DIR}/lib/libPelmux.a)
+  file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/Pelmux.def def_lines)
+  set(import_text "; Import library of Pelmux.dll, made from cmake/Pelmux.def.\nLIBRARY \"Pelmux.dll\"\nEXPORTS\n")
+  set(import_count 0)
+  foreach(line IN LISTS def_lines)
+    # Plain names only ("GetAbout = GetAbout@0 @1"); the decorated aliases start with "_".
+    if(line MATCHES "^[ \t]+\"?([A-Za-z][A-Za-z:]*)\"? = [A-Za-z_]+(@[0-9]+) (@[0-9]+)$")
+      set(export_name ${CMAKE_MATCH_1})
+      set(argument_bytes ${CMAKE_MATCH_2})
+      set(ordinal ${CMAKE_MATCH_3})
+      string(REGEX REPLACE "^.*::" "" symbol ${export_name})
+      string(APPEND import_text "    ${symbol}${argument_bytes} ${ordinal} == \"${export_name}\"\n")
+      math(EXPR import_count "${import_count} + 1")
+    endif()
+  endforeach()
+  if(NOT import_count EQUAL 26)
+    message(FATAL_ERROR "cmake/Pelmux.def: found ${import_count} plain export names, expected 26")
+  endif()
+  # Written beside and copied only when it changed, so that a new configure run rebuilds nothing.
+  file(WRITE ${import_def}.new "${import_text}")
+  configure_file(${import_def}.new ${import_def} COPYONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/Pelmux.def)
+  add_custom_command(OUTPUT ${import_lib}
+                     COMMAND ${CMAKE_DLLTOOL} --input-def ${import_def} --output-lib ${import_lib}
+                     DEPENDS ${import_def}
+                     COMMENT "Import library libPelmux.a"
+                     VERBATIM)
+
+  # The zip-ready tree, the same files as `cmake --install`.
+  set(package_dir ${CMAKE_BINARY_DIR}/package)
+  add_custom_target(pelmux_package ALL
+                    COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${package_dir}
+                    DEPENDS pelmux ${import_lib}
+                    COMMENT "Package tree in ${package_dir}"
+                    VERBATIM)
+
+  install(FILES $<TARGET_FILE:pelmux> DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${import_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  set(PELMUX_PACKAGE_LIBRARY ${CMAKE_INSTALL_BINDIR}/Pelmux.dll)
+  set(PELMUX_PACKAGE_IMPLIB ${CMAKE_INSTALL_LIBDIR}/libPelmux.a)
+  set(PELMUX_PC_LIBRARY Pelmux)
+else()
+  install(TARGETS pelmux LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  if(TARGET pelmux_tool)
+    install(TARGETS pelmux_tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  set(PELMUX_PACKAGE_LIBRARY ${CMAKE_INSTALL_LIBDIR}/libpelmux.so)
+  set(PELMUX_PACKAGE_IMPLIB "")
+  set(PELMUX_PC_LIBRARY pelmux)
+endif()
+
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/PelmuxConfig.cmake.in
+                              ${CMAKE_BINARY_DIR}/PelmuxConfig.cmake
+                              INSTALL_DESTINATION ${PELMUX_PACKAGE_CMAKEDIR}
+                              NO_SET_AND_CHECK_MACRO)
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/PelmuxConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/PelmuxConfig.cmake ${CMAKE_BINARY_DIR}/PelmuxConfigVersion.cmake
+        DESTINATION ${PELMUX_PACKAGE_CMAKEDIR})
+
+# pkg-config finds the prefix from where the file lies (${pcfiledir}).
+set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH PELMUX_PC_PREFIX /${pc_dir} /)
+string(REGEX REPLACE "/$" "" PELMUX_PC_PREFIX "${PELMUX_PC_PREFIX}")
+configure_file(${CMAKE_SOURCE_DIR}/cmake/pelmux.pc.in ${CMAKE_BINARY_DIR}/pelmux.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/pelmux.pc DESTINATION ${pc_dir})
