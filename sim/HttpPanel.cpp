@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -37,9 +38,24 @@ void refuse(httplib::Response& response, int status, const std::string& why)
     answerJson(response, status, {{"ok", false}, {"error", why}});
 }
 
+// "localhost", ::1 or an address 127.x.y.z; not a name that merely starts like one
+// ("127.0.0.1.example.com" is any machine's name).
 bool loopbackName(const std::string& host)
 {
-    return host == "localhost" || host == "::1" || host == "[::1]" || host.rfind("127.", 0) == 0;
+    if (host == "localhost" || host == "::1" || host == "[::1]")
+        return true;
+    int parts = 0;
+    std::size_t start = 0;
+    while (start <= host.size()) {
+        const std::size_t end = std::min(host.find('.', start), host.size());
+        const std::string part = host.substr(start, end - start);
+        if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(part) > 255)
+            return false;
+        ++parts;
+        start = end + 1;
+    }
+    return parts == 4 && host.rfind("127.", 0) == 0;
 }
 
 // The host part of a Host header ("127.0.0.1:8080", "[::1]:8080", "localhost").

@@ -2,6 +2,7 @@
 
 #include "Adjust.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <limits>
@@ -12,11 +13,16 @@ namespace pelmux::sim {
 
 namespace {
 
+// A list of byte values; anything else (a lone number, a text, a value outside 0 to 255) refuses
+// the command.
 Bytes bytesFromJson(const Json& value)
 {
     Bytes out;
+    const auto isByte = [](const Json& b) { return b.is_number_unsigned() && b.get<std::uint64_t>() <= 255; };
+    if (!value.is_array() || !std::all_of(value.begin(), value.end(), isByte))
+        throw std::invalid_argument("bytes must be a list of numbers from 0 to 255");
     for (const auto& b : value)
-        out.push_back(static_cast<std::uint8_t>(b.get<int>() & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(b.get<std::uint64_t>()));
     return out;
 }
 
