@@ -4,7 +4,8 @@
 Drives the page through its own elements and checks, through the library (the `pelmux` tool):
   1. moving the lux slider changes what the light sensor reading of the library answers;
   2. a front LED colour set through the library shows on the page within a second;
-  3. a failed request injected from the fault form makes the next library call return its code.
+  3. a failed request injected from the fault form makes the next library call return its code;
+and that `pelmux demo --http` keeps the page up while the tour runs.
 Saves the page's screenshot as front-panel.png in the folder given with --out.
 
 Usage: front_panel.py --tool build/linux/pelmux --out build/linux
@@ -14,11 +15,13 @@ import json
 import os
 import queue
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.request
 
 try:
     from selenium import webdriver
@@ -42,22 +45,68 @@ def tool(args, root):
     return json.loads(done.stdout) if done.stdout.strip() else {}
 
 
+class Lines:
+    """The lines a child process prints, read on a thread of their own."""
+
+    def __init__(self, process):
+        self.queue = queue.Queue()
+        threading.Thread(target=lambda: [self.queue.put(line) for line in process.stdout], daemon=True).start()
+
+    def wait_for(self, start, seconds):
+        """The first line starting with `start` within `seconds`, or None."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            try:
+                line = self.queue.get(timeout=max(0.01, deadline - time.monotonic()))
+            except queue.Empty:
+                break
+            if line.startswith(start):
+                return line
+        return None
+
+
 def start_unit(root):
     """Starts `pelmux sim --http` on a port the system chooses; answers the process and the page's address."""
     unit = subprocess.Popen([ARGS.tool, "sim", "--root", root, "--http", "127.0.0.1:0"],
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    lines = queue.Queue()
-    threading.Thread(target=lambda: [lines.put(line) for line in unit.stdout], daemon=True).start()
-    deadline = time.monotonic() + 10
-    while time.monotonic() < deadline:
-        try:
-            line = lines.get(timeout=max(0.01, deadline - time.monotonic()))
-        except queue.Empty:
-            break
-        if line.startswith("Front panel at "):
-            return unit, line.split()[-1]
-    unit.kill()
-    sys.exit("front panel test: `pelmux sim --http` did not say where it serves")
+    line = Lines(unit).wait_for("Front panel at ", 10)
+    if line is None:
+        unit.kill()
+        sys.exit("front panel test: `pelmux sim --http` did not say where it serves")
+    return unit, line.split()[-1]
+
+
+def demo_keeps_the_page_up(folder):
+    """`pelmux demo --http`: the page answers while the tour drives the unit, and after it until Ctrl-C."""
+    # The built-in unit with its serial line at full speed, and the library's waits shortened: the
+    # tour takes a second or two instead of twenty.
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "sim", "profiles", "default.json")
+    with open(source, encoding="utf-8") as text:
+        profile = json.load(text)
+    profile["serial"]["timeScale"] = 0
+    fast = os.path.join(folder, "fast-unit.json")
+    with open(fast, "w", encoding="utf-8") as text:
+        json.dump(profile, text)
+    demo = subprocess.Popen([ARGS.tool, "demo", "--profile", fast, "--http", "127.0.0.1:0", "--pace", "0"],
+                            env={**os.environ, "PELMUX_TIME_SCALE": "0.05"},
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    try:
+        lines = Lines(demo)
+        line = lines.wait_for("Front panel at ", 10)
+        assert line is not None, "`pelmux demo --http` did not say where the page is"
+        url = line.split()[-1]
+        assert lines.wait_for("Tour done", 60) is not None, "the tour did not end"
+        with urllib.request.urlopen(url + "api/state", timeout=5) as answer:
+            state = json.load(answer)
+        # The tour left its marks: requests in the log, the LED it set blinking.
+        assert len(state["requests"]) > 0, state["requests"]
+        assert state["frontLed"]["light"]["mode"] == "blinking", state["frontLed"]
+        demo.send_signal(signal.SIGINT)
+        assert demo.wait(timeout=10) == 0, f"pelmux demo exited with {demo.returncode}"
+        print("demo: the page showed the tour's requests and stopped with Ctrl-C")
+    finally:
+        if demo.poll() is None:
+            demo.kill()
 
 
 def browser():
@@ -169,6 +218,11 @@ def main():
             raise AssertionError("`pelmux sim --http` did not stop on SIGTERM")
         shutil.rmtree(root, ignore_errors=True)
     assert unit.returncode == 0, f"pelmux sim exited with {unit.returncode}"
+    folder = tempfile.mkdtemp(prefix="pelmux-panel-demo-")
+    try:
+        demo_keeps_the_page_up(folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":
