@@ -143,6 +143,10 @@ Json panelView(const Unit& unit)
 
 std::pair<std::string, int> httpAddress(const std::string& text)
 {
+    // A port alone: the loopback address.
+    if (!text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos &&
+        std::stoi(text) <= 65535)
+        return {"127.0.0.1", std::stoi(text)};
     const std::size_t colon = text.rfind(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
         throw std::invalid_argument("'" + text + "' is not HOST:PORT");

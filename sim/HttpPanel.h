@@ -48,8 +48,9 @@ std::optional<Bytes> lastFrameBitmap(const Json& state, const std::string& chann
 // Defined with the service model (Service.cpp), which rewrites the file as the library does.
 std::map<std::string, std::string> settingsEntries(const std::string& text);
 
-// Splits "HOST:PORT" (an IPv6 host in brackets); throws std::invalid_argument when it is not one
-// (a port outside 0 to 65535 included). A port of 0 lets the system choose one.
+// Splits "HOST:PORT" (an IPv6 host in brackets); a port alone stands for 127.0.0.1:PORT. Throws
+// std::invalid_argument when it is neither (a port outside 0 to 65535 included). A port of 0 lets
+// the system choose one.
 std::pair<std::string, int> httpAddress(const std::string& text);
 
 class HttpPanel {

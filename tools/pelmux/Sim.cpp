@@ -40,8 +40,8 @@ PanelOptions& panelOptions()
 void addPanelOption(CLI::App* command)
 {
     command->add_option("--http", panelOptions().address,
-                        "Also serve the unit's front panel page on HOST:PORT (e.g. 127.0.0.1:8080; "
-                        "loopback unless another address is given)");
+                        "Also serve the unit's front panel page on HOST:PORT, or on 127.0.0.1:PORT for a "
+                        "port alone (e.g. 8080)");
 }
 
 // Starts the panel when one was asked for; prints where it is.
@@ -121,8 +121,8 @@ int runSim(const std::string& profilePath, const std::string& root)
         // Saving is set up before the unit serves, so that no early write is lost.
         sim::SimulatedUnit unit(folder, sim::withSavedState(profileFrom(profilePath), statePath),
                                 [&statePath](sim::Unit& served) { sim::saveStateTo(served, statePath); });
-        std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
         const auto panel = startPanel(unit.unit());
+        std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
         std::cout << "Stopping the simulated unit" << std::endl;
