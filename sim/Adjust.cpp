@@ -9,7 +9,7 @@ namespace pelmux::sim {
 
 namespace {
 
-enum class Kind { number, whole, flag };
+enum class AdjustKind { number, whole, flag };
 
 // One value a person may change: where it lies in the state and the values it takes. `scale`
 // turns the value a person gives into the one the state keeps (degrees into thousandths).
@@ -17,35 +17,40 @@ struct AdjustableValue {
     const char* name;
     const char* pointer;
     const char* meaning;
-    Kind kind;
+    AdjustKind kind;
     double lowest;
     double highest;
     double scale;
 };
 
 constexpr AdjustableValue adjustableValues[] = {
-    {"lux", "/lightSensor/lux", "illuminance at the light sensor in lux", Kind::number, 0, 1000000, 1},
-    {"range", "/lightSensor/range", "light sensor operating range: 0 standard, 1 extended", Kind::whole, 0, 1,
+    {"lux", "/lightSensor/lux", "illuminance at the light sensor in lux", AdjustKind::number, 0, 1000000, 1},
+    {"range", "/lightSensor/range", "light sensor operating range: 0 standard, 1 extended", AdjustKind::whole,
+     0, 1, 1},
+    {"charge", "/battery/charge", "battery charge in percent", AdjustKind::whole, 0, 100, 1},
+    {"battery", "/battery/fitted", "whether the battery controller answers", AdjustKind::flag, 0, 1, 1},
+    {"gps", "/expander/gpsInput", "level of the GPS status input", AdjustKind::whole, 0, 1, 1},
+    {"inputs", "/digitalInputs", "digital inputs byte, bits 0 to 3 inputs 1 to 4", AdjustKind::whole, 0, 255,
      1},
-    {"charge", "/battery/charge", "battery charge in percent", Kind::whole, 0, 100, 1},
-    {"battery", "/battery/fitted", "whether the battery controller answers", Kind::flag, 0, 1, 1},
-    {"gps", "/expander/gpsInput", "level of the GPS status input", Kind::whole, 0, 1, 1},
-    {"inputs", "/digitalInputs", "digital inputs byte, bits 0 to 3 inputs 1 to 4", Kind::whole, 0, 255, 1},
 };
 
 // The families of names with a part of their own: a sensor index, a rail, a word number.
 constexpr AdjustableValue temperatureValue = {"temperatureN",
                                               "/temperatures/",
                                               "temperature of sensor N in degrees Celsius",
-                                              Kind::number,
+                                              AdjustKind::number,
                                               -273,
                                               1000,
                                               1000};
-constexpr AdjustableValue railValue = {
-    "rail.NAME", "/adc/", "supply rail NAME (24V, 5V, ... or a channel number) in volts", Kind::number, 0,
-    100,         1};
+constexpr AdjustableValue railValue = {"rail.NAME",
+                                       "/adc/",
+                                       "supply rail NAME (24V, 5V, ... or a channel number) in volts",
+                                       AdjustKind::number,
+                                       0,
+                                       100,
+                                       1};
 constexpr AdjustableValue wordValue = {
-    "wordN", "/diagnostics/word", "diagnostic word N (1 to 6)", Kind::whole, 0, 65535, 1};
+    "wordN", "/diagnostics/word", "diagnostic word N (1 to 6)", AdjustKind::whole, 0, 65535, 1};
 
 constexpr const char* railNames[] = {"24V", "24VIN", "12V", "12VVIDEO", "5VSTBY", "5V",  "3V3", "TFTVOL",
                                      "1V9", "1V8",   "1V5", "1V2",      "1V05",   "1V0", "0V9"};
@@ -63,14 +68,14 @@ bool railName(const std::string& rail)
     return decimalDigits(rail, 10) && std::stoull(rail) <= 0xFFFFFFFFull;
 }
 
-std::string describe(const AdjustableValue& entry, const std::string& name)
+std::string describeAdjustable(const AdjustableValue& entry, const std::string& name)
 {
     std::ostringstream text;
     text << std::setprecision(10) << name << " takes ";
-    if (entry.kind == Kind::flag)
+    if (entry.kind == AdjustKind::flag)
         text << "true or false";
     else
-        text << (entry.kind == Kind::whole ? "a whole number" : "a number") << " from " << entry.lowest
+        text << (entry.kind == AdjustKind::whole ? "a whole number" : "a number") << " from " << entry.lowest
              << " to " << entry.highest;
     text << " (" << entry.meaning << ")";
     return text.str();
@@ -79,7 +84,7 @@ std::string describe(const AdjustableValue& entry, const std::string& name)
 // The value as the state keeps it, or nothing when the entry does not take it.
 std::optional<Json> checked(const AdjustableValue& entry, const Json& value)
 {
-    if (entry.kind == Kind::flag) {
+    if (entry.kind == AdjustKind::flag) {
         if (!value.is_boolean())
             return std::nullopt;
         return value;
@@ -89,7 +94,7 @@ std::optional<Json> checked(const AdjustableValue& entry, const Json& value)
     const double number = value.get<double>();
     if (!std::isfinite(number) || number < entry.lowest || number > entry.highest)
         return std::nullopt;
-    if (entry.kind == Kind::whole) {
+    if (entry.kind == AdjustKind::whole) {
         if (number != std::floor(number))
             return std::nullopt;
         return Json(static_cast<long long>(number));
@@ -104,7 +109,7 @@ Adjustment adjust(const AdjustableValue& entry, const std::string& name, std::st
 {
     const auto kept = checked(entry, value);
     if (!kept)
-        throw std::invalid_argument(describe(entry, name));
+        throw std::invalid_argument(describeAdjustable(entry, name));
     return {std::move(pointer), *kept, targetMustExist};
 }
 

@@ -33,7 +33,7 @@ void answerJson(httplib::Response& response, int status, const Json& body)
     response.set_content(body.dump(), "application/json");
 }
 
-void refuse(httplib::Response& response, int status, const std::string& why)
+void refuseRequest(httplib::Response& response, int status, const std::string& why)
 {
     answerJson(response, status, {{"ok", false}, {"error", why}});
 }
@@ -222,12 +222,12 @@ void HttpPanel::route()
     server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
         if (allowedHost(request.get_header_value("Host")))
             return httplib::Server::HandlerResponse::Unhandled;
-        refuse(response, 403, "this panel answers requests for its own address only");
+        refuseRequest(response, 403, "this panel answers requests for its own address only");
         return httplib::Server::HandlerResponse::Handled;
     });
     server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.body.empty())
-            refuse(response, response.status, response.status == 404 ? "no such page" : "refused");
+            refuseRequest(response, response.status, response.status == 404 ? "no such page" : "refused");
     });
 
     for (std::size_t i = 0; i < panelFileCount; ++i) {
@@ -253,19 +253,19 @@ void HttpPanel::route()
         R"(/api/video/([12])\.bmp)", [this](const httplib::Request& request, httplib::Response& response) {
             const auto bitmap = lastFrameBitmap(unit_.snapshot(), request.matches[1].str());
             if (!bitmap)
-                return refuse(response, 404, "no frame delivered on this channel yet");
+                return refuseRequest(response, 404, "no frame delivered on this channel yet");
             response.set_content(reinterpret_cast<const char*>(bitmap->data()), bitmap->size(), "image/bmp");
         });
 
     server.Post("/api/command", [this](const httplib::Request& request, httplib::Response& response) {
         const std::string type = request.get_header_value("Content-Type");
         if (type.rfind("application/json", 0) != 0)
-            return refuse(response, 415, "send the command as application/json");
+            return refuseRequest(response, 415, "send the command as application/json");
         const Json command = Json::parse(request.body, nullptr, false);
         if (command.is_discarded())
-            return refuse(response, 400, "the command is not JSON");
+            return refuseRequest(response, 400, "the command is not JSON");
         if (!command.is_object())
-            return refuse(response, 400, "the command must be a JSON object");
+            return refuseRequest(response, 400, "the command must be a JSON object");
         // The board socket's UNIT COMMAND answers with the same call: one path for both.
         const Json answer = unit_.command(command);
         answerJson(response, answer.value("ok", false) ? 200 : 400, answer);

@@ -51,7 +51,7 @@ int faultTimes(const Json& command)
     return static_cast<int>(value.get<std::int64_t>());
 }
 
-std::int64_t wallClockMs()
+std::int64_t requestLogClockMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -405,7 +405,7 @@ void Unit::changed()
 void Unit::logRequest(Json entry, bool fault)
 {
     entry["seq"] = ++requestSeq_;
-    entry["atMs"] = wallClockMs();
+    entry["atMs"] = requestLogClockMs();
     entry["fault"] = fault;
     requestLog_.push_back(std::move(entry));
     while (requestLog_.size() > requestLogSize)
