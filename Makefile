@@ -5,7 +5,8 @@ PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
             g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
             python3-pil stm32flash binutils srecord \
-            doxygen pkgconf
+            doxygen pkgconf \
+            libcpp-httplib-dev chromium chromium-driver python3-selenium
 FUZZ_SECONDS ?= 10
 
 .PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean \

@@ -9,6 +9,7 @@
 //                        and the power-manager requests posted with the unit command
 //                        {"cmd": "powerMgrRequest", "request": N}, which the service writes as
 //                        "PowerMgrReq" into the settings file of the unit's machine
+#include "HttpPanel.h"
 #include "Unit.h"
 
 #include <algorithm>
@@ -49,6 +50,8 @@ std::string trimSpaces(const std::string& text)
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+} // namespace
+
 std::map<std::string, std::string> settingsEntries(const std::string& text)
 {
     std::map<std::string, std::string> entries;
@@ -67,6 +70,8 @@ std::map<std::string, std::string> settingsEntries(const std::string& text)
     }
     return entries;
 }
+
+namespace {
 
 // Sets one key the way the library rewrites the file: every entry as key=value in key order, a
 // new key last as "key = value". The new text takes the old one's place in one rename. The

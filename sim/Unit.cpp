@@ -1,6 +1,11 @@
 #include "Unit.h"
 
+#include "Adjust.h"
+
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 
@@ -8,12 +13,49 @@ namespace pelmux::sim {
 
 namespace {
 
+// A list of byte values; anything else (a lone number, a text, a value outside 0 to 255) refuses
+// the command.
 Bytes bytesFromJson(const Json& value)
 {
     Bytes out;
+    const auto isByte = [](const Json& b) { return b.is_number_unsigned() && b.get<std::uint64_t>() <= 255; };
+    if (!value.is_array() || !std::all_of(value.begin(), value.end(), isByte))
+        throw std::invalid_argument("bytes must be a list of numbers from 0 to 255");
     for (const auto& b : value)
-        out.push_back(static_cast<std::uint8_t>(b.get<int>() & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(b.get<std::uint64_t>()));
     return out;
+}
+
+// A command's whole number in 0..highest; a text, a fraction or a number outside refuses the
+// command before anything changes.
+std::uint64_t wholeNumber(const Json& command, const char* key, std::uint64_t highest)
+{
+    const Json& value = command.at(key);
+    if (!value.is_number_integer() || (!value.is_number_unsigned() && value.get<std::int64_t>() < 0) ||
+        value.get<std::uint64_t>() > highest)
+        throw std::invalid_argument(std::string(key) + " must be a whole number from 0 to " +
+                                    std::to_string(highest));
+    return value.get<std::uint64_t>();
+}
+
+// How many requests a fault applies to: -1 (the default) for ever, else at least 1. A count of 0
+// would never run out and is refused.
+int faultTimes(const Json& command)
+{
+    if (!command.contains("times"))
+        return -1;
+    const Json& value = command.at("times");
+    if (!value.is_number_integer() || value.get<std::int64_t>() == 0 || value.get<std::int64_t>() < -1 ||
+        value.get<std::int64_t>() > std::numeric_limits<int>::max())
+        throw std::invalid_argument("times must be -1 (for ever) or a whole number from 1 on");
+    return static_cast<int>(value.get<std::int64_t>());
+}
+
+std::int64_t requestLogClockMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -46,13 +88,16 @@ void Unit::onService(ServiceHandler handler)
 std::uint8_t Unit::service(std::uint32_t controlCode)
 {
     std::lock_guard lock(mutex_);
-    if (!service_)
-        return 1;
-    try {
-        return service_(*this, controlCode);
-    } catch (const std::exception&) {
-        return 2;
+    std::uint8_t status = 1;
+    if (service_) {
+        try {
+            status = service_(*this, controlCode);
+        } catch (const std::exception&) {
+            status = 2;
+        }
     }
+    logRequest({{"kind", "service"}, {"code", controlCode}, {"ok", status == 0}, {"status", status}}, false);
+    return status;
 }
 
 void Unit::onControl(std::uint32_t code, ControlHandler handler)
@@ -128,6 +173,14 @@ ControlReply Unit::control(const ControlRequest& request)
     std::lock_guard lock(mutex_);
     ++requestCounts_[request.code];
     const auto fault = takeFault(controlFaults_, request.code);
+    const ControlReply reply = answerControl(request, fault);
+    logRequest({{"kind", "control"}, {"code", request.code}, {"ok", reply.ok}, {"returned", reply.returned}},
+               fault.has_value());
+    return reply;
+}
+
+ControlReply Unit::answerControl(const ControlRequest& request, const std::optional<Fault>& fault)
+{
     if (fault && fault->fail)
         return ControlReply::failed();
 
@@ -165,6 +218,7 @@ Bytes Unit::vendor(std::uint16_t ordinal, Reader& args)
     const auto fault = takeFault(vendorFaults_, ordinal);
     auto it = vendorCalls_.find(ordinal);
     if ((fault && fault->fail) || it == vendorCalls_.end()) {
+        logRequest({{"kind", "vendor"}, {"code", ordinal}, {"ok", false}, {"result", 0}}, fault.has_value());
         reply.i32(0);
         return reply.take();
     }
@@ -177,6 +231,8 @@ Bytes Unit::vendor(std::uint16_t ordinal, Reader& args)
         outputs = Writer();
     }
     reply.i32(result).bytes(outputs.data());
+    logRequest({{"kind", "vendor"}, {"code", ordinal}, {"ok", result != 0}, {"result", result}},
+               fault.has_value());
     return reply.take();
 }
 
@@ -237,6 +293,14 @@ void Unit::failRead(const std::string& endpoint, int times)
 ReadReply Unit::read(const std::string& endpoint, std::uint32_t capacity)
 {
     std::lock_guard lock(mutex_);
+    ReadReply reply = answerRead(endpoint, capacity);
+    logRequest({{"kind", "read"}, {"endpoint", endpoint}, {"ok", reply.ok}, {"returned", reply.data.size()}},
+               false);
+    return reply;
+}
+
+ReadReply Unit::answerRead(const std::string& endpoint, std::uint32_t capacity)
+{
     if (auto fault = readFaults_.find(endpoint); fault != readFaults_.end()) {
         if (fault->second > 0 && --fault->second == 0)
             readFaults_.erase(fault);
@@ -276,6 +340,7 @@ void Unit::update(const std::function<void(Json&)>& change)
 {
     std::lock_guard lock(mutex_);
     change(state_);
+    changed();
 }
 
 Json Unit::snapshot() const
@@ -288,17 +353,20 @@ Json Unit::command(const Json& cmd)
 {
     try {
         const std::string name = cmd.at("cmd").get<std::string>();
-        const int times = cmd.value("times", -1);
+        constexpr std::uint32_t anyCode = 0xFFFFFFFF;
         if (name == "fail") {
-            failRequest(cmd.at("code").get<std::uint32_t>(), times);
+            failRequest(static_cast<std::uint32_t>(wholeNumber(cmd, "code", anyCode)), faultTimes(cmd));
         } else if (name == "returned") {
-            forceReturned(cmd.at("code").get<std::uint32_t>(), cmd.at("count").get<std::uint32_t>(), times);
+            const auto code = static_cast<std::uint32_t>(wholeNumber(cmd, "code", anyCode));
+            forceReturned(code, static_cast<std::uint32_t>(wholeNumber(cmd, "count", anyCode)),
+                          faultTimes(cmd));
         } else if (name == "output") {
-            forceOutput(cmd.at("code").get<std::uint32_t>(), bytesFromJson(cmd.at("bytes")), times);
+            const auto code = static_cast<std::uint32_t>(wholeNumber(cmd, "code", anyCode));
+            forceOutput(code, bytesFromJson(cmd.at("bytes")), faultTimes(cmd));
         } else if (name == "failVendor") {
-            failVendor(cmd.at("ordinal").get<std::uint16_t>(), times);
+            failVendor(static_cast<std::uint16_t>(wholeNumber(cmd, "ordinal", 0xFFFF)), faultTimes(cmd));
         } else if (name == "failRead") {
-            failRead(cmd.at("endpoint").get<std::string>(), times);
+            failRead(cmd.at("endpoint").get<std::string>(), faultTimes(cmd));
         } else if (name == "clear") {
             clearFaults();
         } else if (name == "state") {
@@ -310,14 +378,85 @@ Json Unit::command(const Json& cmd)
             return {{"ok", true}, {"count", requestCount(cmd.at("code").get<std::uint32_t>())}};
         } else if (CommandHandler handler = commandHandler(name)) {
             std::lock_guard lock(mutex_);
-            return handler(*this, cmd);
+            Json answer = handler(*this, cmd);
+            changed();
+            return answer;
         } else {
             return {{"ok", false}, {"error", "unknown command " + name}};
         }
+        changed();
         return {{"ok", true}};
     } catch (const std::exception& e) {
         return {{"ok", false}, {"error", e.what()}};
     }
+}
+
+// ---- watching the unit
+
+void Unit::changed()
+{
+    {
+        std::lock_guard lock(watchMutex_);
+        ++changes_;
+    }
+    watchers_.notify_all();
+}
+
+void Unit::logRequest(Json entry, bool fault)
+{
+    entry["seq"] = ++requestSeq_;
+    entry["atMs"] = requestLogClockMs();
+    entry["fault"] = fault;
+    requestLog_.push_back(std::move(entry));
+    while (requestLog_.size() > requestLogSize)
+        requestLog_.pop_front();
+    changed();
+}
+
+Json Unit::recentRequests() const
+{
+    std::lock_guard lock(mutex_);
+    Json list = Json::array();
+    for (const Json& entry : requestLog_)
+        list.push_back(entry);
+    return list;
+}
+
+Json Unit::armedFaults() const
+{
+    std::lock_guard lock(mutex_);
+    Json list = Json::array();
+    for (const auto& [code, fault] : controlFaults_) {
+        Json entry = {
+            {"kind", "control"}, {"code", code}, {"remaining", fault.remaining}, {"fail", fault.fail}};
+        if (fault.returned)
+            entry["returned"] = *fault.returned;
+        if (fault.output)
+            entry["output"] = *fault.output;
+        list.push_back(entry);
+    }
+    for (const auto& [ordinal, fault] : vendorFaults_)
+        list.push_back({{"kind", "vendor"}, {"ordinal", ordinal}, {"remaining", fault.remaining}});
+    for (const auto& [endpoint, remaining] : readFaults_)
+        list.push_back({{"kind", "read"}, {"endpoint", endpoint}, {"remaining", remaining}});
+    return list;
+}
+
+std::uint64_t Unit::waitForChange(std::uint64_t seen, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(watchMutex_);
+    const std::uint64_t wakeups = wakeups_;
+    watchers_.wait_for(lock, timeout, [&] { return changes_.load() != seen || wakeups_ != wakeups; });
+    return changes_.load();
+}
+
+void Unit::wakeWatchers() const
+{
+    {
+        std::lock_guard lock(watchMutex_);
+        ++wakeups_;
+    }
+    watchers_.notify_all();
 }
 
 std::unique_ptr<Unit> makeUnit(Json profile)
@@ -342,6 +481,7 @@ std::unique_ptr<Unit> makeUnit(Json profile)
     installConfig(*unit);
     installPower(*unit);
     installBattery(*unit);
+    installAdjust(*unit);
     return unit;
 }
 

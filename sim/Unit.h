@@ -7,7 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -135,7 +139,28 @@ public:
 
     std::recursive_mutex& mutex() const { return mutex_; }
 
+    // ---- watching the unit (the front panel page)
+    // The newest requests that reached the unit, oldest first (at most `requestLogSize`): each
+    // {"seq", "atMs" (wall clock), "kind" ("control", "vendor", "service", "read"), "code" (the
+    // control code, vendor ordinal or service control code), "endpoint" (reads), "ok", "returned"
+    // (control), "result" (vendor), "status" (service), "fault" (an injected fault answered it)}.
+    static constexpr std::size_t requestLogSize = 100;
+    Json recentRequests() const;
+    // The injected faults still armed: [{"kind", "code"|"ordinal"|"endpoint", "remaining", ...}].
+    Json armedFaults() const;
+    // A number that grows whenever a request, a command or a state change reached the unit.
+    std::uint64_t changes() const { return changes_.load(); }
+    // Blocks until changes() differs from `seen`, `timeout` passes or wakeWatchers() is called;
+    // answers changes(). Must not be called with the unit locked.
+    std::uint64_t waitForChange(std::uint64_t seen, std::chrono::milliseconds timeout) const;
+    // Wakes every waitForChange (a watcher that is stopping).
+    void wakeWatchers() const;
+
 private:
+    ControlReply answerControl(const ControlRequest& request, const std::optional<Fault>& fault);
+    ReadReply answerRead(const std::string& endpoint, std::uint32_t capacity);
+    void logRequest(Json entry, bool fault);
+    void changed();
     CommandHandler commandHandler(const std::string& name) const;
     std::optional<Fault> takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key);
 
@@ -153,6 +178,12 @@ private:
     std::map<std::string, int> readFaults_; // reads left to fail; -1 for ever
     std::function<void(const Json&)> persistence_;
     std::string root_;
+    std::deque<Json> requestLog_;
+    std::uint64_t requestSeq_ = 0;
+    std::atomic<std::uint64_t> changes_{0};
+    mutable std::mutex watchMutex_;
+    mutable std::condition_variable watchers_;
+    mutable std::uint64_t wakeups_ = 0;
 };
 
 // Builds a unit with every hardware area installed.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <string>
 
 namespace pelmux::sim {
@@ -208,6 +209,13 @@ public:
         }
     }
 
+    // The colour (0xRRGGBB) of pixel x on picture line y.
+    std::uint32_t pixel(std::uint32_t x, std::uint32_t y) const
+    {
+        const auto& row = y < height_ * 2 / 3 ? barRow_ : y < height_ * 5 / 6 ? rampRow_ : bandRow_;
+        return row[x];
+    }
+
     // One picture line as the capture device delivers it: blue, green, red and an unused byte
     // (0xFF, so that a copy of all four bytes shows).
     void appendLine(Bytes& out, std::uint32_t y) const
@@ -273,6 +281,41 @@ ReadHandler captureDevice(const std::string& channelName, bool singleField)
 }
 
 } // namespace
+
+std::optional<Bytes> lastFrameBitmap(const Json& state, const std::string& channel)
+{
+    if (!channelExists(state, channel))
+        return std::nullopt;
+    const std::uint32_t frames = state.at("video").at("channels").at(channel).value("frames", 0u);
+    if (frames == 0)
+        return std::nullopt;
+    const Geometry g = geometry(state);
+    const std::uint32_t height = g.linesA + g.linesB;
+    const Pattern pattern(g.width, height, frames - 1);
+    // Every second pixel of every second line: a picture small enough for a page, still showing
+    // where the marker stood.
+    const std::uint32_t width = std::max(1u, g.width / 2);
+    const std::uint32_t lines = std::max(1u, height / 2);
+    const std::uint32_t rowBytes = (width * 3 + 3) & ~3u;
+    constexpr std::uint32_t headerBytes = 54;
+    Writer bmp;
+    bmp.u8('B').u8('M').u32(headerBytes + rowBytes * lines).u32(0).u32(headerBytes);
+    bmp.u32(40).u32(width).u32(lines).u16(1).u16(24).u32(0).u32(rowBytes * lines).u32(2835).u32(2835);
+    bmp.u32(0).u32(0);
+    Bytes out = bmp.take();
+    // Rows bottom-up, each pixel blue, green, red, each row padded to four bytes.
+    for (std::uint32_t row = lines; row-- > 0;) {
+        const std::size_t start = out.size();
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::uint32_t rgb = height == 0 ? 0 : pattern.pixel(std::min(x * 2, g.width - 1), row * 2);
+            out.push_back(static_cast<std::uint8_t>(rgb));
+            out.push_back(static_cast<std::uint8_t>(rgb >> 8));
+            out.push_back(static_cast<std::uint8_t>(rgb >> 16));
+        }
+        out.resize(start + rowBytes, 0);
+    }
+    return out;
+}
 
 void installVideo(Unit& unit)
 {

@@ -1,6 +1,7 @@
 // `pelmux sim` and `pelmux demo`: a simulated unit as a daemon or for one tour.
 #include "Cli.h"
 
+#include "HttpPanel.h"
 #include "SavedState.h"
 #include "Server.h"
 #include "exports/ToolAccess.h"
@@ -23,6 +24,55 @@ sim::Json profileFrom(const std::string& path)
 int runSim(const std::string& profilePath, const std::string& root);
 int runDemo(const std::string& profilePath);
 
+// ---- the front panel (`--http HOST:PORT`)
+
+struct PanelOptions {
+    std::string address; // empty: no panel
+    int paceMs = 1500;   // the demo's pause between steps while a panel shows it
+};
+
+PanelOptions& panelOptions()
+{
+    static PanelOptions options;
+    return options;
+}
+
+void addPanelOption(CLI::App* command)
+{
+    command->add_option("--http", panelOptions().address,
+                        "Also serve the unit's front panel page on HOST:PORT, or on 127.0.0.1:PORT for a "
+                        "port alone (e.g. 8080)");
+}
+
+// Starts the panel when one was asked for; prints where it is.
+std::unique_ptr<sim::HttpPanel> startPanel(sim::Unit& unit)
+{
+    if (panelOptions().address.empty())
+        return nullptr;
+    const auto [host, port] = sim::httpAddress(panelOptions().address);
+    auto panel = std::make_unique<sim::HttpPanel>(unit, host, port);
+    panel->start();
+    std::cout << "Front panel at " << panel->url() << std::endl;
+    return panel;
+}
+
+sigset_t stopSignalSet()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    return signals;
+}
+
+// Waits `ms` for Ctrl-C (blocked signals); answers whether it came.
+bool stopRequestedWithin(int ms)
+{
+    const sigset_t signals = stopSignalSet();
+    timespec wait{ms / 1000, (ms % 1000) * 1000000L};
+    return sigtimedwait(&signals, nullptr, &wait) > 0;
+}
+
 } // namespace
 
 void addSimCommands(CLI::App& app, const Options&, int& exitCode)
@@ -34,6 +84,7 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
     sim->add_option("--profile", profile, "Unit profile (JSON); the built-in full unit when omitted")
         ->check(CLI::ExistingFile);
     sim->add_option("--root", root, "Folder to serve instead of PELMUX_ROOT");
+    addPanelOption(sim);
     sim->callback([&, sim] {
         // `pelmux sim set ...` and the like talk to a running unit instead of serving one.
         if (!sim->get_subcommands().empty())
@@ -43,6 +94,10 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
 
     auto* demo = app.add_subcommand("demo", "Tour every hardware area on a simulated unit");
     demo->add_option("--profile", profile, "Unit profile (JSON)")->check(CLI::ExistingFile);
+    addPanelOption(demo);
+    demo->add_option("--pace", panelOptions().paceMs,
+                     "Milliseconds between the tour's steps while the front panel shows them")
+        ->check(CLI::Range(0, 60000));
     demo->callback([&] { exitCode = runDemo(profile); });
 }
 
@@ -66,6 +121,7 @@ int runSim(const std::string& profilePath, const std::string& root)
         // Saving is set up before the unit serves, so that no early write is lost.
         sim::SimulatedUnit unit(folder, sim::withSavedState(profileFrom(profilePath), statePath),
                                 [&statePath](sim::Unit& served) { sim::saveStateTo(served, statePath); });
+        const auto panel = startPanel(unit.unit());
         std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
@@ -87,13 +143,31 @@ int runDemo(const std::string& profilePath)
     }
     ::setenv("PELMUX_ROOT", folder, 1);
     int failures = 0;
+    const bool watched = !panelOptions().address.empty();
+    if (watched) {
+        // Ctrl-C reaches the tour between its steps, not the panel's threads.
+        const sigset_t signals = stopSignalSet();
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    }
     try {
         sim::SimulatedUnit unit(folder, profileFrom(profilePath));
+        const auto panel = startPanel(unit.unit());
         std::cout << "Pelmux tour on a simulated unit in " << folder << '\n';
+        bool stopped = false;
         for (const auto& step : tourSteps()) {
+            // A person watching the page needs time to see each step.
+            if (watched && (stopped = stopRequestedWithin(panelOptions().paceMs)))
+                break;
             heading(step.title);
             if (!step.run())
                 ++failures;
+        }
+        if (watched && !stopped) {
+            std::cout << "\nTour done; the front panel stays at " << panel->url() << " (stop with Ctrl-C)"
+                      << std::endl;
+            int signal = 0;
+            const sigset_t signals = stopSignalSet();
+            sigwait(&signals, &signal);
         }
     } catch (const std::exception& e) {
         std::cerr << "pelmux demo: " << e.what() << '\n';
