@@ -27,7 +27,7 @@ def main():
     print(f"{sys.argv[1]} imports: {', '.join(names) if names else '(nothing)'}")
     foreign = [n for n in names if n.lower() not in SYSTEM]
     for name in foreign:
-        print(f"FAILED: {name} is not a system DLL of Windows")
+        print(f"FAILED: the product DLL must not import {name}")
     if "kernel32.dll" not in {n.lower() for n in names}:
         print("FAILED: no import of KERNEL32.dll: the import table was not read")
         return 1

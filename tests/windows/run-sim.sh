@@ -54,8 +54,11 @@ status=0
   | tee "$work/checks.log" || status=1
 grep -q '^[0-9]* passed, 0 failed$' "$work/checks.log" || status=1
 
+# The distribution's Python, which has Pillow (python3-pil), before any other on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
 frame=$(sed -n 's/^snapshot-frame \([0-9]*\)$/\1/p' "$work/checks.log")
-if [ -n "$frame" ] && python3 "$here/../tools/check_snapshot.py" "$work/snapshot.bmp" "$frame"; then
+if [ -n "$frame" ] && "$python" "$here/../tools/check_snapshot.py" "$work/snapshot.bmp" "$frame"; then
   echo "snapshot: opened by the image library, frame $frame matches"
 else
   echo "FAILED: the snapshot the DLL wrote does not open as the unit's picture"
