@@ -8,15 +8,19 @@
 // Usage: pelmux_unit_checks.exe SNAPSHOT-FILE   (PELMUX_UNIT names the unit)
 //        pelmux_unit_checks.exe hold            (the helper process that holds the job lock)
 #include "Checks.h"
+#include "FirmwareImages.h"
 #include "shared/UnitExpectations.h"
 
 #include <winsock2.h>
 
 #include <windows.h>
 
+#include <pelmux/Pelmux.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -221,6 +225,30 @@ void jobLockAcrossProcesses()
     ::CloseHandle(done);
 }
 
+// A supervisor image written through wine's COM1, which run-sim.sh links to the unit's serial
+// line, then verified against the bootloader's flash. The line runs without line time.
+void supervisorUpgradeOverCom1()
+{
+    check(pelmux::shared::commandDone(unitLine.command(pelmux::shared::setState("/serial/timeScale", "0"))),
+          "the serial line runs without line time");
+    const char* image = "supervisor.hex";
+    std::ofstream(image, std::ios::binary) << pelmux::test::hexText(pelmux::test::imageBytes(42 * 1024, 7));
+    void* upgrade = factoryByName("GetFirmwareUpgrade")();
+    int code = callSlot(upgrade, 2, {reinterpret_cast<Word>(image), 1});
+    check(code == Varnholt::ERR_SUCCESS, "FirmwareUpgrade slot 2 writes the supervisor over COM1: " +
+                                             std::to_string(code));
+    Varnholt::UpgradeStatus status{};
+    check(callSlot(upgrade, 6, {reinterpret_cast<Word>(&status), 0}) == Varnholt::ERR_SUCCESS &&
+              status.currentAction == Varnholt::UPGRADE_COMPLETE && status.errorCode == Varnholt::ERR_SUCCESS,
+          "FirmwareUpgrade slot 6 reports the job complete");
+    code = callSlot(upgrade, 3, {reinterpret_cast<Word>(image), 1});
+    check(code == Varnholt::ERR_SUCCESS, "FirmwareUpgrade slot 3 finds the image in the supervisor's flash: " +
+                                             std::to_string(code));
+    check(pelmux::shared::valueOf(unitLine.command(R"({"cmd":"get","path":"/serial/open"})")) == "false",
+          "COM1 is closed after the jobs");
+    releaseSlot(upgrade, 8);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -242,6 +270,7 @@ int main(int argc, char** argv)
     DllUnit env;
     pelmux::shared::runUnitCases(env);
     videoSnapshot(argv[1]);
+    supervisorUpgradeOverCom1();
     jobLockAcrossProcesses();
     checks::canChecks(library);
     return checks::summary();
