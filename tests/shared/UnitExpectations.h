@@ -25,7 +25,7 @@
 namespace pelmux::shared {
 
 struct Case {
-    const char* what;
+    std::string what;
     const char* factory;
     int slot;
     // Arguments before the outputs: 'w' one word each (the numbers in `in`), or "d" one double.
@@ -92,21 +92,74 @@ inline bool commandDone(const std::string& answer)
     return answer.find("\"ok\":true") != std::string::npos;
 }
 
+// A fault of one driver request, as a unit command for the request's code, and the result code the
+// operation that makes the request answers; its outputs stay untouched.
+struct DriverFault {
+    const char* what;
+    const char* command; // "fail", "returned" (count) or "output" (bytes)
+    int count;
+    const char* bytes;
+    int expected;
+    std::string commandFor(std::uint32_t code) const
+    {
+        std::string text = std::string(R"({"cmd":")") + command + R"(","code":)" + std::to_string(code);
+        if (std::string(command) == "returned")
+            text += ",\"count\":" + std::to_string(count);
+        if (std::string(command) == "output")
+            text += std::string(",\"bytes\":") + bytes;
+        return text + "}";
+    }
+};
+
+// The four-byte version records.
+inline const std::vector<DriverFault>& versionFaults()
+{
+    static const std::vector<DriverFault> faults = {
+        {"request fails", "fail", 0, "", Varnholt::ERR_IOCTRL_OPERATION_FAILED},
+        {"3 bytes returned", "returned", 3, "", Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"5 bytes returned", "returned", 5, "", Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"0 bytes returned", "returned", 0, "", Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"short answer", "output", 0, "[1,2]", Varnholt::ERR_BUFFER_SIZE_ERROR},
+    };
+    return faults;
+}
+
+// The two-byte diagnostic words.
+inline const std::vector<DriverFault>& wordFaults()
+{
+    static const std::vector<DriverFault> faults = {
+        {"request fails", "fail", 0, "", Varnholt::ERR_IOCTRL_OPERATION_FAILED},
+        {"1 byte returned", "returned", 1, "", Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"3 bytes returned", "returned", 3, "", Varnholt::ERR_BUFFER_SIZE_ERROR},
+        {"0 bytes returned", "returned", 0, "", Varnholt::ERR_BUFFER_SIZE_ERROR},
+    };
+    return faults;
+}
+
+// The slots of the version records and of the diagnostic words, with their request codes.
+struct SlotRequest {
+    const char* name;
+    int slot;
+    std::uint32_t code;
+};
+inline constexpr SlotRequest versionRequests[] = {
+    {"fpga", 0, 0x2224F0}, {"supervisor", 1, 0x2224F4}, {"front", 2, 0x2224F8}, {"extra", 5, 0x222598}};
+inline constexpr SlotRequest wordRequests[] = {{"word1", 0, 0x222468}, {"word2", 1, 0x22246C},
+                                               {"word3", 3, 0x222474}, {"word4", 4, 0x222478},
+                                               {"word5", 5, 0x22247C}, {"word6", 8, 0x222480}};
+
 // clang-format off
 inline const std::vector<Case>& unitCases()
 {
     using namespace Varnholt;
-    static const std::vector<Case> cases = {
+    static const std::vector<Case> cases = [] {
+    std::vector<Case> rows = {
         // versions: the driver's records, byte for byte, and the library's own
         {"FPGA version", "GetAuxVersion", 0, "", {}, "BBBB", {}, ERR_SUCCESS, {0, 4, 0, 1}},
         {"supervisor version", "GetAuxVersion", 1, "", {}, "BBBB", {}, ERR_SUCCESS, {1, 3, 0, 0}},
         {"front version", "GetAuxVersion", 2, "", {}, "BBBB", {}, ERR_SUCCESS, {1, 0, 0, 0}},
         {"library version", "GetAuxVersion", 3, "", {}, "BBBB", {}, ERR_SUCCESS, {1, 5, 0, 0}},
         {"extra version", "GetAuxVersion", 5, "", {}, "BBBB", {}, ERR_SUCCESS, {2, 0, 1, 7}},
-        {"FPGA version, request fails", "GetAuxVersion", 0, "", {}, "BBBB", {failCode(0x2224F0)},
-         ERR_IOCTRL_OPERATION_FAILED, {}},
-        {"FPGA version, 3 bytes returned", "GetAuxVersion", 0, "", {}, "BBBB",
-         {R"({"cmd":"returned","code":2237680,"count":3})"}, ERR_BUFFER_SIZE_ERROR, {}},
         // identity, read through the vendor library
         {"PCB serial", "GetAbout", 0, "", {}, "s", {}, ERR_SUCCESS, {}, 0, "40123456"},
         {"unit serial", "GetAbout", 1, "", {}, "s", {}, ERR_SUCCESS, {}, 0, "PX7-000815"},
@@ -115,8 +168,6 @@ inline const std::vector<Case>& unitCases()
         // diagnostics and temperatures (the sensors through the vendor library)
         {"diagnostic word 1", "GetDiagnostic", 0, "", {}, "H", {}, ERR_SUCCESS, {15}},
         {"diagnostic word 3", "GetDiagnostic", 3, "", {}, "H", {}, ERR_SUCCESS, {1234}},
-        {"diagnostic word 1, request fails", "GetDiagnostic", 0, "", {}, "H", {failCode(0x222468)},
-         ERR_IOCTRL_OPERATION_FAILED, {}},
         {"CPU temperature", "GetDiagnostic", 2, "w", {0}, "hi", {}, ERR_SUCCESS, {47, 1}},
         {"below zero", "GetDiagnostic", 2, "w", {0}, "hi", {setState("/temperatures/0/value", "-5500")}, ERR_SUCCESS,
          {-5, 1}},
@@ -185,6 +236,17 @@ inline const std::vector<Case>& unitCases()
         {"video channel 3", "GetVideo", 0, "w", {3}, "", {}, ERR_INVALID_PARAMETER_NULL, {}},
         {"video line mode before a channel", "GetVideo", 3, "", {}, "i", {}, ERR_OPEN_FAILED, {}},
     };
+    // every driver fault on every version record and diagnostic word
+    for (const auto& r : versionRequests)
+        for (const auto& f : versionFaults())
+            rows.push_back({std::string(r.name) + ", " + f.what, "GetAuxVersion", r.slot, "", {}, "BBBB",
+                            {f.commandFor(r.code)}, f.expected, {}});
+    for (const auto& r : wordRequests)
+        for (const auto& f : wordFaults())
+            rows.push_back({std::string(r.name) + ", " + f.what, "GetDiagnostic", r.slot, "", {}, "H",
+                            {f.commandFor(r.code)}, f.expected, {}});
+    return rows;
+    }();
     return cases;
 }
 // clang-format on

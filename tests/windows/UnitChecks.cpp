@@ -235,15 +235,15 @@ void supervisorUpgradeOverCom1()
     std::ofstream(image, std::ios::binary) << pelmux::test::hexText(pelmux::test::imageBytes(42 * 1024, 7));
     void* upgrade = factoryByName("GetFirmwareUpgrade")();
     int code = callSlot(upgrade, 2, {reinterpret_cast<Word>(image), 1});
-    check(code == Varnholt::ERR_SUCCESS, "FirmwareUpgrade slot 2 writes the supervisor over COM1: " +
-                                             std::to_string(code));
+    check(code == Varnholt::ERR_SUCCESS,
+          "FirmwareUpgrade slot 2 writes the supervisor over COM1: " + std::to_string(code));
     Varnholt::UpgradeStatus status{};
     check(callSlot(upgrade, 6, {reinterpret_cast<Word>(&status), 0}) == Varnholt::ERR_SUCCESS &&
               status.currentAction == Varnholt::UPGRADE_COMPLETE && status.errorCode == Varnholt::ERR_SUCCESS,
           "FirmwareUpgrade slot 6 reports the job complete");
     code = callSlot(upgrade, 3, {reinterpret_cast<Word>(image), 1});
-    check(code == Varnholt::ERR_SUCCESS, "FirmwareUpgrade slot 3 finds the image in the supervisor's flash: " +
-                                             std::to_string(code));
+    check(code == Varnholt::ERR_SUCCESS,
+          "FirmwareUpgrade slot 3 finds the image in the supervisor's flash: " + std::to_string(code));
     check(pelmux::shared::valueOf(unitLine.command(R"({"cmd":"get","path":"/serial/open"})")) == "false",
           "COM1 is closed after the jobs");
     releaseSlot(upgrade, 8);
