@@ -225,6 +225,38 @@ void jobLockAcrossProcesses()
     ::CloseHandle(done);
 }
 
+// PELMUX_UNIT is read each time an endpoint opens; anything but "tcp:IPv4:PORT" of a listening
+// unit leaves the driver absent.
+void unitAddresses()
+{
+    const std::string good = std::getenv("PELMUX_UNIT");
+    const std::string port = good.substr(good.rfind(':') + 1);
+    const struct {
+        std::string address;
+        int expected;
+    } cases[] = {
+        {"tcp:127.0.0.1:" + port, Varnholt::ERR_SUCCESS},
+        {"127.0.0.1:" + port, Varnholt::ERR_OPEN_FAILED},     // no scheme
+        {"udp:127.0.0.1:" + port, Varnholt::ERR_OPEN_FAILED}, // another scheme
+        {"tcp:localhost:" + port, Varnholt::ERR_OPEN_FAILED}, // a name, not an address
+        {"tcp:127.0.0.1:", Varnholt::ERR_OPEN_FAILED},        // no port
+        {"tcp:127.0.0.1:70000", Varnholt::ERR_OPEN_FAILED},   // beyond 65535
+        {"tcp:127.0.0.1:" + port + "x", Varnholt::ERR_OPEN_FAILED},
+        {"", Varnholt::ERR_OPEN_FAILED},
+    };
+    for (const auto& c : cases) {
+        _putenv(("PELMUX_UNIT=" + c.address).c_str());
+        void* versions = factoryByName("GetAuxVersion")();
+        unsigned char v[4];
+        const int code = callSlot(versions, 0,
+                                  {reinterpret_cast<Word>(&v[0]), reinterpret_cast<Word>(&v[1]),
+                                   reinterpret_cast<Word>(&v[2]), reinterpret_cast<Word>(&v[3])});
+        check(code == c.expected, "PELMUX_UNIT=" + c.address + " gives " + std::to_string(code));
+        releaseSlot(versions, 6);
+    }
+    _putenv(("PELMUX_UNIT=" + good).c_str());
+}
+
 // A supervisor image written through wine's COM1, which run-sim.sh links to the unit's serial
 // line, then verified against the bootloader's flash. The line runs without line time.
 void supervisorUpgradeOverCom1()
@@ -267,6 +299,7 @@ int main(int argc, char** argv)
         return checks::summary();
 
     factories();
+    unitAddresses();
     DllUnit env;
     pelmux::shared::runUnitCases(env);
     videoSnapshot(argv[1]);
