@@ -201,19 +201,23 @@ void jobLockAcrossProcesses()
         return;
     check(::WaitForSingleObject(held, 20000) == WAIT_OBJECT_0, "the second process holds the job lock");
     void* upgrade = factoryByName("GetFirmwareUpgrade")();
+    check(upgrade != nullptr, "GetFirmwareUpgrade gives an object");
     const char* image = "C:\\no-such-image.hex";
     for (int slot : {0, 1, 2, 3, 4, 5}) {
+        if (upgrade == nullptr)
+            break;
         const int code = callSlot(upgrade, slot, {reinterpret_cast<Word>(image), 1});
         check(code == Varnholt::ERR_FUNCTION_IN_PROGRESS,
               "FirmwareUpgrade slot " + std::to_string(slot) +
                   " while another process holds the lock: " + std::to_string(code));
     }
     ::SetEvent(done);
-    ::WaitForSingleObject(process.hThread, 0);
     check(::WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0, "the second process ends");
     DWORD exitCode = 1;
     ::GetExitCodeProcess(process.hProcess, &exitCode);
     check(exitCode == 0, "the second process held and gave back the lock");
+    if (upgrade == nullptr)
+        return;
     const int code = callSlot(upgrade, 2, {reinterpret_cast<Word>(image), 1});
     check(code != Varnholt::ERR_FUNCTION_IN_PROGRESS,
           "FirmwareUpgrade slot 2 after the holder ended is not refused for the lock: " +
@@ -266,6 +270,9 @@ void supervisorUpgradeOverCom1()
     const char* image = "supervisor.hex";
     std::ofstream(image, std::ios::binary) << pelmux::test::hexText(pelmux::test::imageBytes(42 * 1024, 7));
     void* upgrade = factoryByName("GetFirmwareUpgrade")();
+    check(upgrade != nullptr, "GetFirmwareUpgrade gives an object");
+    if (upgrade == nullptr)
+        return;
     int code = callSlot(upgrade, 2, {reinterpret_cast<Word>(image), 1});
     check(code == Varnholt::ERR_SUCCESS,
           "FirmwareUpgrade slot 2 writes the supervisor over COM1: " + std::to_string(code));
