@@ -89,7 +89,12 @@ public:
         if (tcpServer_)
             tcpServer_->stop();
     }
-    void start() { server_->start(); }
+    void start()
+    {
+        server_->start();
+        if (tcpServer_)
+            tcpServer_->start(); // on the port it served before
+    }
     // Serves the unit on TCP as well, beside the board socket; answers the port served. Throws
     // std::runtime_error when the address cannot be served.
     std::uint16_t serveTcp(const TcpAddress& address);

@@ -265,6 +265,14 @@ TEST_F(BoardProtocolTest, TcpAnswersTheSameBytesAsTheSocket)
     early.send(2, fpga);
     Frame reply;
     EXPECT_FALSE(early.receive(reply)) << "a CONTROL before OPEN closes the TCP connection";
+
+    // A unit stopped and started again serves the same port.
+    simulatedUnit().stop();
+    EXPECT_FALSE(RawClient(port).connected());
+    simulatedUnit().start();
+    RawClient again(port);
+    ASSERT_TRUE(again.connected());
+    EXPECT_EQ(again.open("\\\\.\\PelmuxDrv"), Frame{0});
 }
 
 TEST(SimTcpAddress, HostAndPortAreCheckedBeforeServing)
