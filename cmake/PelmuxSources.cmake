@@ -8,8 +8,16 @@ function(pelmux_collect_sources out)
   endforeach()
   if(WIN32)
     file(GLOB seam CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32/*.cpp)
+    if(PELMUX_UNIT_TCP)
+      # The test build: the device and service endpoints reach the simulated unit over loopback
+      # TCP; the vendor library stays Jida.dll, loaded as in the product.
+      list(FILTER seam EXCLUDE REGEX "/src/platform/win32/(Device|Service)\\.cpp$")
+      file(GLOB tcp CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32-unit/*.cpp)
+      list(APPEND seam ${tcp} ${CMAKE_SOURCE_DIR}/src/platform/board/Connection.cpp)
+    endif()
   else()
-    file(GLOB seam CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/posix/*.cpp)
+    file(GLOB seam CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/posix/*.cpp
+                                     ${CMAKE_SOURCE_DIR}/src/platform/board/*.cpp)
   endif()
   list(APPEND files ${seam})
   # Module entry points belong to the shared library target only.

@@ -1,10 +1,13 @@
 #include "Server.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -158,6 +161,52 @@ void layOutRegistry(const std::string& root, const Json& keys)
 
 Server::Server(Unit& unit, std::string socketPath) : unit_(unit), path_(std::move(socketPath)) {}
 
+Server::Server(Unit& unit, TcpAddress address) : unit_(unit), tcp_(std::move(address)) {}
+
+namespace {
+
+// A listening TCP socket on `address`; its port is updated to the one bound. Throws when the
+// address is not an IPv4 address or cannot be served.
+int listenTcp(TcpAddress& address)
+{
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(address.port);
+    if (::inet_pton(AF_INET, address.host.c_str(), &in.sin_addr) != 1)
+        throw std::runtime_error("not an IPv4 address: " + address.host);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    socklen_t length = sizeof in;
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0 || ::listen(fd, 64) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&in), &length) != 0) {
+        const std::string reason = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("cannot serve TCP " + address.host + ":" + std::to_string(address.port) +
+                                 ": " + reason);
+    }
+    address.port = ntohs(in.sin_port);
+    return fd;
+}
+
+} // namespace
+
+std::optional<TcpAddress> parseTcpAddress(const std::string& text)
+{
+    TcpAddress address;
+    const std::size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (colon != std::string::npos)
+        address.host = text.substr(0, colon);
+    in_addr ignored{};
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(port) > 65535 || ::inet_pton(AF_INET, address.host.c_str(), &ignored) != 1)
+        return std::nullopt;
+    address.port = static_cast<std::uint16_t>(std::stoul(port));
+    return address;
+}
+
 Server::~Server()
 {
     stop();
@@ -167,6 +216,22 @@ void Server::start()
 {
     if (running_)
         return;
+    if (tcp_) {
+        listenFd_ = listenTcp(*tcp_);
+    } else {
+        listenUnix();
+    }
+    if (::pipe2(wakePipe_, O_CLOEXEC) != 0) {
+        ::close(listenFd_);
+        listenFd_ = -1;
+        throw std::runtime_error("cannot create the server's wake pipe");
+    }
+    running_ = true;
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+void Server::listenUnix()
+{
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path_.size() >= sizeof(address.sun_path))
@@ -182,13 +247,6 @@ void Server::start()
         listenFd_ = -1;
         throw std::runtime_error("cannot serve the board socket " + path_ + ": " + reason);
     }
-    if (::pipe2(wakePipe_, O_CLOEXEC) != 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
-        throw std::runtime_error("cannot create the server's wake pipe");
-    }
-    running_ = true;
-    acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
 void Server::stop()
@@ -199,7 +257,8 @@ void Server::stop()
     [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &wake, 1);
     acceptThread_.join();
     ::close(listenFd_);
-    ::unlink(path_.c_str());
+    if (!tcp_)
+        ::unlink(path_.c_str());
     listenFd_ = -1;
     std::list<std::unique_ptr<Connection>> connections;
     {
@@ -247,6 +306,11 @@ void Server::acceptLoop()
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
+        if (tcp_) {
+            // Each request waits for its reply: small frames go out at once.
+            const int yes = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        }
         reapFinished();
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
@@ -398,8 +462,19 @@ SimulatedUnit::SimulatedUnit(std::string root, Json profile, const std::function
     server_->start();
 }
 
+std::uint16_t SimulatedUnit::serveTcp(const TcpAddress& address)
+{
+    if (tcpServer_)
+        tcpServer_->stop();
+    tcpServer_ = std::make_unique<Server>(*unit_, address);
+    tcpServer_->start();
+    return tcpServer_->port();
+}
+
 SimulatedUnit::~SimulatedUnit()
 {
+    if (tcpServer_)
+        tcpServer_->stop();
     server_->stop();
     line_.reset();
 }

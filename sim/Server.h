@@ -9,6 +9,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,10 +25,18 @@ enum Op : std::uint8_t {
     OpUnitCommand = 64, // JSON command in, u8 status + JSON answer out
 };
 
+// A TCP address to serve on: an IPv4 address and a port (0: any free port).
+struct TcpAddress {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 0;
+};
+
 class Server {
 public:
     // Serves `unit` on `socketPath`. The unit must outlive the server.
     Server(Unit& unit, std::string socketPath);
+    // Serves `unit` on a TCP address with the same framing (the Windows test DLL's endpoints).
+    Server(Unit& unit, TcpAddress address);
     ~Server();
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
@@ -37,6 +46,8 @@ public:
     // Stops accepting, closes every connection and joins every thread. Idempotent.
     void stop();
     bool running() const { return running_; }
+    // The TCP port served (the one chosen when 0 was asked); 0 for a Unix socket.
+    std::uint16_t port() const { return tcp_ ? tcp_->port : 0; }
 
 private:
     struct Connection {
@@ -44,12 +55,14 @@ private:
         std::thread thread;
         std::atomic<bool> done{false};
     };
+    void listenUnix();
     void acceptLoop();
     void serve(Connection& connection);
     void reapFinished();
 
     Unit& unit_;
     std::string path_;
+    std::optional<TcpAddress> tcp_;
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     std::atomic<bool> running_{false};
@@ -70,19 +83,36 @@ public:
     // The serial line behind root/COM1 and the two bootloaders on it.
     SerialLine& serialLine() { return *line_; }
     const std::string& root() const { return root_; }
-    void stop() { server_->stop(); }
-    void start() { server_->start(); }
+    void stop()
+    {
+        server_->stop();
+        if (tcpServer_)
+            tcpServer_->stop();
+    }
+    void start()
+    {
+        server_->start();
+        if (tcpServer_)
+            tcpServer_->start(); // on the port it served before
+    }
+    // Serves the unit on TCP as well, beside the board socket; answers the port served. Throws
+    // std::runtime_error when the address cannot be served.
+    std::uint16_t serveTcp(const TcpAddress& address);
 
 private:
     std::string root_;
     std::unique_ptr<Unit> unit_;
     std::unique_ptr<Server> server_;
+    std::unique_ptr<Server> tcpServer_;
     std::unique_ptr<SerialLine> line_;
 };
 
 // Sends one unit command (a JSON text) to the unit serving `socketPath` and answers its JSON
 // answer; when no unit answers, or the answer is not JSON, an object with "ok": false and "error".
 Json sendUnitCommand(const std::string& socketPath, const std::string& command);
+
+// "HOST:PORT" or "PORT" (host 127.0.0.1) as a TCP address; nullopt when it is neither.
+std::optional<TcpAddress> parseTcpAddress(const std::string& text);
 
 // Writes the profile's "machine" files (drive C: and the like) under root when they are missing.
 void layOutMachine(const std::string& root, const Json& profile);

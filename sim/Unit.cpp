@@ -374,6 +374,9 @@ Json Unit::command(const Json& cmd)
         } else if (name == "set") {
             const Json::json_pointer pointer(cmd.at("path").get<std::string>());
             update([&](Json& s) { s[pointer] = cmd.at("value"); });
+        } else if (name == "get") {
+            const Json::json_pointer pointer(cmd.at("path").get<std::string>());
+            return {{"ok", true}, {"value", snapshot().at(pointer)}};
         } else if (name == "count") {
             return {{"ok", true}, {"count", requestCount(cmd.at("code").get<std::uint32_t>())}};
         } else if (CommandHandler handler = commandHandler(name)) {

@@ -64,6 +64,7 @@ protected:
 
     sim::Unit& unit() { return sim_->unit(); }
     sim::SerialLine& serialLine() { return sim_->serialLine(); }
+    sim::SimulatedUnit& simulatedUnit() { return *sim_; }
     const TempRoot& root() const { return root_; }
 
 private:

@@ -1,4 +1,5 @@
 #include "SimFixture.h"
+#include "shared/UnitExpectations.h"
 
 #include <pelmux/Pelmux.h>
 
@@ -61,30 +62,12 @@ TEST_F(AuxVersionTest, DriverVersionsDeliverTheFourBytesInOrder)
 // Each fault reaches one error path; outputs stay untouched on all of them.
 TEST_F(AuxVersionTest, DriverFaultsGiveTheirCodesAndLeaveOutputsUntouched)
 {
-    struct Case {
-        const char* what;
-        std::function<void(sim::Unit&, std::uint32_t)> inject;
-        ResultCode expected;
-    };
-    const Case cases[] = {
-        {"request fails", [](sim::Unit& u, std::uint32_t c) { u.failRequest(c); },
-         Varnholt::ERR_IOCTRL_OPERATION_FAILED},
-        {"3 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 3); },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"5 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 5); },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"0 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 0); },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"short answer",
-         [](sim::Unit& u, std::uint32_t c) {
-             u.forceOutput(c, {1, 2});
-         },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-    };
+    // The faults are the table the Windows program runs against the DLL too.
     for (const auto& version : driverVersions) {
-        for (const auto& c : cases) {
+        for (const auto& c : shared::versionFaults()) {
             unit().clearFaults();
-            c.inject(unit(), version.code);
+            ASSERT_TRUE(unit().command(sim::Json::parse(c.commandFor(version.code)))["ok"].get<bool>())
+                << c.what;
             AuxVersion* versions = GetAuxVersion();
             Outputs out;
             EXPECT_EQ(out.read(versions, version.read), c.expected) << version.name << ": " << c.what;

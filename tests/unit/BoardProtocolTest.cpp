@@ -1,7 +1,9 @@
 // The board socket spoken by a client written from the protocol table alone.
 #include "SimFixture.h"
 
+#include <arpa/inet.h>
 #include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -33,6 +35,16 @@ public:
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, socketPath.c_str(), sizeof(address.sun_path) - 1);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    // A client of the unit's TCP listener on 127.0.0.1.
+    explicit RawClient(std::uint16_t port)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
     ~RawClient() { ::close(fd_); }
@@ -206,6 +218,89 @@ TEST_F(BoardProtocolTest, UnitCommandsSteerTheUnit)
     client.send(64, Frame(notJson.begin(), notJson.end()));
     ASSERT_TRUE(client.receive(reply));
     EXPECT_EQ(reply.at(0), 1);
+}
+
+// The TCP listener feeds the same connection handler: every exchange answers the same bytes there
+// as on the Unix socket, and a connection whose first frame is no OPEN is closed on both.
+TEST_F(BoardProtocolTest, TcpAnswersTheSameBytesAsTheSocket)
+{
+    const std::uint16_t port = simulatedUnit().serveTcp({"127.0.0.1", 0});
+    ASSERT_NE(port, 0);
+    struct Exchange {
+        const char* what;
+        std::string endpoint;
+        std::uint8_t op;
+        Frame fields;
+    };
+    Frame fpga;
+    putU32(fpga, 0x2224F0);
+    putU32(fpga, 4);
+    Frame unknown;
+    putU32(unknown, 0x222FFC);
+    putU32(unknown, 4);
+    const Frame boardCount = {55, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    Frame serviceCode;
+    putU32(serviceCode, 134);
+    const Exchange exchanges[] = {
+        {"FPGA version", "\\\\.\\PelmuxDrv", 2, fpga},
+        {"unknown request", "\\\\.\\PelmuxDrv", 2, unknown},
+        {"vendor board count", "board-library", 4, boardCount},
+        {"service control", "service:PelmuxService", 5, serviceCode},
+    };
+    for (const auto& e : exchanges) {
+        Frame replies[2];
+        RawClient socketClient(socketPath());
+        RawClient tcpClient(port);
+        RawClient* clients[] = {&socketClient, &tcpClient};
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_TRUE(clients[i]->connected()) << e.what;
+            ASSERT_EQ(clients[i]->open(e.endpoint), Frame{0}) << e.what;
+            clients[i]->send(e.op, e.fields);
+            EXPECT_TRUE(clients[i]->receive(replies[i])) << e.what;
+        }
+        EXPECT_FALSE(replies[0].empty()) << e.what;
+        EXPECT_EQ(replies[0], replies[1]) << e.what;
+    }
+    RawClient early(port);
+    early.send(2, fpga);
+    Frame reply;
+    EXPECT_FALSE(early.receive(reply)) << "a CONTROL before OPEN closes the TCP connection";
+
+    // A unit stopped and started again serves the same port.
+    simulatedUnit().stop();
+    EXPECT_FALSE(RawClient(port).connected());
+    simulatedUnit().start();
+    RawClient again(port);
+    ASSERT_TRUE(again.connected());
+    EXPECT_EQ(again.open("\\\\.\\PelmuxDrv"), Frame{0});
+}
+
+TEST(SimTcpAddress, HostAndPortAreCheckedBeforeServing)
+{
+    struct Case {
+        const char* text;
+        bool valid;
+        const char* host;
+        std::uint16_t port;
+    };
+    const Case cases[] = {
+        {"127.0.0.1:5555", true, "127.0.0.1", 5555},
+        {"5555", true, "127.0.0.1", 5555}, // loopback unless an address is given
+        {"0.0.0.0:0", true, "0.0.0.0", 0},
+        {"localhost:5555", false, "", 0}, // an IPv4 address, not a name
+        {"127.0.0.1:65536", false, "", 0},
+        {"127.0.0.1:", false, "", 0},
+        {"127.0.0.1:-1", false, "", 0},
+        {"", false, "", 0},
+    };
+    for (const auto& c : cases) {
+        const auto address = sim::parseTcpAddress(c.text);
+        ASSERT_EQ(address.has_value(), c.valid) << c.text;
+        if (address) {
+            EXPECT_EQ(address->host, c.host) << c.text;
+            EXPECT_EQ(address->port, c.port) << c.text;
+        }
+    }
 }
 
 } // namespace PELMUX_FILE_SCOPE

@@ -1,5 +1,6 @@
 // Diagnostic: the shared object, its driver requests and the vendor-library temperatures.
 #include "VendorFixture.h"
+#include "shared/UnitExpectations.h"
 
 #include "supervisor/Diagnostic_Imp.h"
 
@@ -93,25 +94,12 @@ TEST_F(DiagnosticTest, WordsComeFromTheirRequests)
 
 TEST_F(DiagnosticTest, DriverFaultsGiveTheirCodesAndLeaveOutputsUntouched)
 {
-    struct Fault {
-        const char* what;
-        std::function<void(sim::Unit&, std::uint32_t)> inject;
-        ResultCode expected;
-    };
-    const Fault faults[] = {
-        {"request fails", [](sim::Unit& u, std::uint32_t c) { u.failRequest(c); },
-         Varnholt::ERR_IOCTRL_OPERATION_FAILED},
-        {"1 byte returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 1); },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"3 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 3); },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-        {"0 bytes returned", [](sim::Unit& u, std::uint32_t c) { u.forceReturned(c, 0); },
-         Varnholt::ERR_BUFFER_SIZE_ERROR},
-    };
+    // The faults are the table the Windows program runs against the DLL too.
     for (const auto& word : wordCases) {
-        for (const auto& f : faults) {
+        for (const auto& f : shared::wordFaults()) {
             unit().clearFaults();
-            f.inject(unit(), word.code);
+            ASSERT_TRUE(unit().command(sim::Json::parse(f.commandFor(word.code)))["ok"].get<bool>())
+                << f.what;
             unsigned short value = 0xBEEF;
             EXPECT_EQ((diag()->*word.read)(&value), f.expected) << word.name << ": " << f.what;
             EXPECT_EQ(value, 0xBEEF) << word.name << ": " << f.what;

@@ -21,7 +21,7 @@ sim::Json profileFrom(const std::string& path)
     return path.empty() ? sim::defaultProfile() : sim::loadProfile(path);
 }
 
-int runSim(const std::string& profilePath, const std::string& root);
+int runSim(const std::string& profilePath, const std::string& root, const std::string& tcp);
 int runDemo(const std::string& profilePath);
 
 // ---- the front panel (`--http HOST:PORT`)
@@ -80,16 +80,20 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
     // Option values live as long as the App, which outlives every callback.
     static std::string profile;
     static std::string root;
+    static std::string tcp;
     auto* sim = app.add_subcommand("sim", "Serve a simulated unit on PELMUX_ROOT/board.sock until stopped");
     sim->add_option("--profile", profile, "Unit profile (JSON); the built-in full unit when omitted")
         ->check(CLI::ExistingFile);
     sim->add_option("--root", root, "Folder to serve instead of PELMUX_ROOT");
     addPanelOption(sim);
+    sim->add_option("--tcp", tcp,
+                    "Serve on TCP as well, for the Windows test DLL: HOST:PORT, or PORT on 127.0.0.1 "
+                    "(port 0 picks a free one)");
     sim->callback([&, sim] {
         // `pelmux sim set ...` and the like talk to a running unit instead of serving one.
         if (!sim->get_subcommands().empty())
             return;
-        exitCode = runSim(profile, root);
+        exitCode = runSim(profile, root, tcp);
     });
 
     auto* demo = app.add_subcommand("demo", "Tour every hardware area on a simulated unit");
@@ -103,8 +107,13 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
 
 namespace {
 
-int runSim(const std::string& profilePath, const std::string& root)
+int runSim(const std::string& profilePath, const std::string& root, const std::string& tcp)
 {
+    const auto tcpAddress = tcp.empty() ? std::nullopt : sim::parseTcpAddress(tcp);
+    if (!tcp.empty() && !tcpAddress) {
+        std::cerr << "pelmux sim: --tcp wants HOST:PORT or PORT with an IPv4 address, not " << tcp << '\n';
+        return 1;
+    }
     if (!root.empty())
         ::setenv("PELMUX_ROOT", root.c_str(), 1);
     const std::string folder = tool::unitRoot();
@@ -123,6 +132,10 @@ int runSim(const std::string& profilePath, const std::string& root)
                                 [&statePath](sim::Unit& served) { sim::saveStateTo(served, statePath); });
         const auto panel = startPanel(unit.unit());
         std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
+        if (tcpAddress) {
+            const std::uint16_t port = unit.serveTcp(*tcpAddress);
+            std::cout << "Simulated unit serving tcp:" << tcpAddress->host << ':' << port << std::endl;
+        }
         int signal = 0;
         sigwait(&stopSignals, &signal);
         std::cout << "Stopping the simulated unit" << std::endl;

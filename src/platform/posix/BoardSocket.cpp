@@ -1,7 +1,6 @@
-#include "platform/posix/BoardSocket.h"
-
+// The stream to the unit on Linux: the Unix socket PELMUX_ROOT/board.sock.
+#include "platform/board/Connection.h"
 #include "platform/posix/Root.h"
-#include "platform/posix/Wire.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,46 +8,58 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace pelmux::platform::posix {
+namespace pelmux::platform::board {
 
 namespace {
 
-// No reply of the unit is anywhere near this; a larger length means a broken peer.
-constexpr std::uint32_t maxReplyLength = 64u * 1024u * 1024u;
+class UnixStream final : public Stream {
+public:
+    explicit UnixStream(int fd) : fd_(fd) {}
+    ~UnixStream() override { ::close(fd_); }
+    UnixStream(const UnixStream&) = delete;
+    UnixStream& operator=(const UnixStream&) = delete;
 
-bool sendAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+    bool sendAll(const std::uint8_t* data, std::size_t size) override
+    {
+        while (size > 0) {
+            const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
     }
-    return true;
-}
 
-bool receiveAll(int fd, std::uint8_t* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+    bool receiveAll(std::uint8_t* data, std::size_t size) override
+    {
+        while (size > 0) {
+            const ssize_t n = ::recv(fd_, data, size, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
     }
-    return true;
-}
+
+private:
+    int fd_;
+};
 
 } // namespace
 
-std::unique_ptr<BoardConnection> BoardConnection::open(const std::string& endpoint)
+std::string unitAddress()
 {
-    const std::string path = boardSocketPath();
+    return posix::boardSocketPath();
+}
+
+std::unique_ptr<Stream> connectUnit(const std::string& path)
+{
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     // An empty path (no usable root) would name an abstract socket anyone can bind.
@@ -63,51 +74,7 @@ std::unique_ptr<BoardConnection> BoardConnection::open(const std::string& endpoi
         ::close(fd);
         return nullptr;
     }
-    std::unique_ptr<BoardConnection> connection(new BoardConnection(fd));
-    FrameWriter fields;
-    fields.text(endpoint);
-    std::vector<std::uint8_t> reply;
-    if (!connection->call(BoardOp::Open, fields.bytes(), reply))
-        return nullptr;
-    FrameReader reader(reply);
-    std::uint8_t status = 1;
-    if (!reader.u8(status) || status != 0)
-        return nullptr;
-    return connection;
+    return std::make_unique<UnixStream>(fd);
 }
 
-BoardConnection::~BoardConnection()
-{
-    ::close(fd_);
-}
-
-bool BoardConnection::call(BoardOp op, std::span<const std::uint8_t> fields, std::vector<std::uint8_t>& reply)
-{
-    std::lock_guard lock(mutex_);
-    if (broken_)
-        return false;
-    FrameWriter frame;
-    frame.u32(static_cast<std::uint32_t>(fields.size() + 1)).u8(static_cast<std::uint8_t>(op));
-    frame.raw(fields.data(), fields.size());
-    std::uint8_t header[4];
-    if (!sendAll(fd_, frame.bytes().data(), frame.bytes().size()) ||
-        !receiveAll(fd_, header, sizeof header)) {
-        broken_ = true;
-        return false;
-    }
-    const std::uint32_t length =
-        static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
-        (static_cast<std::uint32_t>(header[2]) << 16) | (static_cast<std::uint32_t>(header[3]) << 24);
-    if (length > maxReplyLength) {
-        broken_ = true;
-        return false;
-    }
-    reply.assign(length, 0);
-    if (!receiveAll(fd_, reply.data(), length)) {
-        broken_ = true;
-        return false;
-    }
-    return true;
-}
-
-} // namespace pelmux::platform::posix
+} // namespace pelmux::platform::board

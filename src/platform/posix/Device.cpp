@@ -2,9 +2,8 @@
 // a file descriptor under PELMUX_ROOT.
 #include "platform/Device.h"
 
-#include "platform/posix/BoardSocket.h"
+#include "platform/board/Connection.h"
 #include "platform/posix/Root.h"
-#include "platform/posix/Wire.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +32,7 @@ public:
 
 class DeviceObject final : public HandleObject {
 public:
-    explicit DeviceObject(std::unique_ptr<posix::BoardConnection> connection)
+    explicit DeviceObject(std::unique_ptr<board::BoardConnection> connection)
         : connection_(std::move(connection))
     {
     }
@@ -41,46 +40,16 @@ public:
     bool control(std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                  std::uint32_t outputSize, std::uint32_t* returned) override
     {
-        posix::FrameWriter fields;
-        fields.u32(code).u32(output != nullptr ? outputSize : 0).raw(input, input != nullptr ? inputSize : 0);
-        std::vector<std::uint8_t> reply;
-        if (!connection_->call(posix::BoardOp::Control, fields.bytes(), reply))
-            return false;
-        posix::FrameReader reader(reply);
-        std::uint8_t ok = 0;
-        std::uint32_t count = 0;
-        if (!reader.u8(ok) || !reader.u32(count))
-            return false;
-        if (returned != nullptr)
-            *returned = ok != 0 ? count : 0;
-        const auto data = reader.rest();
-        if (output != nullptr)
-            std::memcpy(output, data.data(), std::min<std::size_t>(data.size(), outputSize));
-        return ok != 0;
+        return connection_->control(code, input, inputSize, output, outputSize, returned);
     }
 
     bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead) override
     {
-        posix::FrameWriter fields;
-        fields.u32(capacity);
-        std::vector<std::uint8_t> reply;
-        if (!connection_->call(posix::BoardOp::Read, fields.bytes(), reply))
-            return false;
-        posix::FrameReader reader(reply);
-        std::uint8_t ok = 0;
-        if (!reader.u8(ok))
-            return false;
-        const auto data = reader.rest();
-        const std::size_t n = std::min<std::size_t>(data.size(), capacity);
-        if (buffer != nullptr && n > 0)
-            std::memcpy(buffer, data.data(), n);
-        if (bytesRead != nullptr)
-            *bytesRead = static_cast<std::uint32_t>(n);
-        return ok != 0;
+        return connection_->read(buffer, capacity, bytesRead);
     }
 
 private:
-    std::unique_ptr<posix::BoardConnection> connection_;
+    std::unique_ptr<board::BoardConnection> connection_;
 };
 
 class FileObject final : public HandleObject {
@@ -161,7 +130,7 @@ Handle openDevice(const wchar_t* name)
 {
     if (name == nullptr)
         return invalidHandle();
-    auto connection = posix::BoardConnection::open(posix::toUtf8(name));
+    auto connection = board::BoardConnection::open(posix::toUtf8(name));
     if (!connection)
         return invalidHandle();
     return static_cast<HandleObject*>(new DeviceObject(std::move(connection)));

@@ -1,4 +1,4 @@
-// Little-endian field encoding of the board socket frames.
+// Little-endian field encoding of the board socket frames, on every transport to the unit.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace pelmux::platform::posix {
+namespace pelmux::platform::board {
 
 class FrameWriter {
 public:
@@ -89,4 +89,4 @@ private:
     std::size_t pos_ = 0;
 };
 
-} // namespace pelmux::platform::posix
+} // namespace pelmux::platform::board

@@ -1,16 +1,16 @@
-// The vendor board library on Linux: every call is one VENDOR frame on the unit's "board-library"
-// endpoint (docs/board-protocol.md gives each call's fields).
+// The vendor board library reached through the unit (Linux, and the stand-in Jida.dll of the
+// Windows test build): every call is one VENDOR frame on the unit's "board-library" endpoint
+// (docs/board-protocol.md gives each call's fields).
 //
 // A vendor-library session is process-wide, as Jida.dll is loaded once per process: one connection,
 // opened by the first call under a lock and shared by every later call. A connection that the unit
-// has dropped (a unit restarted, or another PELMUX_ROOT) is replaced: a call that finds the socket
-// path changed connects anew, and a call whose request fails on a connection used before retries
+// has dropped (a unit restarted, or another PELMUX_ROOT) is replaced: a call that finds the unit's
+// address changed connects anew, and a call whose request fails on a connection used before retries
 // once on a fresh one. Calls are serialised by the same lock, as the frames of one connection must be.
 #include "platform/Vendor.h"
 
-#include "platform/posix/BoardSocket.h"
-#include "platform/posix/Root.h"
-#include "platform/posix/Wire.h"
+#include "platform/board/Connection.h"
+#include "platform/board/Wire.h"
 
 #include <algorithm>
 #include <memory>
@@ -30,23 +30,23 @@ class Session {
 public:
     // Sends one call and answers its reply fields (result first); false when the unit cannot be
     // reached or does not answer.
-    bool call(std::uint16_t ordinal, const posix::FrameWriter& arguments, std::vector<std::uint8_t>& reply)
+    bool call(std::uint16_t ordinal, const board::FrameWriter& arguments, std::vector<std::uint8_t>& reply)
     {
         std::lock_guard lock(mutex_);
-        posix::FrameWriter fields;
+        board::FrameWriter fields;
         fields.u16(ordinal).raw(arguments.bytes().data(), arguments.bytes().size());
 
-        const std::string path = posix::boardSocketPath();
+        const std::string path = board::unitAddress();
         const bool reused = connection_ != nullptr && path == path_;
         if (!reused && !connect(path))
             return false;
-        if (connection_->call(posix::BoardOp::Vendor, fields.bytes(), reply))
+        if (connection_->call(board::BoardOp::Vendor, fields.bytes(), reply))
             return true;
         connection_.reset();
         // A connection used before may have been dropped by the unit in between: try once anew.
         if (!reused || !connect(path))
             return false;
-        if (connection_->call(posix::BoardOp::Vendor, fields.bytes(), reply))
+        if (connection_->call(board::BoardOp::Vendor, fields.bytes(), reply))
             return true;
         connection_.reset();
         return false;
@@ -55,13 +55,13 @@ public:
 private:
     bool connect(const std::string& path)
     {
-        connection_ = posix::BoardConnection::open(endpointName);
+        connection_ = board::BoardConnection::open(endpointName);
         path_ = path;
         return connection_ != nullptr;
     }
 
     std::mutex mutex_;
-    std::unique_ptr<posix::BoardConnection> connection_;
+    std::unique_ptr<board::BoardConnection> connection_;
     std::string path_;
 };
 
@@ -75,18 +75,18 @@ Session& session()
 // unit, or whose reply is too short for its result, answers 0.
 class Call {
 public:
-    Call(std::uint16_t ordinal, const posix::FrameWriter& arguments)
+    Call(std::uint16_t ordinal, const board::FrameWriter& arguments)
     {
         if (!session().call(ordinal, arguments, reply_))
             return;
-        posix::FrameReader reader(reply_);
+        board::FrameReader reader(reply_);
         std::int32_t result = 0;
         if (reader.i32(result))
             result_ = static_cast<std::uint32_t>(result);
         outputs_ = reader.rest();
     }
     std::uint32_t result() const { return result_; }
-    posix::FrameReader outputs() const { return posix::FrameReader(outputs_); }
+    board::FrameReader outputs() const { return board::FrameReader(outputs_); }
 
 private:
     std::vector<std::uint8_t> reply_;
@@ -94,7 +94,7 @@ private:
     std::span<const std::uint8_t> outputs_;
 };
 
-void putName(posix::FrameWriter& fields, const std::string* utf8)
+void putName(board::FrameWriter& fields, const std::string* utf8)
 {
     if (utf8 == nullptr) {
         fields.u32(nullName);
@@ -103,7 +103,7 @@ void putName(posix::FrameWriter& fields, const std::string* utf8)
     fields.u32(static_cast<std::uint32_t>(utf8->size())).text(*utf8);
 }
 
-void putBuffer(posix::FrameWriter& fields, const std::uint8_t* data, std::uint32_t length)
+void putBuffer(board::FrameWriter& fields, const std::uint8_t* data, std::uint32_t length)
 {
     fields.u32(length).raw(data, data != nullptr ? length : 0);
 }
@@ -112,24 +112,24 @@ void putBuffer(posix::FrameWriter& fields, const std::uint8_t* data, std::uint32
 
 std::uint32_t boardLibInit()
 {
-    return Call(vendorOrdinal::boardLibInit, posix::FrameWriter()).result();
+    return Call(vendorOrdinal::boardLibInit, board::FrameWriter()).result();
 }
 
 std::uint32_t boardLibSetup(std::uint32_t flag)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(flag);
     return Call(vendorOrdinal::boardLibSetup, fields).result();
 }
 
 std::uint32_t boardLibExit()
 {
-    return Call(vendorOrdinal::boardLibExit, posix::FrameWriter()).result();
+    return Call(vendorOrdinal::boardLibExit, board::FrameWriter()).result();
 }
 
 std::uint32_t boardCount(const char* className, std::uint32_t flags)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     const std::string name = className != nullptr ? std::string(className) : std::string();
     putName(fields, className != nullptr ? &name : nullptr);
     fields.u32(flags);
@@ -139,8 +139,8 @@ std::uint32_t boardCount(const char* className, std::uint32_t flags)
 std::uint32_t boardOpen(const wchar_t* className, std::uint32_t number, std::uint32_t flags,
                         BoardHandle* handle)
 {
-    posix::FrameWriter fields;
-    const std::string name = className != nullptr ? posix::toUtf8(className) : std::string();
+    board::FrameWriter fields;
+    const std::string name = className != nullptr ? board::utf8Of(className) : std::string();
     putName(fields, className != nullptr ? &name : nullptr);
     fields.u32(number).u32(flags);
     const Call call(vendorOrdinal::boardOpen, fields);
@@ -154,7 +154,7 @@ std::uint32_t boardOpen(const wchar_t* className, std::uint32_t number, std::uin
 
 std::uint32_t boardClose(BoardHandle handle)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle);
     return Call(vendorOrdinal::boardClose, fields).result();
 }
@@ -162,7 +162,7 @@ std::uint32_t boardClose(BoardHandle handle)
 std::uint32_t boardI2cReadRegister(BoardHandle handle, std::uint32_t busType, std::uint8_t address,
                                    std::uint16_t reg, std::uint8_t* value)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle).u32(busType).u8(address).u32(reg);
     const Call call(vendorOrdinal::boardI2cReadRegister, fields);
     std::uint8_t read = 0;
@@ -176,7 +176,7 @@ std::uint32_t boardI2cReadRegister(BoardHandle handle, std::uint32_t busType, st
 std::uint32_t boardI2cWriteRegister(BoardHandle handle, std::uint32_t busType, std::uint8_t address,
                                     std::uint16_t reg, std::uint8_t value)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle).u32(busType).u8(address).u32(reg).u8(value);
     return Call(vendorOrdinal::boardI2cWriteRegister, fields).result();
 }
@@ -186,7 +186,7 @@ std::uint32_t boardI2cWrite(BoardHandle handle, std::uint32_t busType, std::uint
 {
     if (data == nullptr && length > 0)
         return 0;
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle).u32(busType).u8(address);
     putBuffer(fields, data, length);
     return Call(vendorOrdinal::boardI2cWrite, fields).result();
@@ -198,7 +198,7 @@ std::uint32_t boardI2cWriteRead(BoardHandle handle, std::uint32_t busType, std::
 {
     if ((writeData == nullptr && writeLength > 0) || (readData == nullptr && readLength > 0))
         return 0;
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle).u32(busType).u8(address);
     putBuffer(fields, writeData, writeLength);
     fields.u32(readLength);
@@ -215,7 +215,7 @@ std::uint32_t boardI2cWriteRead(BoardHandle handle, std::uint32_t busType, std::
 
 std::uint32_t boardTempCount(BoardHandle handle)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle);
     return Call(vendorOrdinal::boardTempCount, fields).result();
 }
@@ -223,7 +223,7 @@ std::uint32_t boardTempCount(BoardHandle handle)
 std::uint32_t boardTempCurrent(BoardHandle handle, std::uint32_t index, std::int32_t* value,
                                std::uint32_t* status)
 {
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle).u32(index);
     const Call call(vendorOrdinal::boardTempCurrent, fields);
     std::int32_t reading = 0;
@@ -241,7 +241,7 @@ std::uint32_t boardTempCurrent(BoardHandle handle, std::uint32_t index, std::int
 std::uint32_t boardTempInfo(BoardHandle handle, std::uint32_t index, BoardTempInfo* info)
 {
     // The record's size word is the one input the caller puts into it.
-    posix::FrameWriter fields;
+    board::FrameWriter fields;
     fields.u32(handle).u32(index).u32(info != nullptr ? info->size : 0);
     const Call call(vendorOrdinal::boardTempInfo, fields);
     std::uint32_t words[11] = {};

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs the test Pelmux.dll under wine against a simulated unit: starts `pelmux sim --tcp` on a
+# free loopback port in a throwaway folder and wine prefix, maps wine's COM1 to the unit's serial
+# line, runs pelmux_unit_checks.exe beside the forwarding Jida.dll, and opens the snapshot the DLL
+# wrote with the image-library check. A wine that cannot start fails the run.
+# Usage: run-sim.sh BUILD-WIN32-SIM PELMUX-TOOL
+set -euo pipefail
+build=$(cd "${1:-build/win32-sim}" && pwd)
+tool=$(cd "$(dirname "${2:-build/linux/pelmux}")" && pwd)/$(basename "${2:-build/linux/pelmux}")
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/pelmux-wine-XXXXXX)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+command -v wine >/dev/null || { echo "run-sim.sh: wine is not installed (make deps-wine)" >&2; exit 1; }
+export WINEDEBUG=-all
+export WINEPREFIX="$work/prefix"
+export WINEDLLOVERRIDES="mscoree,mshtml="
+if ! wine cmd /c exit >"$work/wineboot.log" 2>&1; then
+  echo "run-sim.sh: wine cannot start:" >&2
+  tail -n 20 "$work/wineboot.log" >&2
+  exit 1
+fi
+
+# The unit, on a port the system chooses; its first lines name the socket and the port.
+"$tool" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.1
+done
+address=$(sed -n 's/^Simulated unit serving \(tcp:.*\)$/\1/p' "$work/sim.log")
+if [ -z "$address" ]; then
+  echo "run-sim.sh: the simulated unit did not start:" >&2
+  cat "$work/sim.log" >&2
+  exit 1
+fi
+export PELMUX_UNIT="$address"
+
+# wine's COM1 is the unit's serial line (a pseudo-terminal behind unit/COM1).
+ln -sfn "$(readlink -f "$work/unit/COM1")" "$WINEPREFIX/dosdevices/com1"
+
+run="$work/run"
+mkdir -p "$run"
+cp "$build/Pelmux.dll" "$build/pelmux_unit_checks.exe" "$build/unit/Jida.dll" "$run/"
+status=0
+(cd "$run" && wine pelmux_unit_checks.exe 'Z:'"${work//\//\\}"'\snapshot.bmp' 2>/dev/null | tr -d '\r') \
+  | tee "$work/checks.log" || status=1
+grep -q '^[0-9]* passed, 0 failed$' "$work/checks.log" || status=1
+
+# The distribution's Python, which has Pillow (python3-pil), before any other on the PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+frame=$(sed -n 's/^snapshot-frame \([0-9]*\)$/\1/p' "$work/checks.log")
+if [ -n "$frame" ] && "$python" "$here/../tools/check_snapshot.py" "$work/snapshot.bmp" "$frame"; then
+  echo "snapshot: opened by the image library, frame $frame matches"
+else
+  echo "FAILED: the snapshot the DLL wrote does not open as the unit's picture"
+  status=1
+fi
+exit $status
