@@ -198,7 +198,15 @@ int HttpPanel::start()
     if (bound < 0)
         throw std::runtime_error("cannot serve the front panel on " + host_ + ":" + std::to_string(port_));
     port_ = bound;
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    listenEnded_ = false;
+    thread_ = std::thread([this] {
+        server_->listen_after_bind();
+        listenEnded_ = true;
+    });
+    // The server takes a stop only once its listening loop runs; a stop before would leave the
+    // loop waiting in accept for ever.
+    while (!server_->is_running() && !listenEnded_)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     return port_;
 }
 

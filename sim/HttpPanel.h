@@ -82,6 +82,7 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> listenEnded_{false};
 };
 
 } // namespace pelmux::sim
