@@ -68,12 +68,12 @@ win32: deps-wine build
 	python3 tests/windows/check_exports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
 	python3 tests/windows/check_imports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
 	./tests/windows/run.sh build/win32
-	./tests/package/run.sh windows build/win32
 	# The test DLL against a simulated unit on loopback TCP (`pelmux sim --tcp`).
 	cmake --preset win32-sim >/dev/null
 	cmake --build --preset win32-sim
 	python3 tests/windows/check_exports.py build/win32-sim/Pelmux.dll i686-w64-mingw32-objdump
 	./tests/windows/run-sim.sh build/win32-sim build/linux/pelmux
+	./tests/package/run.sh windows build/win32 build/win32-sim/Pelmux.dll build/linux/pelmux
 
 fuzz: deps
 	cmake --preset linux-fuzz >/dev/null

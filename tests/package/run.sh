@@ -7,6 +7,9 @@
 #   run.sh windows BUILD   copies BUILD/package (the win32 preset's zip-ready tree) elsewhere,
 #                          builds with the cross compiler against the import library, and runs
 #                          the programs beside Pelmux.dll under wine (no driver there).
+#   run.sh windows BUILD TEST-DLL TOOL   also runs the example beside the test DLL (the win32-sim
+#                          preset's Pelmux.dll) against `TOOL sim --tcp`: the same program, built
+#                          against the import library, drives the simulated unit.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
@@ -98,6 +101,11 @@ linux() {
 }
 
 windows() {
+  local testDll="" tool=""
+  if [ -n "${3:-}" ]; then
+    testDll=$(realpath "$3")
+    tool=$(realpath "${4:?usage: run.sh windows BUILD TEST-DLL TOOL}")
+  fi
   need wine
   need i686-w64-mingw32-objdump
   [ -f "$build/package/lib/libPelmux.a" ] || { echo "FAIL: $build/package has no lib/libPelmux.a"; exit 1; }
@@ -123,9 +131,23 @@ windows() {
   cd "$work/cmake"
   expect "import library, no driver" 1 "FPGA version: Open failed" -- wine example.exe
   checks "import library, exports" -- wine exports.exe
+
+  [ -n "$testDll" ] || return 0
+  mkdir "$work/unit" "$work/on-unit"
+  cp example.exe "$work/on-unit/"
+  cp "$testDll" "$work/on-unit/Pelmux.dll"
+  "$tool" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
+  sim=$!
+  for _ in $(seq 100); do grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break; sleep 0.05; done
+  export PELMUX_UNIT
+  PELMUX_UNIT=$(sed -n 's/^Simulated unit serving \(tcp:.*\)$/\1/p' "$work/sim.log")
+  [ -n "$PELMUX_UNIT" ] || { cat "$work/sim.log"; echo "FAIL: pelmux sim --tcp did not start"; exit 1; }
+  PELMUX_ROOT=$work/unit "$tool" simctl '{"cmd":"set","path":"/versions/fpga","value":[3,1,4,1]}' >/dev/null
+  cd "$work/on-unit"
+  expect "import library, simulated unit" 0 "FPGA version 3.1.4.1" -- wine example.exe
 }
 
-"$mode"
+"$mode" "$@"
 if [ "$failures" -ne 0 ]; then
   echo "$failures package checks failed"
   exit 1
