@@ -443,7 +443,8 @@ struct SerialLine::Impl : BootloaderFaults {
             const auto now = Clock::now();
             timespec timeout{};
             auto wait = std::chrono::duration_cast<Clock::duration>(idleTick);
-            if (!output.empty()) {
+            const bool answering = !output.empty();
+            if (answering) {
                 // Wake for the next byte due, in steps of half a millisecond while a reply streams.
                 const auto step = std::max(output.front().due, now + std::chrono::microseconds(500));
                 wait = std::max(Clock::duration::zero(), std::min(output.back().due, step) - now);
@@ -473,7 +474,10 @@ struct SerialLine::Impl : BootloaderFaults {
             if (changed)
                 publish(false);
             deliver();
-            const bool quiet = ready == 0 && output.empty();
+            // Quiet: a whole idle tick passed without the host. A time-out that only brought the
+            // next answer byte is no pause: the host may answer at once, and the digests of the
+            // whole flash would hold it up on every exchange.
+            const bool quiet = ready == 0 && !answering && output.empty();
             if ((dirty[0] || dirty[1]) && (quiet || Clock::now() - lastDigest >= digestPeriod)) {
                 publish(true);
                 lastDigest = Clock::now();

@@ -385,9 +385,14 @@ TEST_F(SerialLineTest, ShowsEachFlashDigest)
     Port port(com1());
     port.send({0x7F});
     port.receive(1);
-    ::usleep(50000); // the digest follows once the line is quiet
-    const sim::Json devices = serial()["devices"];
-    EXPECT_EQ(devices["front"]["flashDigest"], sim::flashDigest(serialLine().flash(2)));
+    // The digests follow once the line is quiet.
+    const std::string expected = sim::flashDigest(serialLine().flash(2));
+    sim::Json devices = serial()["devices"];
+    for (int i = 0; i < 200 && devices["front"].value("flashDigest", "") != expected; ++i) {
+        ::usleep(10000);
+        devices = serial()["devices"];
+    }
+    EXPECT_EQ(devices["front"]["flashDigest"], expected);
     EXPECT_EQ(devices["front"]["flashSize"], 128 * 1024);
     EXPECT_EQ(devices["supervisor"]["flashDigest"], sim::flashDigest(Bytes(512 * 1024, 0xFF)));
     EXPECT_EQ(devices["front"]["state"], "ready");
