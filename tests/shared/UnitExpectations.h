@@ -231,6 +231,13 @@ inline const std::vector<Case>& unitCases()
         {"touch parameter 5 set", "GetTouchScreen", 4, "ww", {5, 3}, "", {}, ERR_SUCCESS, {}, 0, "",
          "/touch/parameters/9", "12"},
         {"touch calibration mode", "GetTouchScreenCalib", 1, "", {}, "i", {}, ERR_SUCCESS, {0}},
+        // telematics: the modules behind the port expander
+        {"telematics available", "GetTelematics", 0, "", {}, "i", {}, ERR_SUCCESS, {1}},
+        {"modem power", "GetTelematics", 1, "", {}, "i", {}, ERR_SUCCESS, {0}},
+        {"GPS input", "GetTelematics", 5, "", {}, "i", {}, ERR_SUCCESS, {1}},
+        {"WLAN power on", "GetTelematics", 8, "w", {1}, "", {}, ERR_SUCCESS, {}, 0, "",
+         "/expander/modules/wlan/on", "true"},
+        {"WLAN power read back", "GetTelematics", 3, "", {}, "i", {}, ERR_SUCCESS, {1}},
         // video
         {"video channel 1", "GetVideo", 0, "w", {1}, "", {}, ERR_SUCCESS, {}},
         {"video channel 3", "GetVideo", 0, "w", {3}, "", {}, ERR_INVALID_PARAMETER_NULL, {}},

@@ -36,6 +36,7 @@ struct InProcessUnit {
             {"GetLightsensor", []() -> void* { return GetLightsensor(); }},
             {"GetPower", []() -> void* { return GetPower(); }},
             {"GetPowerMgr", []() -> void* { return GetPowerMgr(); }},
+            {"GetTelematics", []() -> void* { return GetTelematics(); }},
             {"GetTouchScreen", []() -> void* { return GetTouchScreen(); }},
             {"GetTouchScreenCalib", []() -> void* { return GetTouchScreenCalib(); }},
             {"GetVideo", []() -> void* { return GetVideo(); }},
