@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 namespace pelmux::platform::board {
 
@@ -110,12 +111,19 @@ bool BoardConnection::read(void* buffer, std::uint32_t capacity, std::uint32_t* 
 
 std::string utf8Of(const wchar_t* text)
 {
+    return text == nullptr ? std::string() : utf8Of(text, std::wcslen(text));
+}
+
+std::string utf8Of(const wchar_t* text, std::size_t length)
+{
     std::string out;
-    for (const wchar_t* p = text; p != nullptr && *p != L'\0'; ++p) {
+    out.reserve(length);
+    const wchar_t* const end = text + length;
+    for (const wchar_t* p = text; p != end; ++p) {
         auto c = static_cast<std::uint32_t>(*p);
         if constexpr (sizeof(wchar_t) == 2) {
             c &= 0xFFFFu;
-            const auto next = static_cast<std::uint32_t>(p[1]) & 0xFFFFu;
+            const auto next = p + 1 != end ? static_cast<std::uint32_t>(p[1]) & 0xFFFFu : 0u;
             if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
                 ++p;

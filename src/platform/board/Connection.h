@@ -6,6 +6,7 @@
 
 #include "platform/Service.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -64,6 +65,8 @@ private:
 // The UTF-8 form of a wide text as the library passes it to the platform: UTF-16 where wchar_t has
 // 16 bits (a lone surrogate becomes U+FFFD), UTF-32 elsewhere.
 std::string utf8Of(const wchar_t* text);
+// The same for `length` characters, which may include L'\0'.
+std::string utf8Of(const wchar_t* text, std::size_t length);
 
 // Sends one SERVICE request for `controlCode` on the endpoint "service:<serviceName>" (UTF-8),
 // one connection per exchange as one pair of service handles per control on Windows.

@@ -1,5 +1,7 @@
 #include "platform/posix/Root.h"
 
+#include "platform/board/Connection.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -95,29 +97,7 @@ int openRegularFile(const std::string& hostPath)
 
 std::string toUtf8(const std::wstring& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t wc : text) {
-        auto c = static_cast<std::uint32_t>(wc);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
+    return board::utf8Of(text.data(), text.size());
 }
 
 std::string hostPath(const std::wstring& windowsPath)
