@@ -61,6 +61,13 @@ inline int callSlotDouble(void* object, int slot, double value)
                                                                                    value);
 }
 
+// An operation whose arguments are a double and a word (the front LED's signal).
+inline int callSlotDoubleWord(void* object, int slot, double value, Word word)
+{
+    return reinterpret_cast<PELMUX_SLOT_CALL(int, double, Word)>(vtableOf(object)[slot])(
+        PELMUX_SLOT_THIS(object), value, word);
+}
+
 inline void releaseSlot(void* object, int slot)
 {
     reinterpret_cast<PELMUX_SLOT_CALL(void)>(vtableOf(object)[slot])(PELMUX_SLOT_THIS(object));

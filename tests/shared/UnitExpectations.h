@@ -28,7 +28,8 @@ struct Case {
     std::string what;
     const char* factory;
     int slot;
-    // Arguments before the outputs: 'w' one word each (the numbers in `in`), or "d" one double.
+    // Arguments before the outputs: 'w' one word each (the numbers in `in`), "d" one double, or "dw"
+    // a double and a word.
     const char* ins;
     std::vector<double> in;
     // Outputs after the arguments, one letter each: b bool, B u8, h i16, H u16, i i32, I u32,
@@ -219,6 +220,14 @@ inline const std::vector<Case>& unitCases()
         {"front LED colour", "GetFrontLED", 6, "", {}, "BBB", {}, ERR_SUCCESS, {0, 15, 0}},
         {"front LED colour set", "GetFrontLED", 14, "www", {15, 0, 3}, "", {}, ERR_SUCCESS, {}, 0, "",
          "/frontLed/color", "[15,0,3]"},
+        // floating point, exact on both builds: 100 / 0.2 is 500 in doubles (just below it in the
+        // x87 unit's 80 bits, which truncates to 249 units)
+        {"front LED signal 0.2 Hz, half on", "GetFrontLED", 8, "dw", {0.2, 50}, "", {}, ERR_SUCCESS, {}, 0, "",
+         "/frontLed/timing", "[250,250,0,0]"},
+        {"front LED signal 0.4 Hz, always on", "GetFrontLED", 8, "dw", {0.4, 100}, "", {}, ERR_SUCCESS, {}, 0, "",
+         "/frontLed/timing", "[250,0,0,0]"},
+        {"front LED signal read", "GetFrontLED", 0, "", {}, "dB", {setState("/frontLed/timing", "[3,4,0,0]")},
+         ERR_SUCCESS, {100.0 / 7.0, 42}},
         // buzzer
         {"buzzer frequency", "GetBuzzer", 0, "", {}, "H", {}, ERR_SUCCESS, {2000}},
         {"buzzer volume", "GetBuzzer", 1, "", {}, "H", {}, ERR_SUCCESS, {25}},
@@ -302,6 +311,8 @@ template <class Env> void runCase(Env& env, const Case& c)
     int code;
     if (std::string(c.ins) == "d") {
         code = callSlotDouble(object, c.slot, c.in.at(0));
+    } else if (std::string(c.ins) == "dw") {
+        code = callSlotDoubleWord(object, c.slot, c.in.at(0), static_cast<Word>(c.in.at(1)));
     } else {
         for (std::size_t i = 0; c.ins[i] != '\0'; ++i)
             words.push_back(static_cast<Word>(static_cast<std::intptr_t>(c.in.at(i))));
