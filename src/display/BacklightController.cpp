@@ -206,12 +206,13 @@ bool BacklightController::readSettings()
     return ok;
 }
 
-ResultCode BacklightController::startLightAveraging()
+ResultCode BacklightController::startLightAveraging(const Settings& settings)
 {
     for (;;) {
         const ResultCode result = lightSensor_->startAverageCalc(
-            static_cast<std::uint32_t>(s_.averageWndSize), static_cast<std::uint32_t>(s_.rejectWndSize),
-            static_cast<std::uint32_t>(s_.rejectDeltaInLux), s_.mode);
+            static_cast<std::uint32_t>(settings.averageWndSize),
+            static_cast<std::uint32_t>(settings.rejectWndSize),
+            static_cast<std::uint32_t>(settings.rejectDeltaInLux), settings.mode);
         if (result != Varnholt::ERR_AVERAGE_CALC_STARTED) {
             if (result != Varnholt::ERR_SUCCESS)
                 trace("Error startAverageCalc\n");
@@ -222,6 +223,16 @@ ResultCode BacklightController::startLightAveraging()
         if (stopRequested_)
             return result;
     }
+}
+
+void BacklightController::restartLightAveraging(const Settings& started)
+{
+    // A thread that has not begun yet is ended too, so that the new start finds the session's
+    // averaging lock free once it has gone.
+    lightSensor_->stopAverageCalc();
+    pause(static_cast<std::int32_t>(averagingRetryMs));
+    if (!stopRequested_ && startLightAveraging(started) == Varnholt::ERR_SUCCESS)
+        pause(periodMs); // the averaging thread takes its first sample
 }
 
 double BacklightController::curve(double x) const
@@ -240,7 +251,9 @@ bool BacklightController::executeABL()
     bool firstTime = true;
     std::int32_t elapsed = periodMs; // since the last measurement
 
-    if (startLightAveraging() != Varnholt::ERR_SUCCESS)
+    // The filter applies from this start on; settings read while the loop runs change the curve only.
+    const Settings started = s_;
+    if (startLightAveraging(started) != Varnholt::ERR_SUCCESS)
         return false;
     pause(periodMs); // the averaging thread takes its first sample
 
@@ -258,9 +271,19 @@ bool BacklightController::executeABL()
         }
         if (elapsed >= periodMs) {
             std::uint16_t lux = 0;
-            if (lightSensor_->getAverageIlluminance(&lux) != Varnholt::ERR_SUCCESS) {
-                reason = "Error getAverageIlluminance\n";
-                break;
+            bool sampled = false;
+            if (lightSensor_->averageIlluminance(lux, sampled) != Varnholt::ERR_SUCCESS) {
+                // The averaging thread ends on a failed sensor request. Left alone, the level
+                // would stay where it is until an application happens to write new settings.
+                trace("Error getAverageIlluminance\n");
+                restartLightAveraging(started);
+                continue;
+            }
+            if (!sampled) {
+                // An average without a sample reads as darkness (or as an earlier calculation's
+                // light): the level stays as it is until the sensor has given a reading.
+                pause(periodMs);
+                continue;
             }
             std::uint8_t devLevel = 0;
             if (readRequest(link_, backlightGetLevelRequest, &devLevel, 1) != Varnholt::ERR_SUCCESS) {

@@ -11,7 +11,7 @@
 #include "platform/Thread.h"
 #include "platform/Time.h"
 
-#include <pelmux/Lightsensor.h>
+#include <pelmux/ResultCode.h>
 
 #include <atomic>
 #include <cstdint>
@@ -33,6 +33,8 @@ inline constexpr const char* ablModeKey = "ABL_mode";
 // Backlight level requests of the board driver (one byte, returned count 1).
 inline constexpr std::uint32_t backlightGetLevelRequest = 0x222418;
 inline constexpr std::uint32_t backlightSetLevelRequest = 0x22241C;
+
+class Lightsensor_Imp;
 
 class BacklightController {
 public:
@@ -59,6 +61,8 @@ public:
     // value the controller uses is sound.
     bool readSettings();
     // Runs the control loop while the controller stays enabled; false when averaging could not start.
+    // The level stays as it is until the average has its first sample; an averaging calculation
+    // that ends on a failed sensor request is started again after a 1000 ms pause.
     bool executeABL();
     // Stores k in the settings file as "ABL_k" (six significant digits).
     void updateK(double k);
@@ -78,7 +82,12 @@ private:
 
     static void threadMain(void* controller);
     void run();
-    ResultCode startLightAveraging();
+    // Starts the averaging calculation with the filter of `settings`, asking again every second
+    // while another one runs in the session.
+    ResultCode startLightAveraging(const Settings& settings);
+    // Starts the averaging again after the retry pause, when it has ended (a failed sensor request)
+    // or not begun: with the filter it was first started with.
+    void restartLightAveraging(const Settings& started);
     // Waits for the settings semaphore; false when a stop was asked for instead.
     bool waitForNewSettings();
     // Sleeps, returning at once when a stop is asked for.
@@ -86,7 +95,7 @@ private:
     // The curve k * ln(x) - 10, clamped to 0 .. maxLevel - 1.
     double curve(double x) const;
 
-    Varnholt::Lightsensor* lightSensor_ = nullptr;
+    Lightsensor_Imp* lightSensor_ = nullptr;
     DriverLink link_;
     Settings s_;
     platform::SemaphoreHandle startLock_ = nullptr;

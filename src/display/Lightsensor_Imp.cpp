@@ -168,7 +168,7 @@ std::uint32_t addSample(CtrlData& data, std::uint32_t lux)
     LuxRing& average = *data.pAverage;
     // A fresh ring: the first sample stands for the whole window, so that the average starts at
     // the first reading instead of climbing from 0.
-    if (average.head == average.tail) {
+    if (average.fresh()) {
         trace("First sample\n");
         if (data.pReject)
             fillRing(*data.pReject, lux, "pReject->brightnessInLux[%ld]\n");
@@ -307,10 +307,20 @@ ResultCode Lightsensor_Imp::getAverageIlluminance(std::uint16_t* lux)
         return Varnholt::ERR_NOT_SUPPORTED;
     if (lux == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    bool sampled = false;
+    return averageIlluminance(*lux, sampled);
+}
+
+ResultCode Lightsensor_Imp::averageIlluminance(std::uint16_t& lux, bool& sampled)
+{
+    if (!displayPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
     Taken record(sCtrlData_.averageLock, platform::waitForever);
     if (!sCtrlData_.running)
         return Varnholt::ERR_FUNCTION_NOT_RUNNING;
-    *lux = static_cast<std::uint16_t>(sCtrlData_.average);
+    lux = static_cast<std::uint16_t>(sCtrlData_.average);
+    // The rings are renewed by every start, before its thread runs.
+    sampled = sCtrlData_.pAverage != nullptr && !sCtrlData_.pAverage->fresh();
     return Varnholt::ERR_SUCCESS;
 }
 

@@ -56,6 +56,10 @@ struct LuxRing {
     std::uint32_t size = 0;
     std::vector<std::uint32_t> brightnessInLux;
 
+    // A ring that has taken no sample yet: the first sample fills it whole, so head and tail
+    // never meet again afterwards.
+    bool fresh() const { return head == tail; }
+
     // A zero-filled ring for a window of n samples, or null when it cannot be had: the block the
     // ring stands for (16 + 4 n bytes) must stay below 2 GiB, the most a 32-bit process can ever
     // allocate, so that every build answers alike.
@@ -141,6 +145,11 @@ public:
     // has taken its first sample); ERR_FUNCTION_NOT_RUNNING (21) while its thread does not run,
     // also right after startAverageCalc until the thread has begun.
     ResultCode getAverageIlluminance(std::uint16_t* lux) override;
+    // getAverageIlluminance for the library's own controller, which must not take the average
+    // for light before there is any: sampled tells whether this calculation has taken its first
+    // sample (until then lux is the previous calculation's average, or 0). ERR_NOT_SUPPORTED (2),
+    // ERR_FUNCTION_NOT_RUNNING (21) as there; outputs written only on ERR_SUCCESS.
+    ResultCode averageIlluminance(std::uint16_t& lux, bool& sampled);
     // Starts the averaging thread: a sample about every 800 ms; a sample is rejected while the
     // newest rejectWndSize samples (1 or less: no reject window) spread by more than
     // rejectDeltaInLux lux; the average is over the newest averageWndSize accepted samples, and the

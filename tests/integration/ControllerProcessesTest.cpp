@@ -65,5 +65,36 @@ TEST(ControllerProcesses, AnApplicationEnablesTheControllerAndChangesItsFilter)
     EXPECT_EQ(controller.stop(), 0);
 }
 
+TEST(ControllerProcesses, OneFailedLightRequestDoesNotFreezeTheController)
+{
+    TempRoot root;
+    platform::setTimeScale(0.02);
+    sim::SimulatedUnit simulated(root.path(), sim::defaultProfile());
+    sim::Unit& unit = simulated.unit();
+    const auto light = [&](int lux) { unit.update([&](sim::Json& s) { s["lightSensor"]["lux"] = lux; }); };
+    const auto level = [&] { return unit.snapshot()["backlight"]["level"].get<int>(); };
+    light(1000);
+    unit.update([](sim::Json& s) { s["backlight"]["level"] = 7; });
+
+    ::setenv("PELMUX_TIME_SCALE", "0.02", 1);
+    Daemon controller({PELMUX_TOOL, "abl", "run"}, root.path());
+    ::unsetenv("PELMUX_TIME_SCALE");
+
+    Varnholt::Backlight* backlight = GetBacklight();
+    ASSERT_NE(backlight, nullptr);
+    ASSERT_EQ(backlight->setSoftTransitions(false), Varnholt::ERR_SUCCESS);
+    ASSERT_EQ(backlight->enableAutomaticBacklight(), Varnholt::ERR_SUCCESS);
+    EXPECT_TRUE(waitUntil([&] { return level() == 254; })) << level();
+
+    // The controller's averaging meets one failed request, then the room darkens; no application
+    // writes the settings again.
+    unit.failRequest(0x222514, 1);
+    light(20);
+    EXPECT_TRUE(waitUntil([&] { return level() == 139; })) << level(); // 50 ln 20 - 10
+    EXPECT_TRUE(unit.armedFaults().empty());
+    backlight->release();
+    EXPECT_EQ(controller.stop(), 0);
+}
+
 } // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

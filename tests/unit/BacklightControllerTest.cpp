@@ -94,6 +94,11 @@ protected:
         return state["backlight"].value("history", std::vector<int>{});
     }
     int level() { return unit().snapshot()["backlight"]["level"].get<int>(); }
+    // The simulated sensor sees this light from now on (its model, not forced bytes).
+    void ambient(int lux)
+    {
+        unit().update([&](sim::Json& s) { s["lightSensor"]["lux"] = lux; });
+    }
 };
 
 struct CurveCase {
@@ -116,11 +121,13 @@ TEST_F(BacklightControllerTest, DrivesTheLevelAlongTheCurve)
         SCOPED_TRACE(c.name);
         lightReads(c.channel1, c.channel2);
         setLevel(7);
+        unit().update([](sim::Json& s) { s["backlight"]["history"] = sim::Json::array(); });
         writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
         BacklightController controller;
         ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
-        // The first measurement may still see the sensor's previous average; the next ones see this light.
         EXPECT_TRUE(waitUntil([&] { return level() == c.target; })) << c.lux << " lux: level " << level();
+        // Straight there: no level from an average that held no sample yet.
+        EXPECT_EQ(levelsSent(), std::vector<int>{c.target});
     }
 }
 
@@ -230,6 +237,39 @@ TEST_F(BacklightControllerTest, ReadSettingsRepairsTheFile)
         for (const auto& [key, value] : c.after)
             EXPECT_EQ(setting(key), value) << key;
     }
+}
+
+TEST_F(BacklightControllerTest, KeepsTheLevelUntilTheAverageHasItsFirstSample)
+{
+    // The sensor's first readings come without their valid bit: the average has no sample for a
+    // while, and the controller must not take its empty value for darkness.
+    ambient(1000);
+    unit().update([](sim::Json& s) { s["lightSensor"]["notReady"] = 5; });
+    setLevel(7);
+    writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
+    BacklightController controller;
+    ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+    ASSERT_TRUE(waitUntil([&] { return level() == 254; })) << level();
+    EXPECT_EQ(levelsSent(), std::vector<int>{254});
+}
+
+TEST_F(BacklightControllerTest, FollowsTheLightAgainAfterAFailedMeasurement)
+{
+    ambient(1000);
+    setLevel(7);
+    writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
+    TraceLog traces;
+    BacklightController controller;
+    ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+    ASSERT_TRUE(waitUntil([&] { return level() == 254; })) << level();
+
+    // One failed light request ends the averaging thread; the controller starts it again.
+    unit().failRequest(measureRequest, 1);
+    ambient(20);
+    EXPECT_TRUE(waitUntil([&] { return level() == 139; })) << level(); // 50 ln 20 - 10
+    EXPECT_TRUE(traces.contains("Error getIlluminance\n"));
+    EXPECT_TRUE(traces.contains("Error getAverageIlluminance\n"));
+    EXPECT_EQ(levelsSent(), (std::vector<int>{254, 139}));
 }
 
 TEST_F(BacklightControllerTest, AZeroAverageWindowKeepsTheControllerIdle)
