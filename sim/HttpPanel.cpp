@@ -127,8 +127,9 @@ std::shared_ptr<void> HttpPanel::takeEventStream()
         --eventStreams_;
         return nullptr;
     }
-    // Given back when the stream's provider, which holds it, is gone.
-    return std::shared_ptr<void>(nullptr, [this](void*) { --eventStreams_; });
+    // Given back when the stream's provider, which holds it, is gone. (It points at the panel
+    // only to be non-null; nothing is freed.)
+    return std::shared_ptr<void>(static_cast<void*>(this), [this](void*) { --eventStreams_; });
 }
 
 Json panelView(const Unit& unit)

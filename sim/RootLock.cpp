@@ -50,7 +50,8 @@ RootLock::RootLock(const std::string& root)
     // A failed write only leaves the process id out of a second unit's refusal.
     const std::string pid = std::to_string(::getpid()) + "\n";
     [[maybe_unused]] const bool written =
-        ::ftruncate(fd_, 0) == 0 && ::pwrite(fd_, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
+        ::ftruncate(fd_, 0) == 0 &&
+        ::pwrite(fd_, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
 }
 
 RootLock::~RootLock()

@@ -441,7 +441,8 @@ Json sendUnitCommand(const std::string& socketPath, const std::string& command)
     if (writeExact(fd, frame.data().data(), frame.data().size()) && readExact(fd, header, 4)) {
         Reader length(header);
         Bytes reply(length.u32());
-        if (!reply.empty() && reply.size() <= BoardSession::maxRequestLength && readExact(fd, reply.data(), reply.size())) {
+        if (!reply.empty() && reply.size() <= BoardSession::maxRequestLength &&
+            readExact(fd, reply.data(), reply.size())) {
             answer = Json::parse(reply.begin() + 1, reply.end(), nullptr, false);
             if (answer.is_discarded())
                 answer = {{"ok", false}, {"error", "the unit's answer is not JSON"}};

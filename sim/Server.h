@@ -66,7 +66,6 @@ public:
     // soon as it is accepted, so that idle clients cannot take the unit's memory.
     static constexpr std::size_t maxConnections = 128;
 
-
     // Serves `unit` on `socketPath`. The unit must outlive the server.
     Server(Unit& unit, std::string socketPath);
     // Serves `unit` on a TCP address with the same framing (the Windows test DLL's endpoints).
