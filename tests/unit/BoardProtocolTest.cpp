@@ -225,7 +225,7 @@ TEST_F(BoardProtocolTest, UnitCommandsSteerTheUnit)
 // command below is answered with a refusal, and the unit serves on afterwards.
 TEST_F(BoardProtocolTest, HostileUnitCommandsAreRefusedNotFatal)
 {
-    const std::string deep(1000000, '[');
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
     const std::string tooDeepPath = [] {
         std::string path;
         for (int i = 0; i <= sim::maxJsonDepth; ++i)
@@ -239,7 +239,7 @@ TEST_F(BoardProtocolTest, HostileUnitCommandsAreRefusedNotFatal)
     };
     const Case cases[] = {
         {"a stray byte", "\xFF", "not JSON"},
-        {"a value a million levels deep", R"({"cmd":"set","path":"/x","value":)" + deep, "deeper"},
+        {"a value a million levels deep", R"({"cmd":"set","path":"/x","value":)" + deep + "}", "deeper"},
         {"the whole state replaced", R"({"cmd":"set","path":"","value":5})", "whole state"},
         {"an object replaced by a number", R"({"cmd":"set","path":"/serial","value":5})", "object"},
         {"an array replaced by an object", R"({"cmd":"set","path":"/versions/fpga","value":{}})", "array"},
