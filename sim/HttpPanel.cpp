@@ -26,11 +26,12 @@ constexpr auto stopCheckGap = std::chrono::milliseconds(250);
 constexpr std::size_t maxCommandBytes = 64 * 1024;
 // Event streams and page requests at once (each holds a worker while it lasts).
 constexpr std::size_t panelWorkers = 16;
+static_assert(2 * HttpPanel::maxEventStreams <= panelWorkers);
 
 void answerJson(httplib::Response& response, int status, const Json& body)
 {
     response.status = status;
-    response.set_content(body.dump(), "application/json");
+    response.set_content(jsonText(body), "application/json");
 }
 
 void refuseRequest(httplib::Response& response, int status, const std::string& why)
@@ -119,6 +120,17 @@ void addMachine(Json& view, const std::string& root)
 }
 
 } // namespace
+
+std::shared_ptr<void> HttpPanel::takeEventStream()
+{
+    if (++eventStreams_ > maxEventStreams) {
+        --eventStreams_;
+        return nullptr;
+    }
+    // Given back when the stream's provider, which holds it, is gone. (It points at the panel
+    // only to be non-null; nothing is freed.)
+    return std::shared_ptr<void>(static_cast<void*>(this), [this](void*) { --eventStreams_; });
+}
 
 Json panelView(const Unit& unit)
 {
@@ -269,9 +281,12 @@ void HttpPanel::route()
         const std::string type = request.get_header_value("Content-Type");
         if (type.rfind("application/json", 0) != 0)
             return refuseRequest(response, 415, "send the command as application/json");
-        const Json command = Json::parse(request.body, nullptr, false);
-        if (command.is_discarded())
-            return refuseRequest(response, 400, "the command is not JSON");
+        Json command;
+        try {
+            command = parseJsonCommand(request.body);
+        } catch (const std::invalid_argument& e) {
+            return refuseRequest(response, 400, e.what());
+        }
         if (!command.is_object())
             return refuseRequest(response, 400, "the command must be a JSON object");
         // The board socket's UNIT COMMAND answers with the same call: one path for both.
@@ -280,11 +295,18 @@ void HttpPanel::route()
     });
 
     server.Get("/api/events", [this](const httplib::Request&, httplib::Response& response) {
+        // A stream holds a worker while it lasts: past the limit the page's other requests would
+        // wait for one.
+        auto slot = takeEventStream();
+        if (!slot)
+            return refuseRequest(response, 503,
+                                 "too many event streams open (" + std::to_string(maxEventStreams) +
+                                     "); close a page of this panel");
         // The changes count the last event showed; the first event goes out at once.
         auto shown = std::make_shared<std::optional<std::uint64_t>>();
         response.set_header("X-Accel-Buffering", "no");
         response.set_chunked_content_provider(
-            "text/event-stream", [this, shown](std::size_t, httplib::DataSink& sink) {
+            "text/event-stream", [this, shown, slot](std::size_t, httplib::DataSink& sink) {
                 if (shown->has_value()) {
                     // Coalesce: whatever changes within the gap goes out in one event.
                     std::this_thread::sleep_for(std::chrono::milliseconds(minimumEventGapMs));
@@ -303,7 +325,14 @@ void HttpPanel::route()
                 }
                 // Taken before the view, so that a change while it is built shows in the next event.
                 *shown = unit_.changes();
-                const std::string event = "event: state\ndata: " + panelView(unit_).dump() + "\n\n";
+                std::string event;
+                try {
+                    event = "event: state\ndata: " + jsonText(panelView(unit_)) + "\n\n";
+                } catch (const std::exception&) {
+                    // The view could not be made (the machine's files changing under it): the
+                    // stream ends and the page connects again, instead of the unit ending.
+                    return false;
+                }
                 return sink.write(event.data(), event.size());
             });
     });

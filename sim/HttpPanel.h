@@ -5,7 +5,11 @@
 //   GET  /, /panel.css, /panel.js   the page (files built into the program; nothing else is served)
 //   GET  /api/state                 the unit as the page shows it (panelView)
 //   GET  /api/events                server-sent events: "state" with the panel view whenever the
-//                                   unit changed, at most one every `minimumEventGapMs`
+//                                   unit changed, at most one every `minimumEventGapMs`; 503 while
+//                                   `maxEventStreams` streams are open
+//
+// Every answer is written with jsonText: a value that is not UTF-8 (a settings entry written in a
+// Windows code page) shows with U+FFFD in place of its stray bytes.
 //   GET  /api/video/1.bmp, 2.bmp    the last frame a channel delivered to the library (404 before one)
 //   POST /api/command               a unit command (a JSON object, Content-Type application/json),
 //                                   answered by Unit::command as a `simctl` command is: 200 with
@@ -56,6 +60,9 @@ std::pair<std::string, int> httpAddress(const std::string& text);
 class HttpPanel {
 public:
     static constexpr int minimumEventGapMs = 100;
+    // Event streams open at once: half the panel's workers, so that the page's other requests
+    // always find one.
+    static constexpr int maxEventStreams = 8;
 
     // Serves `unit`, which must outlive the panel, on `host`:`port`.
     HttpPanel(Unit& unit, std::string host, int port);
@@ -75,6 +82,8 @@ public:
 private:
     void route();
     bool allowedHost(const std::string& hostHeader) const;
+    // A place for one more event stream, held until the stream ends; null when all are taken.
+    std::shared_ptr<void> takeEventStream();
 
     Unit& unit_;
     std::string host_;
@@ -83,6 +92,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> listenEnded_{false};
+    std::atomic<int> eventStreams_{0};
 };
 
 } // namespace pelmux::sim

@@ -55,7 +55,7 @@ void saveStateTo(Unit& unit, const std::string& path)
         const std::string temporary = path + ".tmp";
         {
             std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-            out << saved.dump(2) << '\n';
+            out << jsonText(saved, 2) << '\n';
             if (!out)
                 return;
         }

@@ -12,15 +12,13 @@
 #include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace pelmux::sim {
 
 namespace {
-
-// Frames larger than this are not requests of the library; the connection is dropped.
-constexpr std::uint32_t maxRequestLength = 16u * 1024u * 1024u;
 
 bool readExact(int fd, std::uint8_t* data, std::size_t size)
 {
@@ -247,6 +245,16 @@ void Server::listenUnix()
         listenFd_ = -1;
         throw std::runtime_error("cannot serve the board socket " + path_ + ": " + reason);
     }
+    struct stat made {};
+    if (::stat(path_.c_str(), &made) == 0)
+        socketFile_ = std::pair{made.st_dev, made.st_ino};
+}
+
+bool Server::ownsSocketFile() const
+{
+    struct stat now {};
+    return socketFile_ && ::lstat(path_.c_str(), &now) == 0 &&
+           std::pair{now.st_dev, now.st_ino} == *socketFile_;
 }
 
 void Server::stop()
@@ -257,8 +265,9 @@ void Server::stop()
     [[maybe_unused]] const ssize_t n = ::write(wakePipe_[1], &wake, 1);
     acceptThread_.join();
     ::close(listenFd_);
-    if (!tcp_)
+    if (!tcp_ && ownsSocketFile())
         ::unlink(path_.c_str());
+    socketFile_.reset();
     listenFd_ = -1;
     std::list<std::unique_ptr<Connection>> connections;
     {
@@ -312,84 +321,99 @@ void Server::acceptLoop()
             ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         }
         reapFinished();
+        std::lock_guard lock(connectionsMutex_);
+        if (connections_.size() >= maxConnections) {
+            // The client sees its connection end at once, as when no unit serves.
+            ::close(fd);
+            continue;
+        }
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         Connection& c = *connection;
-        std::lock_guard lock(connectionsMutex_);
         connections_.push_back(std::move(connection));
         c.thread = std::thread([this, &c] { serve(c); });
     }
 }
 
+Bytes BoardSession::unitCommand(Reader& reader)
+{
+    Json answer;
+    try {
+        answer = unit_.command(parseJsonCommand(textOf(reader.rest())));
+    } catch (const std::exception& e) {
+        answer = {{"ok", false}, {"error", e.what()}};
+    }
+    Writer reply;
+    reply.u8(answer.value("ok", false) ? 0 : 1).text(jsonText(answer));
+    return reply.take();
+}
+
+BoardSession::Answer BoardSession::answer(const Bytes& frame)
+{
+    Reader reader(frame);
+    const std::uint8_t op = reader.u8();
+    if (reader.failed())
+        return {std::nullopt, true};
+    if (op == OpUnitCommand)
+        return {unitCommand(reader)};
+    Writer reply;
+    if (!opened_) {
+        // The first frame of a connection must open an endpoint.
+        if (op != OpOpen)
+            return {std::nullopt, true};
+        endpoint_ = textOf(reader.rest());
+        opened_ = unit_.hasEndpoint(endpoint_);
+        reply.u8(opened_ ? 0 : 1);
+        return {reply.take(), !opened_};
+    }
+    if (op == OpControl) {
+        ControlRequest request;
+        request.endpoint = endpoint_;
+        request.code = reader.u32();
+        request.outCapacity = reader.u32();
+        request.input = reader.rest();
+        if (reader.failed())
+            return {std::nullopt, true};
+        const ControlReply answer = unit_.control(request);
+        reply.u8(answer.ok ? 1 : 0).u32(answer.returned).bytes(answer.output);
+    } else if (op == OpRead) {
+        const std::uint32_t capacity = reader.u32();
+        if (reader.failed())
+            return {std::nullopt, true};
+        const ReadReply answer = unit_.read(endpoint_, capacity);
+        reply.u8(answer.ok ? 1 : 0).bytes(answer.data);
+    } else if (op == OpVendor) {
+        const std::uint16_t ordinal = reader.u16();
+        if (reader.failed())
+            return {std::nullopt, true};
+        reply.bytes(unit_.vendor(ordinal, reader));
+    } else if (op == OpService) {
+        const std::uint32_t controlCode = reader.u32();
+        if (reader.failed())
+            return {std::nullopt, true};
+        reply.u8(unit_.service(controlCode));
+    } else {
+        return {std::nullopt, true};
+    }
+    return {reply.take()};
+}
+
 void Server::serve(Connection& connection)
 {
     const int fd = connection.fd;
-    std::string endpoint;
-    bool opened = false;
+    BoardSession session(unit_);
     for (;;) {
         std::uint8_t header[4];
         if (!readExact(fd, header, 4))
             break;
-        const std::uint32_t length =
-            static_cast<std::uint32_t>(header[0]) | (static_cast<std::uint32_t>(header[1]) << 8) |
-            (static_cast<std::uint32_t>(header[2]) << 16) | (static_cast<std::uint32_t>(header[3]) << 24);
-        if (length == 0 || length > maxRequestLength)
+        const std::uint32_t length = Reader(header).u32();
+        if (length == 0 || length > BoardSession::maxRequestLength)
             break;
         Bytes frame(length);
         if (!readExact(fd, frame.data(), length))
             break;
-        Reader reader(frame);
-        const std::uint8_t op = reader.u8();
-        Writer reply;
-
-        if (op == OpUnitCommand) {
-            Json answer;
-            try {
-                answer = unit_.command(Json::parse(textOf(reader.rest())));
-            } catch (const std::exception& e) {
-                answer = {{"ok", false}, {"error", e.what()}};
-            }
-            reply.u8(answer.value("ok", false) ? 0 : 1).text(answer.dump());
-        } else if (!opened) {
-            // The first frame of a connection must open an endpoint.
-            if (op != OpOpen)
-                break;
-            endpoint = textOf(reader.rest());
-            opened = unit_.hasEndpoint(endpoint);
-            reply.u8(opened ? 0 : 1);
-            if (!sendReply(fd, reply.data()) || !opened)
-                break;
-            continue;
-        } else if (op == OpControl) {
-            ControlRequest request;
-            request.endpoint = endpoint;
-            request.code = reader.u32();
-            request.outCapacity = reader.u32();
-            request.input = reader.rest();
-            if (reader.failed())
-                break;
-            const ControlReply answer = unit_.control(request);
-            reply.u8(answer.ok ? 1 : 0).u32(answer.returned).bytes(answer.output);
-        } else if (op == OpRead) {
-            const std::uint32_t capacity = reader.u32();
-            if (reader.failed())
-                break;
-            const ReadReply answer = unit_.read(endpoint, capacity);
-            reply.u8(answer.ok ? 1 : 0).bytes(answer.data);
-        } else if (op == OpVendor) {
-            const std::uint16_t ordinal = reader.u16();
-            if (reader.failed())
-                break;
-            reply.bytes(unit_.vendor(ordinal, reader));
-        } else if (op == OpService) {
-            const std::uint32_t controlCode = reader.u32();
-            if (reader.failed())
-                break;
-            reply.u8(unit_.service(controlCode));
-        } else {
-            break;
-        }
-        if (!sendReply(fd, reply.data()))
+        const BoardSession::Answer answer = session.answer(frame);
+        if ((answer.reply && !sendReply(fd, *answer.reply)) || answer.close)
             break;
     }
     // The peer sees the end of the connection at once; the descriptor is closed when reaped.
@@ -417,7 +441,8 @@ Json sendUnitCommand(const std::string& socketPath, const std::string& command)
     if (writeExact(fd, frame.data().data(), frame.data().size()) && readExact(fd, header, 4)) {
         Reader length(header);
         Bytes reply(length.u32());
-        if (!reply.empty() && reply.size() <= maxRequestLength && readExact(fd, reply.data(), reply.size())) {
+        if (!reply.empty() && reply.size() <= BoardSession::maxRequestLength &&
+            readExact(fd, reply.data(), reply.size())) {
             answer = Json::parse(reply.begin() + 1, reply.end(), nullptr, false);
             if (answer.is_discarded())
                 answer = {{"ok", false}, {"error", "the unit's answer is not JSON"}};
@@ -451,6 +476,7 @@ SimulatedUnit::SimulatedUnit(std::string root, Json profile, const std::function
     : root_(std::move(root))
 {
     std::filesystem::create_directories(root_);
+    lock_ = std::make_unique<RootLock>(root_);
     layOutMachine(root_, profile);
     unit_ = makeUnit(std::move(profile));
     unit_->setRoot(root_);

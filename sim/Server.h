@@ -1,6 +1,7 @@
 // The board socket: serves a Unit on <root>/board.sock until stopped.
 #pragma once
 
+#include "RootLock.h"
 #include "SerialLine.h"
 #include "Unit.h"
 
@@ -11,7 +12,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <thread>
+#include <utility>
 
 namespace pelmux::sim {
 
@@ -25,6 +28,32 @@ enum Op : std::uint8_t {
     OpUnitCommand = 64, // JSON command in, u8 status + JSON answer out
 };
 
+// One connection's side of the board socket protocol, apart from the socket: what the unit answers
+// to each request frame in turn. The server feeds it the frames a connection reads; the fuzz
+// target feeds it any bytes. Every frame gets a reply or closes the connection; none can end the unit.
+class BoardSession {
+public:
+    // Frames larger than this are not requests of the library; the connection is dropped.
+    static constexpr std::uint32_t maxRequestLength = 16u * 1024u * 1024u;
+
+    struct Answer {
+        std::optional<Bytes> reply; // the reply's fields (without the length word); none: no reply
+        bool close = false;         // the connection ends after the reply
+    };
+
+    // A session on `unit`, which must outlive it.
+    explicit BoardSession(Unit& unit) : unit_(unit) {}
+    // Answers one request frame: its op byte and fields, as the length word framed them.
+    Answer answer(const Bytes& frame);
+
+private:
+    Bytes unitCommand(Reader& reader);
+
+    Unit& unit_;
+    std::string endpoint_;
+    bool opened_ = false;
+};
+
 // A TCP address to serve on: an IPv4 address and a port (0: any free port).
 struct TcpAddress {
     std::string host = "127.0.0.1";
@@ -33,6 +62,10 @@ struct TcpAddress {
 
 class Server {
 public:
+    // Connections served at once. Each has a thread of its own; one over the limit is closed as
+    // soon as it is accepted, so that idle clients cannot take the unit's memory.
+    static constexpr std::size_t maxConnections = 128;
+
     // Serves `unit` on `socketPath`. The unit must outlive the server.
     Server(Unit& unit, std::string socketPath);
     // Serves `unit` on a TCP address with the same framing (the Windows test DLL's endpoints).
@@ -56,6 +89,8 @@ private:
         std::atomic<bool> done{false};
     };
     void listenUnix();
+    // Whether the socket path still names the file this server made (not one put there since).
+    bool ownsSocketFile() const;
     void acceptLoop();
     void serve(Connection& connection);
     void reapFinished();
@@ -64,6 +99,8 @@ private:
     std::string path_;
     std::optional<TcpAddress> tcp_;
     int listenFd_ = -1;
+    // The socket file this server made, so that stopping removes it only while it is still its own.
+    std::optional<std::pair<dev_t, ino_t>> socketFile_;
     int wakePipe_[2] = {-1, -1};
     std::atomic<bool> running_{false};
     std::thread acceptThread_;
@@ -74,8 +111,10 @@ private:
 // A unit and its server under one root folder: what tests and `pelmux demo` start.
 class SimulatedUnit {
 public:
-    // Lays out `root` (creating it), writes the machine files of the profile that are missing,
-    // runs `prepare` on the unit (for example to make it save its lasting state) and starts serving.
+    // Takes `root` for this unit (creating it; see RootLock: throws std::runtime_error when another
+    // unit serves it), writes the machine files of the profile that are missing, runs `prepare` on
+    // the unit (for example to make it save its lasting state) and starts serving. A board socket
+    // left by a unit that was killed is taken over.
     SimulatedUnit(std::string root, Json profile, const std::function<void(Unit&)>& prepare = {});
     ~SimulatedUnit();
 
@@ -101,6 +140,7 @@ public:
 
 private:
     std::string root_;
+    std::unique_ptr<RootLock> lock_; // released last, when everything of the unit is gone
     std::unique_ptr<Unit> unit_;
     std::unique_ptr<Server> server_;
     std::unique_ptr<Server> tcpServer_;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace pelmux::sim {
 
@@ -49,6 +50,60 @@ int faultTimes(const Json& command)
         value.get<std::int64_t>() > std::numeric_limits<int>::max())
         throw std::invalid_argument("times must be -1 (for ever) or a whole number from 1 on");
     return static_cast<int>(value.get<std::int64_t>());
+}
+
+// The tokens of a JSON pointer, first to last.
+std::vector<std::string> pointerTokens(Json::json_pointer pointer)
+{
+    std::vector<std::string> tokens;
+    for (; !pointer.empty(); pointer.pop_back())
+        tokens.push_back(pointer.back());
+    std::reverse(tokens.begin(), tokens.end());
+    return tokens;
+}
+
+// Whether `token` names an element of `array` that is there (an index without leading zeros).
+bool existingIndex(const Json& array, const std::string& token, std::size_t& index)
+{
+    if (token.empty() || token.size() > 9 || token.find_first_not_of("0123456789") != std::string::npos ||
+        (token.size() > 1 && token.front() == '0'))
+        return false;
+    index = std::stoul(token);
+    return index < array.size();
+}
+
+// A set replaces one value of the state and keeps its shape: the areas, the serial line and the
+// front panel read the state's objects and arrays as such, so neither the root nor an object or
+// array may become another kind, a path may not reach into a number or a text, an array grows by
+// one element at the end ("-" or its size) at most, and nothing nests beyond maxJsonDepth.
+void setStateValue(Json& state, const std::string& path, const Json& value)
+{
+    const Json::json_pointer pointer(path);
+    if (pointer.empty())
+        throw std::invalid_argument("set cannot replace the whole state");
+    if (std::count(path.begin(), path.end(), '/') + jsonDepth(value) > maxJsonDepth)
+        throw std::invalid_argument("set would nest the state deeper than " + std::to_string(maxJsonDepth) +
+                                    " levels");
+    const Json* node = &state;
+    bool exists = true; // the path names a value that is there
+    for (const std::string& token : pointerTokens(pointer)) {
+        if (node->is_object() && node->contains(token)) {
+            node = &(*node)[token];
+        } else if (std::size_t index = 0; node->is_array() && existingIndex(*node, token, index)) {
+            node = &(*node)[index];
+        } else if (node->is_array() && token != "-" && token != std::to_string(node->size())) {
+            throw std::invalid_argument(path + " reaches beyond the end of an array");
+        } else if (!node->is_structured() && !node->is_null()) {
+            throw std::invalid_argument(path + " reaches into a " + node->type_name());
+        } else {
+            exists = false; // made anew from here on
+            break;
+        }
+    }
+    if (exists && node->is_structured() && node->type() != value.type())
+        throw std::invalid_argument(path + " holds " + (node->is_object() ? "an object" : "an array") +
+                                    "; set may replace it only by another");
+    state[pointer] = value;
 }
 
 std::int64_t requestLogClockMs()
@@ -372,8 +427,8 @@ Json Unit::command(const Json& cmd)
         } else if (name == "state") {
             return {{"ok", true}, {"state", snapshot()}};
         } else if (name == "set") {
-            const Json::json_pointer pointer(cmd.at("path").get<std::string>());
-            update([&](Json& s) { s[pointer] = cmd.at("value"); });
+            const std::string path = cmd.at("path").get<std::string>();
+            update([&](Json& s) { setStateValue(s, path, cmd.at("value")); });
         } else if (name == "get") {
             const Json::json_pointer pointer(cmd.at("path").get<std::string>());
             return {{"ok", true}, {"value", snapshot().at(pointer)}};

@@ -3,9 +3,8 @@
 // for the requests they answer. Tests reach it in-process; other processes over the board socket.
 #pragma once
 
+#include "JsonText.h"
 #include "Wire.h"
-
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -21,8 +20,6 @@
 #include <vector>
 
 namespace pelmux::sim {
-
-using Json = nlohmann::json;
 
 // The answer to one DeviceIoControl.
 struct ControlReply {

@@ -191,7 +191,7 @@ Geometry geometry(const Json& state)
 // below a black band with a white marker that moves `markerStep` pixels to the right each frame.
 class Pattern {
 public:
-    Pattern(std::uint32_t width, std::uint32_t height, std::uint32_t frame) : width_(width), height_(height)
+    Pattern(std::uint32_t width, std::uint32_t height, std::uint32_t frame) : height_(height)
     {
         static constexpr std::array<std::uint32_t, 8> bars = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00,
                                                               0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
@@ -230,7 +230,6 @@ public:
     }
 
 private:
-    std::uint32_t width_;
     std::uint32_t height_;
     std::vector<std::uint32_t> barRow_;
     std::vector<std::uint32_t> rampRow_;

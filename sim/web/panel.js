@@ -47,6 +47,15 @@ function report(element, text, error) {
   element.dataset.error = error ? "true" : "false";
 }
 
+// The number a number field holds, or null when its text is not one: such a field reports an empty
+// value, which Number() would take for 0.
+function numberIn(input) {
+  const text = input.value.trim();
+  if (input.validity.badInput || text === "") return null;
+  const number = Number(text);
+  return Number.isFinite(number) ? number : null;
+}
+
 function adjust(name, value) {
   return send({ cmd: "adjust", name, value })
     .then(() => report($("input-message"), `${name} = ${value}`, false))
@@ -68,8 +77,15 @@ $("fault-form").addEventListener("submit", (e) => {
   const codeText = $("fault-code").value.trim();
   const code = /^0x[0-9a-f]+$/i.test(codeText) ? parseInt(codeText, 16) : /^\d+$/.test(codeText) ? +codeText : NaN;
   const command = { cmd: $("fault-kind").value, code: Number.isNaN(code) ? codeText : code };
-  if (command.cmd === "returned") command.count = +$("fault-count").value;
-  if ($("fault-times").value !== "") command.times = +$("fault-times").value;
+  const count = numberIn($("fault-count"));
+  const times = numberIn($("fault-times"));
+  const timesGiven = $("fault-times").value !== "" || $("fault-times").validity.badInput;
+  if ((command.cmd === "returned" && count === null) || (timesGiven && times === null)) {
+    report($("fault-message"), `${count === null ? "count" : "requests"}: not a number; nothing armed`, true);
+    return;
+  }
+  if (command.cmd === "returned") command.count = count;
+  if (timesGiven) command.times = times;
   send(command)
     .then(() => report($("fault-message"), `armed on ${hex(code)}`, false))
     .catch((err) => report($("fault-message"), err.message, true));
@@ -99,7 +115,16 @@ function numberInputs(container, keys, make) {
       const label = document.createElement("label");
       input = document.createElement("input");
       Object.assign(input, { id, type: "number", step: "any" });
-      input.addEventListener("change", () => make.send(key, input.value));
+      input.addEventListener("change", () => {
+        // Refused here, as `pelmux sim set` refuses it: nothing is sent, the field shows the unit's value again.
+        const value = numberIn(input);
+        if (value === null) {
+          report($("input-message"), `${make.label(key)}: not a number; nothing changed`, true);
+          input.value = make.value(key);
+          return;
+        }
+        make.send(key, value);
+      });
       label.append(`${make.label(key)} `, input);
       container.append(label);
     }
@@ -256,6 +281,10 @@ function drawVideo(s) {
       framesShown[n] = frames;
       img.src = `/api/video/${n}.bmp?frame=${frames}`;
     }
+    // Until a frame is captured (or when one cannot be had) the tile shows a placeholder, not a broken picture.
+    const showing = frames > 0 && !img.dataset.failed;
+    img.hidden = !showing;
+    $(`video-${n}-none`).hidden = showing;
   }
 }
 
@@ -270,16 +299,16 @@ function drawInputs(s) {
   numberInputs($("temperatures"), sensors.map((_, i) => i), {
     label: (i) => sensors[i].name || `sensor ${i}`,
     value: (i) => ((s.temperatures || [])[i] || {}).value / 1000,
-    send: (i, text) => adjust(`temperature${i}`, Number(text)),
+    send: (i, value) => adjust(`temperature${i}`, value),
   });
   const rails = Object.keys(s.adc || {});
   numberInputs($("rails"), rails, {
     label: (k) => k, value: (k) => (typeof s.adc[k] === "number" ? s.adc[k] : ""),
-    send: (k, text) => adjust(`rail.${k}`, Number(text)),
+    send: (k, value) => adjust(`rail.${k}`, value),
   });
   numberInputs($("diagnostic-words"), [1, 2, 3, 4, 5, 6], {
     label: (n) => `word ${n}`, value: (n) => ((s.diagnostics || {})[`word${n}`] ?? ""),
-    send: (n, text) => adjust(`word${n}`, Number(text)),
+    send: (n, value) => adjust(`word${n}`, value),
   });
   const inputs = $("digital-inputs");
   if (!inputs.children.length) {
@@ -358,7 +387,15 @@ function connect() {
   events.onerror = () => {
     $("connection").dataset.state = "connecting";
     $("connection").textContent = "reconnecting";
+    // A refused stream (the unit serves a few pages at once) is not retried by the browser.
+    if (events.readyState === EventSource.CLOSED) setTimeout(connect, 5000);
   };
+}
+
+for (const n of ["1", "2"]) {
+  const img = $(`video-${n}`);
+  img.addEventListener("load", () => { delete img.dataset.failed; drawVideo(window.lastState); });
+  img.addEventListener("error", () => { img.dataset.failed = "true"; drawVideo(window.lastState); });
 }
 
 window.lastState = {};

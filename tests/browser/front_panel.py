@@ -5,6 +5,8 @@ Drives the page through its own elements and checks, through the library (the `p
   1. moving the lux slider changes what the light sensor reading of the library answers;
   2. a front LED colour set through the library shows on the page within a second;
   3. a failed request injected from the fault form makes the next library call return its code;
+  4. text that is not a number in a number field changes nothing on the unit;
+  5. a video tile shows a placeholder until its first frame, then the frame;
 and that `pelmux demo --http` keeps the page up while the tour runs.
 Saves the page's screenshot as front-panel.png in the folder given with --out.
 
@@ -28,6 +30,7 @@ try:
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     sys.exit("front panel test: python3-selenium is missing (make deps installs it)")
@@ -179,14 +182,39 @@ def injected_fault_reaches_the_library(page, root):
     print("fault form: the next light reading failed with code 7, the one after succeeded")
 
 
+def unit_state(url):
+    with urllib.request.urlopen(url + "api/state", timeout=5) as answer:
+        return json.load(answer)
+
+
+def number_field_refuses_text(page, url):
+    """A number field whose text is not a number sends nothing (it used to set the value to 0)."""
+    before = unit_state(url)["adc"]["5V"]
+    field = page.find_element(By.ID, "rails-5V")
+    field.click()
+    field.send_keys(Keys.CONTROL, "a")
+    field.send_keys("1e")  # what the browser reports as no number
+    field.send_keys(Keys.TAB)
+    eventually(lambda: "not a number" in page.find_element(By.ID, "input-message").text, 3,
+               "the page did not refuse the text")
+    after = unit_state(url)["adc"]["5V"]
+    assert after == before, (before, after)
+    print(f"number field: text that is not a number was refused, the 5V rail stays {after} V")
+
+
 def video_frame_shows(page, root):
     """A frame the library captured shows as channel 1's picture (and makes the screenshot worth a look)."""
+    placeholder = page.find_element(By.ID, "video-1-none")
+    assert placeholder.is_displayed() and not page.find_element(By.ID, "video-1").is_displayed(), \
+        "channel 1 shows no placeholder before its first frame"
     shot = os.path.join(root, "snapshot.bmp")
     done = tool(["video", "snapshot", "1", shot], root)
     assert done.get("result", 0) == 0, done
     eventually(lambda: page.execute_script(
         "const i = document.getElementById('video-1'); return i.complete && i.naturalWidth === 360;"), 3,
         "channel 1's last frame does not show as a 360 pixel wide picture")
+    eventually(lambda: page.find_element(By.ID, "video-1").is_displayed() and not placeholder.is_displayed(), 3,
+               "channel 1's placeholder stays after its first frame")
     print("video: channel 1's last frame shows")
 
 
@@ -202,6 +230,7 @@ def main():
         lux_slider_reaches_the_library(page, root)
         led_colour_shows_within_a_second(page, root)
         injected_fault_reaches_the_library(page, root)
+        number_field_refuses_text(page, url)
         video_frame_shows(page, root)
         page.execute_script("window.scrollTo(0, 0)")
         shot = os.path.join(ARGS.out, "front-panel.png")

@@ -1,4 +1,5 @@
 // `pelmux sim` as a daemon serving other processes, and the tool without a unit.
+#include "KillableProcess.h"
 #include "Process.h"
 #include "SimFixture.h"
 
@@ -58,6 +59,39 @@ TEST(SimDaemon, SimctlSteersARunningUnit)
 
     EXPECT_EQ(runCommand({PELMUX_TOOL, "simctl", "{not json"}, root.path()).exitCode, 1);
     EXPECT_EQ(runCommand({PELMUX_TOOL, "simctl", R"({"cmd":"nonsense"})"}, root.path()).exitCode, 1);
+}
+
+// A second unit on a root refuses to start and leaves the first one reachable; a unit killed
+// without cleaning up leaves nothing that stops the next.
+TEST(SimDaemon, OneUnitPerRoot)
+{
+    TempRoot root;
+    const std::string socket = root.path() + "/board.sock";
+    KillableProcess first({PELMUX_TOOL, "sim"});
+    ASSERT_EQ(first.readLine().rfind("Simulated unit serving", 0), 0u);
+    const auto com1 = std::filesystem::read_symlink(root.path() + "/COM1");
+
+    KillableProcess second({"/bin/sh", "-c", std::string(PELMUX_TOOL) + " sim 2>&1"});
+    const auto code = second.waitFor(std::chrono::seconds(20));
+    ASSERT_TRUE(code.has_value()) << "the second unit serves as well";
+    EXPECT_EQ(*code, 1);
+    const std::string message = second.readAll();
+    EXPECT_NE(message.find(root.path()), std::string::npos) << message;
+    EXPECT_NE(message.find("pid " + std::to_string(first.pid())), std::string::npos) << message;
+    EXPECT_EQ(std::filesystem::read_symlink(root.path() + "/COM1"), com1);
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "version"}, root.path()).exitCode, 0)
+        << "the first unit is unreachable";
+
+    first.kill(SIGKILL);
+    first.wait();
+    ASSERT_TRUE(std::filesystem::exists(socket)) << "a killed unit leaves its socket";
+    KillableProcess next({PELMUX_TOOL, "sim"});
+    ASSERT_EQ(next.readLine().rfind("Simulated unit serving", 0), 0u)
+        << "the stale socket was not taken over";
+    EXPECT_EQ(runCommand({PELMUX_TOOL, "version"}, root.path()).exitCode, 0);
+    next.kill(SIGTERM);
+    EXPECT_EQ(next.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(socket));
 }
 
 TEST(SimDaemon, RefusesAProfileThatIsNotJson)

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cstring>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -218,6 +219,84 @@ TEST_F(BoardProtocolTest, UnitCommandsSteerTheUnit)
     client.send(64, Frame(notJson.begin(), notJson.end()));
     ASSERT_TRUE(client.receive(reply));
     EXPECT_EQ(reply.at(0), 1);
+}
+
+// What a client sends may be refused or close its connection, but never ends the unit: each
+// command below is answered with a refusal, and the unit serves on afterwards.
+TEST_F(BoardProtocolTest, HostileUnitCommandsAreRefusedNotFatal)
+{
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    const std::string tooDeepPath = [] {
+        std::string path;
+        for (int i = 0; i <= sim::maxJsonDepth; ++i)
+            path += "/a";
+        return path;
+    }();
+    struct Case {
+        const char* what;
+        std::string body;
+        const char* error; // a part of the refusal
+    };
+    const Case cases[] = {
+        {"a stray byte", "\xFF", "not JSON"},
+        {"a value a million levels deep", R"({"cmd":"set","path":"/x","value":)" + deep + "}", "deeper"},
+        {"the whole state replaced", R"({"cmd":"set","path":"","value":5})", "whole state"},
+        {"an object replaced by a number", R"({"cmd":"set","path":"/serial","value":5})", "object"},
+        {"an array replaced by an object", R"({"cmd":"set","path":"/versions/fpga","value":{}})", "array"},
+        {"a path into a number", R"({"cmd":"set","path":"/backlight/level/x","value":1})", "into a number"},
+        {"an array grown far past its end", R"({"cmd":"set","path":"/versions/fpga/99999999","value":1})",
+         "beyond the end"},
+        {"a path deeper than the unit keeps", R"({"cmd":"set","path":")" + tooDeepPath + R"(","value":1})",
+         "deeper"},
+    };
+    const sim::Json before = unit().snapshot();
+    RawClient client(socketPath());
+    for (const auto& c : cases) {
+        client.send(64, Frame(c.body.begin(), c.body.end()));
+        Frame reply;
+        ASSERT_TRUE(client.receive(reply)) << c.what;
+        ASSERT_FALSE(reply.empty()) << c.what;
+        EXPECT_EQ(reply.at(0), 1) << c.what;
+        const sim::Json answer = sim::Json::parse(reply.begin() + 1, reply.end(), nullptr, false);
+        ASSERT_TRUE(answer.is_object()) << c.what << ": the reply is not JSON";
+        EXPECT_NE(answer.value("error", std::string()).find(c.error), std::string::npos)
+            << c.what << ": " << answer;
+    }
+    EXPECT_EQ(unit().snapshot(), before);
+    // Values of the same kind, new ones and one more element at an array's end are still set.
+    for (const char* path : {"/versions/fpga", "/newArea/value", "/versions/fpga/-"}) {
+        const std::string set = R"({"cmd":"set","path":")" + std::string(path) + R"(","value":[1,2,3,4]})";
+        client.send(64, Frame(set.begin(), set.end()));
+        Frame reply;
+        ASSERT_TRUE(client.receive(reply));
+        EXPECT_EQ(reply.at(0), 0) << path;
+    }
+    EXPECT_EQ(unit().snapshot()["versions"]["fpga"].size(), 5u);
+}
+
+// Each connection has a thread: past the limit a connection is closed at once, and one that ends
+// makes room for the next.
+TEST_F(BoardProtocolTest, ConnectionsBeyondTheLimitAreClosed)
+{
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (std::size_t i = 0; i < sim::Server::maxConnections; ++i) {
+        clients.push_back(std::make_unique<RawClient>(socketPath()));
+        ASSERT_EQ(clients.back()->open("\\\\.\\PelmuxDrv"), Frame{0}) << "connection " << i;
+    }
+    RawClient beyond(socketPath());
+    beyond.send(1, Frame{'x'});
+    Frame reply;
+    EXPECT_FALSE(beyond.receive(reply)) << "a connection beyond the limit was served";
+
+    clients.pop_back();
+    bool served = false;
+    for (int attempt = 0; attempt < 1000 && !served; ++attempt) {
+        RawClient next(socketPath());
+        const std::string endpoint = "board-library";
+        next.send(1, Frame(endpoint.begin(), endpoint.end()));
+        served = next.receive(reply);
+    }
+    EXPECT_TRUE(served) << "a closed connection did not make room";
 }
 
 // The TCP listener feeds the same connection handler: every exchange answers the same bytes there

@@ -172,10 +172,17 @@ TEST_F(HttpPanelTest, MalformedCommandsAreRefusedAndChangeNothing)
         {R"({"cmd": "returned", "code": 2237716, "count": 1.5})", "application/json", 400, "count must be"},
         {R"({"cmd": "output", "code": 2237716, "bytes": 5})", "application/json", 400, "bytes"},
         {R"({"cmd": "set", "path": "no-slash", "value": 1})", "application/json", 400, ""},
+        {R"({"cmd": "set", "path": "", "value": 5})", "application/json", 400, "whole state"},
+        {R"({"cmd": "set", "path": "/lightSensor", "value": "dark"})", "application/json", 400, "object"},
         {R"({"cmd": "adjust", "name": "lux", "value": 10})", "text/plain", 415, "application/json"},
     };
+    const std::string tooDeep =
+        R"({"cmd": "set", "path": "/x", "value": )" + std::string(100, '[') + std::string(100, ']') + "}";
     const sim::Json before = unit().snapshot();
     const std::uint64_t changes = unit().changes();
+    const HttpAnswer deep = http().command(tooDeep);
+    EXPECT_EQ(deep.status, 400);
+    EXPECT_NE(deep.body.find("deeper"), std::string::npos) << deep.body;
     for (const auto& c : cases) {
         const HttpAnswer answer = http().command(c.body, c.type);
         EXPECT_EQ(answer.status, c.status) << c.body;
@@ -403,6 +410,67 @@ TEST_F(HttpPanelTest, EventsFollowTheUnitAndCoalesceBursts)
     panel().stop();
     EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 2s);
     ::close(fd);
+}
+
+// Each stream holds a worker of the panel: past the limit streams are refused, and the page's
+// other requests are answered however many streams a browser opens.
+TEST_F(HttpPanelTest, EventStreamsBeyondTheLimitAreRefused)
+{
+    std::vector<int> streams;
+    int open = 0;
+    int refused = 0;
+    for (int i = 0; i < 40; ++i) {
+        const int fd = http().connectTo();
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(RawHttp::sendAll(fd, "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+        const std::string text = RawHttp::receive(fd, 3s, "\r\n\r\n");
+        if (text.rfind("HTTP/1.1 200", 0) == 0) {
+            ++open;
+            streams.push_back(fd);
+        } else {
+            refused += text.rfind("HTTP/1.1 503", 0) == 0;
+            ::close(fd);
+        }
+    }
+    ASSERT_EQ(open, sim::HttpPanel::maxEventStreams);
+    EXPECT_EQ(refused, 40 - sim::HttpPanel::maxEventStreams);
+    EXPECT_EQ(http().request("GET", "/api/state").status, 200) << "the page's state found no worker";
+
+    // A stream whose page went away makes room for the next page once the server notices, at
+    // its next writes (the unit changing, here on purpose).
+    ::close(streams.back());
+    streams.pop_back();
+    bool reopened = false;
+    for (int attempt = 1; attempt <= 50 && !reopened; ++attempt) {
+        unit().update([attempt](sim::Json& state) { state["backlight"]["level"] = attempt; });
+        RawHttp::receive(streams.front(), 3s, "level\":" + std::to_string(attempt));
+        const int fd = http().connectTo();
+        RawHttp::sendAll(fd, "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        reopened = RawHttp::receive(fd, 3s, "\r\n\r\n").rfind("HTTP/1.1 200", 0) == 0;
+        ::close(fd);
+    }
+    EXPECT_TRUE(reopened);
+    for (const int fd : streams)
+        ::close(fd);
+}
+
+// A settings value in a Windows code page is no UTF-8: the state and its events still go out,
+// with U+FFFD for the stray byte.
+TEST_F(HttpPanelTest, SettingsThatAreNotUtf8ShowReplaced)
+{
+    root().writeFile("C/ProgramData/Varnholt/Pelmux.ini", "Owner=M\xFCller\r\nABL_mode=2\r\n");
+    const HttpAnswer state = http().request("GET", "/api/state");
+    ASSERT_EQ(state.status, 200) << state.body;
+    const sim::Json view = sim::Json::parse(state.body);
+    EXPECT_EQ(view["settings"]["Owner"], "M\uFFFDller");
+    EXPECT_EQ(view["settings"]["ABL_mode"], "2");
+
+    const int fd = http().connectTo();
+    ASSERT_TRUE(RawHttp::sendAll(fd, "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const auto events = stateEvents(RawHttp::receive(fd, 3s, "}\n\n"));
+    ::close(fd);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["settings"]["Owner"], "M\uFFFDller");
 }
 
 // ---------------------------------------------------------------- what the page shows
