@@ -313,6 +313,17 @@ void semaphores()
     check(pelmux::createSemaphore(nullptr, unnamed) && pelmux::platform::takeSemaphore(unnamed, 0),
           "unnamed semaphore");
     pelmux::platform::closeSemaphore(unnamed);
+
+    // A child the host starts with handle inheritance would keep a taken semaphore alive after
+    // its taker ended.
+    for (const char* name : {"PELMUX_WINDOWS_CHECK", static_cast<const char*>(nullptr)}) {
+        pelmux::platform::SemaphoreHandle handle = nullptr;
+        DWORD flags = HANDLE_FLAG_INHERIT;
+        check(pelmux::createSemaphore(name, handle) && ::GetHandleInformation(handle, &flags) &&
+                  (flags & HANDLE_FLAG_INHERIT) == 0,
+              std::string(name != nullptr ? "named" : "unnamed") + " semaphore handle is not inheritable");
+        pelmux::platform::closeSemaphore(handle);
+    }
 }
 
 void settingsFile()
