@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 
 namespace {
@@ -262,6 +263,51 @@ void operationsWithAGapInTheVendorLibrary()
     }
 }
 
+// Run from a folder without Jida.dll, beside "vendor", which has one: a Jida.dll planted in the
+// current folder or on the PATH never runs inside the host, and one that arrives beside the program
+// after a failed load is loaded by the next call.
+void vendorLibraryFolders()
+{
+    const std::wstring own = checks::ownPath();
+    const std::wstring folder = own.substr(0, own.find_last_of(L'\\') + 1);
+    const std::wstring planted = folder + L"..\\vendor";
+    wchar_t path[32768] = {};
+    ::GetEnvironmentVariableW(L"PATH", path, 32768);
+    const std::wstring searchPath = planted + L";" + path;
+    struct Case {
+        const char* what;
+        std::function<bool()> arrange; // before the call, in turn
+        bool loaded;
+    };
+    const Case cases[] = {
+        {"a Jida.dll in the current folder is not loaded",
+         [&] { return ::SetCurrentDirectoryW(planted.c_str()) != FALSE; }, false},
+        {"a Jida.dll on the PATH is not loaded",
+         [&] { return ::SetEnvironmentVariableW(L"PATH", searchPath.c_str()) != FALSE; }, false},
+        {"a Jida.dll copied beside the program after failed loads is loaded",
+         [&] {
+             return ::CopyFileW((planted + L"\\Jida.dll").c_str(), (folder + L"Jida.dll").c_str(), FALSE) !=
+                    FALSE;
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        check(c.arrange(), std::string(c.what) + ": arranged");
+        auto* about = reinterpret_cast<Varnholt::About*>(reinterpret_cast<Factory>(byName("GetAbout"))());
+        if (about == nullptr) {
+            check(false, std::string(c.what) + ": GetAbout");
+            continue;
+        }
+        char buffer[32] = {};
+        const Varnholt::ResultCode result =
+            reinterpret_cast<TextSlot>(vtableOf(about)[0])(about, 0, buffer, 31);
+        check(c.loaded ? result == Varnholt::ERR_SUCCESS && std::strcmp(buffer, "4711") == 0
+                       : result == Varnholt::ERR_JIDA_EEPROM_ACCESS,
+              std::string(c.what) + ": About slot 0 answers " + std::to_string(result));
+        reinterpret_cast<ReleaseSlot>(vtableOf(about)[20])(about, 0);
+    }
+}
+
 // A failed control request reports no count, even where Windows hands back the part that fitted:
 // a message-mode pipe peeked with a buffer smaller than its message fails with ERROR_MORE_DATA.
 void deviceControlCounts()
@@ -362,11 +408,11 @@ void settingsFile()
 } // namespace
 
 // Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
-// "vendor-gap": one whose ordinal 80 is missing. "oom": the factories on exhausted memory.
-// "hold <ms>": the helper process of the settings checks, no checks of its own.
-// Run with a common application-data folder whose name holds a letter that code pages read
-// differently (run.sh sets it): a locale the application sets after the settings path was resolved
-// must not lead the settings file into another folder.
+// "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor". "oom": the
+// factories on exhausted memory. "hold <ms>": the helper process of the settings checks, no checks of its
+// own. Run with a common application-data folder whose name holds a letter that code pages read differently
+// (run.sh sets it): a locale the application sets after the settings path was resolved must not lead the
+// settings file into another folder.
 void settingsPathOutlivesALocaleChange()
 {
     pelmux::settingsPath(); // resolved in the "C" locale, the folder made
@@ -407,6 +453,8 @@ int main(int argc, char** argv)
         operationsWithTheVendorLibrary();
     } else if (library != nullptr && mode == "vendor-gap") {
         operationsWithAGapInTheVendorLibrary();
+    } else if (library != nullptr && mode == "vendor-late") {
+        vendorLibraryFolders();
     } else if (library != nullptr) {
         exportTable();
         messageFunctions();
@@ -416,7 +464,7 @@ int main(int argc, char** argv)
     }
     if (library != nullptr)
         ::FreeLibrary(library);
-    if (mode == "vendor-gap")
+    if (mode == "vendor-gap" || mode == "vendor-late")
         return checks::summary();
     semaphores();
     settingsFile();
