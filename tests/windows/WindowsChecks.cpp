@@ -308,6 +308,49 @@ void vendorLibraryFolders()
     }
 }
 
+// A file name the application gives as 8-bit text means what its own C run-time makes of it: the
+// ANSI code page (1252 under wine here), not one character per byte.
+void callerFileNames()
+{
+    check(::GetACP() == 1252, "the ANSI code page of this run is 1252");
+    wchar_t temporary[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temporary);
+    char narrowFolder[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, narrowFolder);
+    struct Case {
+        const char* what;
+        const char* narrow;
+        const wchar_t* wide;
+    };
+    const Case cases[] = {
+        {"Z with caron (0x8E)", "pelmux-\x8E.hex", L"pelmux-\u017D.hex"},
+        {"the euro sign (0x80)", "pelmux-\x80.hex", L"pelmux-\u20AC.hex"},
+        {"a with umlaut (0xE4)", "pelmux-\xE4.hex", L"pelmux-\u00E4.hex"},
+    };
+    for (const Case& c : cases) {
+        const std::string narrow = std::string(narrowFolder) + c.narrow;
+        const std::wstring wide = std::wstring(temporary) + c.wide;
+        HANDLE made = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ::CloseHandle(made);
+        std::FILE* own = std::fopen(narrow.c_str(), "rb");
+        check(own != nullptr, std::string(c.what) + ": the application's fopen finds the file");
+        if (own != nullptr)
+            std::fclose(own);
+        check(pelmux::platform::callerFileName(narrow.c_str()) == wide,
+              std::string(c.what) + ": the wide name");
+        const pelmux::platform::Handle opened = pelmux::platform::openImageFile(narrow.c_str(), true);
+        check(opened != pelmux::platform::invalidHandle(),
+              std::string(c.what) + ": an image of that name opens");
+        pelmux::platform::closeHandle(opened);
+        ::DeleteFileW(wide.c_str());
+    }
+    // The length rule counts the caller's bytes.
+    const std::string longest(pelmux::platform::longestCallerFileName, 'x');
+    check(pelmux::platform::callerFileName(longest.c_str()).has_value() &&
+              !pelmux::platform::callerFileName((longest + "x").c_str()).has_value(),
+          "259 bytes are a name, 260 are not");
+}
+
 // A failed control request reports no count, even where Windows hands back the part that fitted:
 // a message-mode pipe peeked with a buffer smaller than its message fails with ERROR_MORE_DATA.
 void deviceControlCounts()
@@ -470,6 +513,7 @@ int main(int argc, char** argv)
     settingsFile();
     if (mode.empty()) {
         deviceControlCounts();
+        callerFileNames();
         checks::settingsSwapChecks();
     }
     return checks::summary();
