@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -35,8 +36,6 @@ constexpr ChannelDevices channelDevices[2] = {
 constexpr unsigned char enableBit = 0x01;
 constexpr unsigned char lineModeMask = 0x06;
 constexpr unsigned char auxFlagBit = 0x08;
-// Longest snapshot path the file system takes (MAX_PATH less the terminator).
-constexpr std::size_t longestPath = 259;
 
 // The video requests are not judged by their returned count (the control word's read aside).
 ResultCode request(const DriverLink& link, std::uint32_t code, const void* input, std::uint32_t inputSize,
@@ -601,11 +600,10 @@ ResultCode Video_Imp::saveSnapshot(const char* path, unsigned char singleField)
     if (result != Varnholt::ERR_SUCCESS)
         return result;
 
-    std::wstring widePath;
-    for (const char* c = path; *c != '\0'; ++c)
-        widePath.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    // The name as the application's own C run-time reads it (on Windows, its ANSI code page).
+    const std::optional<std::wstring> widePath = platform::callerFileName(path);
     const platform::Handle file =
-        widePath.size() > longestPath ? platform::invalidHandle() : platform::createFile(widePath.c_str());
+        widePath ? platform::createFile(widePath->c_str()) : platform::invalidHandle();
     if (file == platform::invalidHandle()) {
         delete[] bitmap;
         return Varnholt::ERR_OPEN_FAILED;

@@ -21,9 +21,9 @@ namespace pelmux {
 
 using Varnholt::ResultCode;
 
-// Creates or opens a semaphore with initial and maximum count 1 that every account may use, with an
-// inheritable handle; a null name makes an unnamed one. On failure answers false and leaves
-// `handle` as it was.
+// Creates or opens a semaphore with initial and maximum count 1 that every account may use, with a
+// handle that child processes do not inherit; a null name makes an unnamed one. On failure answers
+// false and leaves `handle` as it was.
 bool createSemaphore(const char* name, platform::SemaphoreHandle& handle);
 
 // The lock of the settings file.

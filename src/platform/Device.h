@@ -3,7 +3,10 @@
 // implementation makes exactly those calls, the posix/ one reaches the unit over the board socket.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace pelmux::platform {
 
@@ -23,9 +26,20 @@ bool deviceControl(Handle device, std::uint32_t code, const void* input, std::ui
 // Opens an existing file by its Windows path, read access only, not shared.
 Handle openFileForRead(const wchar_t* windowsPath);
 
+// The longest 8-bit file name a caller may give (MAX_PATH less its terminator), counted in bytes.
+inline constexpr std::size_t longestCallerFileName = 259;
+
+// The wide form of a file name a caller gives as 8-bit text (a firmware image, a snapshot), as the
+// application's own C run-time reads it: on Windows in the ANSI code page (MultiByteToWideChar
+// with CP_ACP), so that "\x8E" is U+017D under code page 1252; on Linux each byte stands for the
+// character of its value, which createFile takes back to the same byte. Nullopt for a null name,
+// one longer than longestCallerFileName bytes, or one holding a byte sequence that is no character
+// of the code page.
+std::optional<std::wstring> callerFileName(const char* name);
+
 // Opens a file a caller names by its 8-bit path (a firmware image), read access, must exist.
-// `exclusive` opens it without sharing. Names of 260 characters or more fail. On Windows the name
-// is widened character by character (CreateFileW); on Linux it is the host path as given.
+// `exclusive` opens it without sharing. Names longer than longestCallerFileName fail. On Windows
+// the name is read as callerFileName reads it (CreateFileW); on Linux it is the host path as given.
 Handle openImageFile(const char* name, bool exclusive);
 
 // The size in bytes of a file opened by openImageFile or openFileForRead (GetFileSizeEx).

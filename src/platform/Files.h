@@ -40,7 +40,8 @@ struct FileContent {
 // Reads a whole file, at most maxBytes of it. What is not a regular file (a folder, a device)
 // fails, as CreateFileW refuses a folder. On Windows a missing file whose last rewrite removed the
 // old content but could not move the new one in is first put back from that rewrite's whole
-// temporary file (see replaceFile).
+// temporary file (see replaceFile), or read from it while its writer runs in another process;
+// temporary files that hold no whole content never make the read fail.
 FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes);
 
 enum class ReplaceStatus {

@@ -1,7 +1,8 @@
 // Semaphores with the meaning of the Windows objects the library has always used: initial count 1,
 // maximum count 1, named (shared by every process that opens the same name) or unnamed (one
 // process). The win32/ implementation makes the Windows calls themselves (CreateSemaphoreA with a
-// null DACL and inheritable handles, WaitForSingleObject, ReleaseSemaphore, CloseHandle).
+// null DACL and handles no child process inherits, WaitForSingleObject, ReleaseSemaphore,
+// CloseHandle).
 //
 // On Linux a named semaphore is scoped to PELMUX_ROOT and keeps the Windows lifetime: it exists
 // while some process holds a handle to it, and once the last handle is gone (also when its process

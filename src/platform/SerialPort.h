@@ -26,20 +26,24 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens the port for reading and writing, not shared, existing device, no overlapped I/O;
-    // sets 4096-byte queues, the read time-out (a read returns once at least one byte arrived, or
-    // after serialReadTimeoutMs with nothing), asks for line errors only, keeps the settings as
-    // found and purges (abort transmit, abort receive, clear transmit). Answers false, with
-    // nothing left open, when the port cannot be opened, its settings cannot be read or its
-    // time-outs cannot be set. Opening an open port closes it first.
+    // keeps the settings as found (on Windows with the time-outs and the event mask), sets
+    // 4096-byte queues, the read time-out (a read returns once at least one byte arrived, or after
+    // serialReadTimeoutMs with nothing), asks for line errors only and purges (abort transmit,
+    // abort receive, clear transmit). Answers false, with nothing left open or changed, when the
+    // port cannot be opened, what it was found with cannot be read or its time-outs cannot be set.
+    // Opening an open port closes it first.
     bool open(const wchar_t* name = bootloaderPortName);
 
     // Sets 115200 baud, 8 data bits, even parity, 1 stop bit, no flow control in either direction,
-    // no null stripping, no abort on error (the other flags as found), purges and applies them.
+    // no null stripping, no abort on error; on Windows also DTR and RTS on without handshaking, no
+    // DSR sensitivity, transmission on after XOFF, no error character (a three-wire line: no flag
+    // the last program left may stop or drop bytes); purges and applies them.
     // Answers false when the port is not open or refuses the settings; reads and writes fail
     // until this succeeded.
     bool configure();
 
-    // Purges, writes the settings found at open back and closes the port. Nothing when not open.
+    // Purges, writes what the port was found with back (on Windows the settings, time-outs and
+    // event mask) and closes the port. Nothing when not open.
     void close();
 
     bool isOpen() const { return state_ != nullptr; }

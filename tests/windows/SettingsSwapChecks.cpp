@@ -16,6 +16,8 @@ namespace {
 using checks::check;
 
 const wchar_t* const holdingEvent = L"pelmux-windows-checks-holding";
+// Ends a holder before its time is up.
+const wchar_t* const letGoEvent = L"pelmux-windows-checks-let-go";
 
 std::wstring wide(const std::string& text)
 {
@@ -131,6 +133,19 @@ void waitFor(HANDLE process)
               code == 0,
           "the helper process ends well");
     ::CloseHandle(process);
+}
+
+// Tells the holder to end now and waits for it.
+void letGo(HANDLE process)
+{
+    HANDLE event = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, letGoEvent);
+    if (event != nullptr)
+        ::SetEvent(event);
+    waitFor(process);
+    if (event != nullptr) {
+        ::ResetEvent(event); // the next holder holds for its time again
+        ::CloseHandle(event);
+    }
 }
 
 // Another process holds the file open without FILE_SHARE_DELETE, as a scanner or an editor can.
@@ -310,30 +325,94 @@ void leftovers()
               std::string(c.what) + (c.kept ? " stays" : " is removed"));
     removeStrayFiles();
 
-    // A missing file is restored from a dead writer's whole temporary file, never from a partial one.
-    struct Restore {
+    // A missing file and one temporary file: the content of the newest whole one counts, whoever
+    // wrote it, and no leftover stops the store. A dead writer's (or this process's) whole file
+    // takes the file's place; a living writer's is read where it lies; a short one, or one named
+    // the earlier way, is no content and goes with the next rewrite.
+    struct Missing {
         const char* what;
         std::wstring writer;
         std::string content;
-        bool restored;
+        bool moved;        // the first cycle puts it in the file's place
+        bool holdsContent; // its content is the settings' content
+        bool stays;        // it is still there after a rewrite
     };
     ::DeleteFileW(settingsFile().c_str());
-    HANDLE other = startHolder(1000); // a writer at work in another process
+    HANDLE other = startHolder(60000); // a writer in another process that still runs
     const std::wstring otherId = std::to_wstring(::GetProcessId(other));
-    const Restore restores[] = {
-        {"whole", gone + L"-910-12", "A=7\r\nB = 8\r\n", true},
-        {"shorter than its name says", gone + L"-911-40", "A=7\r\nB = 8\r\n", false},
-        {"of a living writer of another process", otherId + L"-912-12", "A=7\r\nB = 8\r\n", false},
+    const std::string kept = "A=7\r\nB = 8\r\n";
+    const Missing missing[] = {
+        {"whole, of a dead writer", gone + L"-910-12", kept, true, true, false},
+        {"whole, of this process", self + L"-913-12", kept, true, true, false},
+        {"shorter than its name says", gone + L"-911-40", kept, false, false, false},
+        {"5 bytes of a first write cut short", gone + L"-914-40", "A=7\r\n", false, false, false},
+        {"named the earlier way", gone + L"-915", kept, false, false, false},
+        {"whole, of a living writer of another process", otherId + L"-912-12", kept, false, true, true},
+        {"short, of a living writer of another process", otherId + L"-916-40", kept, false, false, true},
     };
-    for (const Restore& r : restores) {
+    for (const Missing& m : missing) {
         ::DeleteFileW(settingsFile().c_str());
-        writeFile(temporaryName(r.writer), r.content);
-        const std::string label = std::string("a missing file and a leftover ") + r.what + ": ";
-        check(getSetting("A") == (r.restored ? "7" : ""), label + (r.restored ? "restored" : "not restored"));
-        check((fileText(settingsFile()) == r.content) == r.restored, label + "the file");
+        writeFile(temporaryName(m.writer), m.content);
+        const std::string label = std::string("a missing file and a leftover ") + m.what + ": ";
+        check(getSetting("A") == (m.holdsContent ? "7" : ""), label + "read as the content or not");
+        check((fileText(settingsFile()) == m.content) == m.moved,
+              label + (m.moved ? "moved in" : "not moved in"));
+        check(setSetting("C", "3"), label + "a rewrite succeeds");
+        const std::string expected = m.holdsContent ? "A=7\r\nB=8\r\nC = 3\r\n" : "C = 3\r\n";
+        const std::string text = fileText(settingsFile());
+        check(text == expected, label + "the rewrite keeps what the content held: " + text);
+        check((::GetFileAttributesW(temporaryName(m.writer).c_str()) != INVALID_FILE_ATTRIBUTES) == m.stays,
+              label + (m.stays ? "stays beside" : "is gone"));
         removeStrayFiles();
     }
-    waitFor(other);
+    letGo(other);
+}
+
+// Whether every account may write to the file, or make files in the folder: its DACL is present
+// and null, or (as wine describes a file by its mode bits) it allows Everyone to write.
+bool everyAccountWrites(const std::wstring& path)
+{
+    DWORD size = 0;
+    ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<unsigned char> descriptor(size);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (size == 0 ||
+        !::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+        !::GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !present)
+        return false;
+    if (dacl == nullptr)
+        return true;
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    bool writes = false;
+    for (DWORD i = 0; i < dacl->AceCount && everyone != nullptr; ++i) {
+        void* ace = nullptr;
+        if (::GetAce(dacl, i, &ace) && static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+            writes = writes ||
+                     (::EqualSid(&allowed->SidStart, everyone) && (allowed->Mask & FILE_WRITE_DATA) != 0);
+        }
+    }
+    ::FreeSid(everyone);
+    return writes;
+}
+
+// Other accounts write the settings too: a file put back from a leftover gives every account access
+// instead of the rights its writer's account gave it. (wine applies the process's umask to what is
+// created with rights, and so cannot show the folder and the new file made so; it does show rights
+// set on an existing file.)
+void rightsOfARestoredFile()
+{
+    removeStrayFiles();
+    ::DeleteFileW(settingsFile().c_str());
+    writeFile(temporaryName(L"4000000000-920-5"), "A=2\r\n");
+    check(!everyAccountWrites(temporaryName(L"4000000000-920-5")), "a leftover only its writer may change");
+    check(getSetting("A") == "2", "the leftover put back");
+    check(everyAccountWrites(settingsFile()), "the file put back: every account may write");
+    removeStrayFiles();
 }
 
 } // namespace
@@ -348,7 +427,13 @@ int checks::holdSettingsFile(unsigned milliseconds)
         ::SetEvent(holding);
         ::CloseHandle(holding);
     }
-    ::Sleep(milliseconds);
+    HANDLE letGo = ::OpenEventW(SYNCHRONIZE, FALSE, letGoEvent);
+    if (letGo != nullptr) {
+        ::WaitForSingleObject(letGo, milliseconds);
+        ::CloseHandle(letGo);
+    } else {
+        ::Sleep(milliseconds);
+    }
     if (file != INVALID_HANDLE_VALUE)
         ::CloseHandle(file);
     return 0;
@@ -356,9 +441,13 @@ int checks::holdSettingsFile(unsigned milliseconds)
 
 void checks::settingsSwapChecks()
 {
+    // Manual reset, not set: holders wait for it up to their time.
+    HANDLE letGoSignal = ::CreateEventW(nullptr, TRUE, FALSE, letGoEvent);
     removeStrayFiles();
     rewriteWhileHeld();
     partialReplacements();
     leftovers();
+    rightsOfARestoredFile();
     ::DeleteFileW(settingsFile().c_str());
+    ::CloseHandle(letGoSignal);
 }

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 
 namespace {
@@ -262,6 +263,94 @@ void operationsWithAGapInTheVendorLibrary()
     }
 }
 
+// Run from a folder without Jida.dll, beside "vendor", which has one: a Jida.dll planted in the
+// current folder or on the PATH never runs inside the host, and one that arrives beside the program
+// after a failed load is loaded by the next call.
+void vendorLibraryFolders()
+{
+    const std::wstring own = checks::ownPath();
+    const std::wstring folder = own.substr(0, own.find_last_of(L'\\') + 1);
+    const std::wstring planted = folder + L"..\\vendor";
+    wchar_t path[32768] = {};
+    ::GetEnvironmentVariableW(L"PATH", path, 32768);
+    const std::wstring searchPath = planted + L";" + path;
+    struct Case {
+        const char* what;
+        std::function<bool()> arrange; // before the call, in turn
+        bool loaded;
+    };
+    const Case cases[] = {
+        {"a Jida.dll in the current folder is not loaded",
+         [&] { return ::SetCurrentDirectoryW(planted.c_str()) != FALSE; }, false},
+        {"a Jida.dll on the PATH is not loaded",
+         [&] { return ::SetEnvironmentVariableW(L"PATH", searchPath.c_str()) != FALSE; }, false},
+        {"a Jida.dll copied beside the program after failed loads is loaded",
+         [&] {
+             return ::CopyFileW((planted + L"\\Jida.dll").c_str(), (folder + L"Jida.dll").c_str(), FALSE) !=
+                    FALSE;
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        check(c.arrange(), std::string(c.what) + ": arranged");
+        auto* about = reinterpret_cast<Varnholt::About*>(reinterpret_cast<Factory>(byName("GetAbout"))());
+        if (about == nullptr) {
+            check(false, std::string(c.what) + ": GetAbout");
+            continue;
+        }
+        char buffer[32] = {};
+        const Varnholt::ResultCode result =
+            reinterpret_cast<TextSlot>(vtableOf(about)[0])(about, 0, buffer, 31);
+        check(c.loaded ? result == Varnholt::ERR_SUCCESS && std::strcmp(buffer, "4711") == 0
+                       : result == Varnholt::ERR_JIDA_EEPROM_ACCESS,
+              std::string(c.what) + ": About slot 0 answers " + std::to_string(result));
+        reinterpret_cast<ReleaseSlot>(vtableOf(about)[20])(about, 0);
+    }
+}
+
+// A file name the application gives as 8-bit text means what its own C run-time makes of it: the
+// ANSI code page (1252 under wine here), not one character per byte.
+void callerFileNames()
+{
+    check(::GetACP() == 1252, "the ANSI code page of this run is 1252");
+    wchar_t temporary[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temporary);
+    char narrowFolder[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, narrowFolder);
+    struct Case {
+        const char* what;
+        const char* narrow;
+        const wchar_t* wide;
+    };
+    const Case cases[] = {
+        {"Z with caron (0x8E)", "pelmux-\x8E.hex", L"pelmux-\u017D.hex"},
+        {"the euro sign (0x80)", "pelmux-\x80.hex", L"pelmux-\u20AC.hex"},
+        {"a with umlaut (0xE4)", "pelmux-\xE4.hex", L"pelmux-\u00E4.hex"},
+    };
+    for (const Case& c : cases) {
+        const std::string narrow = std::string(narrowFolder) + c.narrow;
+        const std::wstring wide = std::wstring(temporary) + c.wide;
+        HANDLE made = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ::CloseHandle(made);
+        std::FILE* own = std::fopen(narrow.c_str(), "rb");
+        check(own != nullptr, std::string(c.what) + ": the application's fopen finds the file");
+        if (own != nullptr)
+            std::fclose(own);
+        check(pelmux::platform::callerFileName(narrow.c_str()) == wide,
+              std::string(c.what) + ": the wide name");
+        const pelmux::platform::Handle opened = pelmux::platform::openImageFile(narrow.c_str(), true);
+        check(opened != pelmux::platform::invalidHandle(),
+              std::string(c.what) + ": an image of that name opens");
+        pelmux::platform::closeHandle(opened);
+        ::DeleteFileW(wide.c_str());
+    }
+    // The length rule counts the caller's bytes.
+    const std::string longest(pelmux::platform::longestCallerFileName, 'x');
+    check(pelmux::platform::callerFileName(longest.c_str()).has_value() &&
+              !pelmux::platform::callerFileName((longest + "x").c_str()).has_value(),
+          "259 bytes are a name, 260 are not");
+}
+
 // A failed control request reports no count, even where Windows hands back the part that fitted:
 // a message-mode pipe peeked with a buffer smaller than its message fails with ERROR_MORE_DATA.
 void deviceControlCounts()
@@ -313,6 +402,17 @@ void semaphores()
     check(pelmux::createSemaphore(nullptr, unnamed) && pelmux::platform::takeSemaphore(unnamed, 0),
           "unnamed semaphore");
     pelmux::platform::closeSemaphore(unnamed);
+
+    // A child the host starts with handle inheritance would keep a taken semaphore alive after
+    // its taker ended.
+    for (const char* name : {"PELMUX_WINDOWS_CHECK", static_cast<const char*>(nullptr)}) {
+        pelmux::platform::SemaphoreHandle handle = nullptr;
+        DWORD flags = HANDLE_FLAG_INHERIT;
+        check(pelmux::createSemaphore(name, handle) && ::GetHandleInformation(handle, &flags) &&
+                  (flags & HANDLE_FLAG_INHERIT) == 0,
+              std::string(name != nullptr ? "named" : "unnamed") + " semaphore handle is not inheritable");
+        pelmux::platform::closeSemaphore(handle);
+    }
 }
 
 void settingsFile()
@@ -351,11 +451,11 @@ void settingsFile()
 } // namespace
 
 // Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
-// "vendor-gap": one whose ordinal 80 is missing. "oom": the factories on exhausted memory.
-// "hold <ms>": the helper process of the settings checks, no checks of its own.
-// Run with a common application-data folder whose name holds a letter that code pages read
-// differently (run.sh sets it): a locale the application sets after the settings path was resolved
-// must not lead the settings file into another folder.
+// "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor". "oom": the
+// factories on exhausted memory. "hold <ms>": the helper process of the settings checks, no checks of its
+// own. Run with a common application-data folder whose name holds a letter that code pages read differently
+// (run.sh sets it): a locale the application sets after the settings path was resolved must not lead the
+// settings file into another folder.
 void settingsPathOutlivesALocaleChange()
 {
     pelmux::settingsPath(); // resolved in the "C" locale, the folder made
@@ -396,6 +496,8 @@ int main(int argc, char** argv)
         operationsWithTheVendorLibrary();
     } else if (library != nullptr && mode == "vendor-gap") {
         operationsWithAGapInTheVendorLibrary();
+    } else if (library != nullptr && mode == "vendor-late") {
+        vendorLibraryFolders();
     } else if (library != nullptr) {
         exportTable();
         messageFunctions();
@@ -405,12 +507,13 @@ int main(int argc, char** argv)
     }
     if (library != nullptr)
         ::FreeLibrary(library);
-    if (mode == "vendor-gap")
+    if (mode == "vendor-gap" || mode == "vendor-late")
         return checks::summary();
     semaphores();
     settingsFile();
     if (mode.empty()) {
         deviceControlCounts();
+        callerFileNames();
         checks::settingsSwapChecks();
     }
     return checks::summary();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows checks under wine in a private prefix: beside the stand-in Jida.dll, beside its
-# variant without ordinal 80, once with the memory used up (the factories), and last beside
-# Pelmux.dll alone (no driver, no vendor library).
+# variant without ordinal 80, without it but with it in the current folder and on the PATH, once
+# with the memory used up (the factories), and last beside Pelmux.dll alone (no driver, no vendor
+# library).
 set -euo pipefail
 build=$(cd "${1:-build/win32}" && pwd)
 export WINEDEBUG=-all
@@ -13,6 +14,12 @@ for variant in vendor vendor-gap; do
   cp "$build/Pelmux.dll" "$build/pelmux_windows_tests.exe" "$build/$variant/"
   (cd "$build/$variant" && wine pelmux_windows_tests.exe "$variant" 2>/dev/null | tr -d '\r')
 done
+# No Jida.dll beside, one in ../vendor: the checks plant it in the current folder and on the PATH,
+# then copy it beside themselves.
+mkdir -p "$build/vendor-late"
+rm -f "$build/vendor-late/Jida.dll"
+cp "$build/Pelmux.dll" "$build/pelmux_windows_tests.exe" "$build/vendor-late/"
+(cd "$build/vendor-late" && wine pelmux_windows_tests.exe vendor-late 2>/dev/null | tr -d '\r')
 (cd "$build" && wine pelmux_windows_tests.exe oom 2>/dev/null | tr -d '\r')
 # The settings path against a later locale, with an application-data folder named "Dätä".
 folders='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'

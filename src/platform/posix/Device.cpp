@@ -111,8 +111,6 @@ std::string narrowCallerPath(const wchar_t* path)
     }
     return bytes;
 }
-// MAX_PATH: Windows opens no longer name.
-constexpr std::size_t imageNameLimit = 260;
 
 HandleObject* object(Handle handle)
 {
@@ -155,10 +153,21 @@ Handle openFileForRead(const wchar_t* windowsPath)
     return static_cast<HandleObject*>(new FileObject(fd));
 }
 
+std::optional<std::wstring> callerFileName(const char* name)
+{
+    if (name == nullptr || std::strlen(name) > longestCallerFileName)
+        return std::nullopt;
+    // Host paths are bytes: each one stands for the character of its value (see createFile).
+    std::wstring wide;
+    for (const char* c = name; *c != '\0'; ++c)
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    return wide;
+}
+
 Handle openImageFile(const char* name, bool /*exclusive*/)
 {
     // Other programs on Linux do not ask for exclusive access, so none is enforced here.
-    if (name == nullptr || std::strlen(name) >= imageNameLimit)
+    if (name == nullptr || std::strlen(name) > longestCallerFileName)
         return invalidHandle();
     const int fd = posix::openRegularFile(name);
     if (fd < 0)

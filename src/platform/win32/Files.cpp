@@ -6,6 +6,8 @@
 // a process that started after the file was made, is a leftover of a writer that died.
 #include "platform/Files.h"
 
+#include "platform/win32/EveryAccount.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -212,27 +214,49 @@ void removeLeftovers(const std::wstring& folder, const std::wstring& name)
     });
 }
 
-// Moves the newest whole temporary file of a missing file into its place: one this process left,
-// or one of a writer that died, whose size is the one its name gives (a writer that died while
-// writing left less). Another process's writer at work is never disturbed.
-bool restoreLeftover(const std::wstring& path)
+bool whole(const Leftover& leftover)
 {
-    const PathParts parts = splitPath(path);
-    const unsigned long self = ::GetCurrentProcessId();
+    const unsigned long long size =
+        (static_cast<unsigned long long>(leftover.found.nFileSizeHigh) << 32) | leftover.found.nFileSizeLow;
+    return leftover.sizeKnown && leftover.size == size;
+}
+
+// The newest temporary file of `path` whose size is the one its name gives: the content of the
+// last rewrite that reached the disk. A writer that died while writing left less, and a name of an
+// earlier version tells no size; neither is ever taken for the file's content.
+std::optional<Leftover> newestWholeLeftover(const PathParts& parts)
+{
     std::optional<Leftover> newest;
     forEachLeftover(parts.folder, parts.name, [&](const Leftover& leftover) {
-        const unsigned long long size =
-            (static_cast<unsigned long long>(leftover.found.nFileSizeHigh) << 32) |
-            leftover.found.nFileSizeLow;
-        if (!leftover.sizeKnown || leftover.size != size)
-            return;
-        if (leftover.process != self && writerAlive(leftover))
-            return;
-        if (!newest || ::CompareFileTime(&leftover.found.ftLastWriteTime, &newest->found.ftLastWriteTime) > 0)
+        if (whole(leftover) && (!newest || ::CompareFileTime(&leftover.found.ftLastWriteTime,
+                                                             &newest->found.ftLastWriteTime) > 0))
             newest = leftover;
     });
+    return newest;
+}
+
+// Where the content of a missing file lies when a rewrite removed the old file but could not move
+// the new one in: the newest whole temporary file. When its writer has ended, or is this process
+// (which holds the settings lock, so none of its writers is at work), it takes the file's place,
+// with the access every account has to the file; a writer in another process that still runs may
+// yet move it in itself, so its file is only read. Answers the path to read, or empty when the
+// file has no content anywhere.
+std::wstring keptContent(const std::wstring& path)
+{
+    const PathParts parts = splitPath(path);
+    const std::optional<Leftover> newest = newestWholeLeftover(parts);
+    if (!newest)
+        return {};
+    if (newest->process != ::GetCurrentProcessId() && writerAlive(*newest))
+        return newest->path;
     // Without MOVEFILE_REPLACE_EXISTING: a file that appeared meanwhile is newer than any leftover.
-    return newest && ::MoveFileExW(newest->path.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (::MoveFileExW(newest->path.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        EveryAccount().grantTo(path.c_str());
+        return path;
+    }
+    // A file appeared meanwhile, or the leftover cannot move now: read what is there, and the
+    // next rewrite, which removes a dead writer's leftover, puts the content in place.
+    return exists(path) ? path : newest->path;
 }
 
 // Whether the file can be opened as ReplaceFileW opens the file it replaces (read and delete access,
@@ -308,7 +332,9 @@ std::optional<std::wstring> commonAppDataFolder()
 
 bool createDirectory(const std::wstring& path)
 {
-    return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+    // Every account writes the settings file; inherited rights would let most of them only read.
+    EveryAccount access;
+    return ::CreateDirectoryW(path.c_str(), access.attributes()) != FALSE;
 }
 
 std::optional<std::string> narrowPath(const std::wstring& path)
@@ -340,12 +366,22 @@ FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes)
     if (path.empty())
         return result;
     HANDLE file = openForRead(path);
+    // The open's own error: looking for temporary files below sets another.
+    DWORD error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     // A rewrite that removed the old file but could not move the new one in left the content under
-    // its temporary name: it takes the file's place before the file counts as missing.
-    if (file == INVALID_HANDLE_VALUE && missingError(::GetLastError()) && restoreLeftover(path))
-        file = openForRead(path);
+    // its temporary name: the file is missing only when no such content exists.
+    if (file == INVALID_HANDLE_VALUE && missingError(error)) {
+        const std::wstring kept = keptContent(path);
+        if (!kept.empty()) {
+            file = openForRead(kept);
+            // A living writer's file that vanished was moved in by that writer: read the file.
+            if (file == INVALID_HANDLE_VALUE && kept != path && missingError(::GetLastError()))
+                file = openForRead(path);
+            error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        }
+    }
     if (file == INVALID_HANDLE_VALUE) {
-        result.status = missingError(::GetLastError()) ? ReadStatus::Missing : ReadStatus::Failed;
+        result.status = missingError(error) ? ReadStatus::Missing : ReadStatus::Failed;
         return result;
     }
     LARGE_INTEGER size;
@@ -387,7 +423,10 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
     const std::wstring temporary =
         parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
         std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(content.size()) + L".tmp";
-    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // A file made here keeps these rights where no file was; ReplaceFileW keeps an existing
+    // file's own.
+    EveryAccount access;
+    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, access.attributes(), CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return ::GetLastError() == ERROR_PATH_NOT_FOUND ? ReplaceStatus::FolderMissing

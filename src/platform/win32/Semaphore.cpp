@@ -1,23 +1,21 @@
 // Semaphores on Windows: the kernel objects themselves, open to every account.
 #include "platform/Semaphore.h"
 
+#include "platform/win32/EveryAccount.h"
+
 #include <windows.h>
 
 namespace pelmux::platform {
 
 SemaphoreHandle createSemaphore(const char* name)
 {
-    // A present, null DACL lets every account open and use the object.
-    SECURITY_DESCRIPTOR descriptor;
-    if (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
+    // Every account may open and use the object; no child process inherits the handle, which
+    // would keep a named semaphore alive with its count taken after its taker ended.
+    EveryAccount access;
+    if (access.attributes() == nullptr)
         return nullptr;
-    SECURITY_ATTRIBUTES attributes;
-    attributes.nLength = sizeof attributes;
-    attributes.lpSecurityDescriptor = &descriptor;
-    attributes.bInheritHandle = TRUE;
     // When the name exists already, the existing object is opened and the counts do not apply.
-    return ::CreateSemaphoreA(&attributes, 1, 1, name);
+    return ::CreateSemaphoreA(access.attributes(), 1, 1, name);
 }
 
 bool takeSemaphore(SemaphoreHandle semaphore, std::uint32_t timeoutMs)

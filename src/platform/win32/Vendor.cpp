@@ -1,4 +1,4 @@
-// The vendor board library on Windows: "Jida.dll", loaded once at run time and called by ordinal
+// The vendor board library on Windows: "Jida.dll", loaded at run time and called by ordinal
 // only, with the standard calling convention. A missing DLL or a missing entry makes the call
 // answer 0, as a failed call of the library would, and leaves its outputs untouched.
 #include "platform/Vendor.h"
@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
+#include <string>
 
 namespace pelmux::platform {
 
@@ -29,10 +31,69 @@ using TempCountFn = DWORD(__stdcall*)(DWORD handle);
 using TempCurrentFn = DWORD(__stdcall*)(DWORD handle, DWORD index, LONG* value, DWORD* status);
 using TempInfoFn = DWORD(__stdcall*)(DWORD handle, DWORD index, BoardTempInfo* info);
 
-// The library is loaded on the first call and stays loaded for the life of the process.
+constexpr const wchar_t* vendorLibraryName = L"Jida.dll";
+
+// The folder of a module (null: the application's executable), with its trailing separator.
+std::wstring folderOf(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring systemFolder()
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) + L"\\" : std::wstring();
+}
+
+// Jida.dll from the application's folder or the system folder, never through the normal search
+// order, which also takes the current folder and the PATH: a DLL planted there would run inside
+// the host. A system without the search flags (they came with an update of Windows 7) refuses them
+// as an invalid parameter; then the two folders are named in full.
+HMODULE loadVendorLibrary()
+{
+    const HMODULE module = ::LoadLibraryExW(
+        vendorLibraryName, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER)
+        return module;
+    for (const std::wstring& folder : {folderOf(nullptr), systemFolder()}) {
+        if (folder.empty())
+            continue;
+        // Its own dependencies are looked for beside it first.
+        const std::wstring path = folder + vendorLibraryName;
+        if (const HMODULE found = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+            return found;
+    }
+    return nullptr;
+}
+
+// The library, loaded by the first call that finds it; it then stays loaded for the life of the
+// process. A load that failed is tried again by the next call: the vendor library may be installed
+// while the host runs.
 HMODULE library()
 {
-    static const HMODULE module = ::LoadLibraryW(L"Jida.dll");
+    static std::atomic<HMODULE> loaded{nullptr};
+    HMODULE module = loaded.load();
+    if (module != nullptr)
+        return module;
+    module = loadVendorLibrary();
+    HMODULE earlier = nullptr;
+    // Two threads that loaded it at once: one reference is enough.
+    if (module != nullptr && !loaded.compare_exchange_strong(earlier, module)) {
+        ::FreeLibrary(module);
+        return earlier;
+    }
     return module;
 }
 
