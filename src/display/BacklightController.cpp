@@ -235,6 +235,24 @@ void BacklightController::restartLightAveraging(const Settings& started)
         pause(periodMs); // the averaging thread takes its first sample
 }
 
+namespace {
+
+// How far below a whole level the curve may pass and still mean it: k fitted to a level gives
+// that level back only up to the last bits of a double.
+constexpr double levelTolerance = 1e-9;
+
+// The level for a point y of the curve (0 to 254).
+std::uint8_t levelOnCurve(double y)
+{
+    // Truncated, except where the curve passes through a whole level within rounding error: after
+    // k was fitted to the level someone set, k ln(x) - 10 lands a hair below that level about one
+    // time in seven, and truncating it would step the user's choice down by one.
+    const double nearest = std::round(y);
+    return static_cast<std::uint8_t>(std::fabs(y - nearest) < levelTolerance ? nearest : y);
+}
+
+} // namespace
+
 double BacklightController::curve(double x) const
 {
     double y = s_.k * std::log(x) - 10.0;
@@ -309,7 +327,7 @@ bool BacklightController::executeABL()
                 updateK(s_.k);
             }
             trace("Used y: %.4f\n", y);
-            target = static_cast<std::uint8_t>(y);
+            target = levelOnCurve(y);
             elapsed = 0;
         }
         if (level == target) {

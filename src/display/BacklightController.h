@@ -64,7 +64,7 @@ public:
     // The level stays as it is until the average has its first sample; an averaging calculation
     // that ends on a failed sensor request is started again after a 1000 ms pause.
     bool executeABL();
-    // Stores k in the settings file as "ABL_k" (six significant digits).
+    // Stores k in the settings file as "ABL_k", as the shortest text that reads back as k itself.
     void updateK(double k);
 
 private:

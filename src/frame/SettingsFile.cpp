@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 
+#include <charconv>
 #include <cmath>
 #include <locale>
 #include <mutex>
@@ -150,7 +151,14 @@ ResultCode doubleToText(double value, std::string& text)
 {
     if (!std::isfinite(value))
         return Varnholt::ERR_DATATYPE_MISMATCH;
-    return formatNumber(value, text);
+    // The shortest text that reads back as this very value: six significant digits would hand the
+    // next reader another number (a k fitted to the user's level would then miss that level).
+    char digits[32];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+    if (error != std::errc{})
+        return Varnholt::ERR_DATATYPE_MISMATCH;
+    text.assign(digits, end);
+    return Varnholt::ERR_SUCCESS;
 }
 
 ResultCode textToInt(const std::string& text, std::int32_t& value)

@@ -40,8 +40,10 @@ std::string settingsPath();
 
 // Decimal text, as an output stream writes it.
 ResultCode intToText(std::int32_t value, std::string& text);
-// An output stream's default form: 6 significant digits, general format (50.0 -> "50",
-// 123.4567 -> "123.457"). A NaN or an infinity gives ERR_DATATYPE_MISMATCH: no reader takes it back.
+// The shortest decimal text that reads back as exactly `value` (50.0 -> "50", 123.4567 ->
+// "123.4567", 160 / ln 100 -> "34.74355855226014"; very large or small values in exponent form,
+// "1e+21"), in the classic locale. A NaN or an infinity gives ERR_DATATYPE_MISMATCH: no reader
+// takes it back.
 ResultCode doubleToText(double value, std::string& text);
 // Parse as an input stream does: leading white space skipped, the number ends at the first
 // character that cannot continue it. No number, or one out of range: ERR_DATATYPE_MISMATCH.

@@ -30,6 +30,15 @@ public:
         });
     }
     ~TraceLog() { setTraceSink({}); }
+    // How many texts begin with `prefix`.
+    std::size_t count(const std::string& prefix) const
+    {
+        std::lock_guard lock(mutex_);
+        std::size_t n = 0;
+        for (const auto& t : texts_)
+            n += t.starts_with(prefix) ? 1 : 0;
+        return n;
+    }
     bool contains(const std::string& text) const
     {
         std::lock_guard lock(mutex_);
@@ -131,25 +140,55 @@ TEST_F(BacklightControllerTest, DrivesTheLevelAlongTheCurve)
     }
 }
 
-TEST_F(BacklightControllerTest, LearnsALevelSetByHandAndStoresK)
+struct LearnCase {
+    int level; // set by hand at 100 lux
+    const char* k;
+    const char* trace;
+};
+
+// The fitted k is stored so that it reads back as itself, and the curve gives the user's level
+// back: at 151 the curve landed a hair below it in the running loop, at 153 after a restart with
+// the k of six digits ("35.395"); either stepped the level down by one.
+const LearnCase learnCases[] = {
+    {150, "34.74355855226014", "New y: 150.0000, x: 100.0000, k: 34.7436,\n"},
+    {151, "34.960705793211766", "New y: 151.0000, x: 100.0000, k: 34.9607,\n"},
+    {153, "35.395000275115024", "New y: 153.0000, x: 100.0000, k: 35.3950,\n"},
+};
+
+TEST_F(BacklightControllerTest, LearnsALevelSetByHandAndKeepsIt)
 {
     lightReads(0xC1, 0x85); // 100 lux
-    setLevel(7);
-    writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
-    TraceLog traces;
-    BacklightController controller;
-    ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
-    ASSERT_TRUE(waitUntil([&] { return level() == 220; }));
-    const std::size_t sent = levelsSent().size();
+    for (const auto& c : learnCases) {
+        SCOPED_TRACE(c.level);
+        setLevel(7);
+        writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
+        TraceLog traces;
+        {
+            BacklightController controller;
+            ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+            ASSERT_TRUE(waitUntil([&] { return level() == 220; }));
+            const std::size_t sent = levelsSent().size();
 
-    setLevel(150); // the user's choice, on the unit itself
-    ASSERT_TRUE(waitUntil([&] { return setting("ABL_k") == "34.7436"; })) << setting("ABL_k");
-    EXPECT_TRUE(traces.contains("Adaption, dev level 150 current: 220\n"));
-    EXPECT_TRUE(traces.contains("New y: 150.0000, x: 100.0000, k: 34.7436,\n"));
-    // The learnt curve passes through the user's level: nothing moves it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(level(), 150);
-    EXPECT_EQ(levelsSent().size(), sent);
+            setLevel(c.level); // the user's choice, on the unit itself
+            ASSERT_TRUE(waitUntil([&] { return setting("ABL_k") == c.k; })) << setting("ABL_k");
+            EXPECT_TRUE(
+                traces.contains("Adaption, dev level " + std::to_string(c.level) + " current: 220\n"));
+            EXPECT_TRUE(traces.contains(c.trace));
+            // Two measurements on the learnt curve: it passes through the user's level.
+            const std::size_t curves = traces.count("Calculated y: ");
+            ASSERT_TRUE(waitUntil([&] { return traces.count("Calculated y: ") >= curves + 2; }));
+            EXPECT_EQ(level(), c.level);
+            EXPECT_EQ(levelsSent().size(), sent);
+        }
+        // A controller started later reads k back from the file and keeps the level too.
+        const std::size_t sent = levelsSent().size();
+        BacklightController restarted;
+        const std::size_t curves = traces.count("Calculated y: ");
+        ASSERT_EQ(restarted.startThread(), Varnholt::ERR_SUCCESS);
+        ASSERT_TRUE(waitUntil([&] { return traces.count("Calculated y: ") >= curves + 2; }));
+        EXPECT_EQ(level(), c.level);
+        EXPECT_EQ(levelsSent().size(), sent);
+    }
 }
 
 TEST_F(BacklightControllerTest, SoftTransitionsStepOneLevelAtATime)

@@ -334,15 +334,26 @@ TEST(SettingsConversions, NumbersToText)
         EXPECT_EQ(intToText(value, out), Varnholt::ERR_SUCCESS);
         EXPECT_EQ(out, text);
     }
+    // The shortest text that reads back as the same value.
     const std::pair<double, const char*> doubles[] = {
-        {50.0, "50"},   {123.4567, "123.457"},      {0.1, "0.1"},
-        {-2.5, "-2.5"}, {1234567.0, "1.23457e+06"}, {1e-7, "1e-07"},
-        {0.0, "0"},     {999999.5, "1e+06"},
+        {50.0, "50"},
+        {123.4567, "123.4567"},
+        {0.1, "0.1"},
+        {-2.5, "-2.5"},
+        {1234567.0, "1234567"},
+        {1e-7, "1e-07"},
+        {0.0, "0"},
+        {999999.5, "999999.5"},
+        {1e21, "1e+21"},
+        {160.0 / std::log(100.0), "34.74355855226014"},
     };
     for (const auto& [value, text] : doubles) {
         std::string out = "old";
         EXPECT_EQ(doubleToText(value, out), Varnholt::ERR_SUCCESS) << text;
         EXPECT_EQ(out, text);
+        double back = 0.0;
+        EXPECT_EQ(textToDouble(out, back), Varnholt::ERR_SUCCESS) << text;
+        EXPECT_EQ(back, value) << text;
     }
     // No reader takes these back.
     for (const double bad : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
