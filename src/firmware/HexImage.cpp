@@ -214,6 +214,7 @@ private:
             return place(offset, bytes.data(), length);
         case recordEndOfFile:
             ended_ = true;
+            image_.origin = static_cast<std::uint32_t>(originWindow());
             post_(ERR_SUCCESS, 0);
             return ERR_SUCCESS;
         case recordLinearAddress: {

@@ -23,6 +23,10 @@ struct HexImage {
     std::uint32_t cursor = 0; // bytes the programming or verifying loop has taken from data
     std::vector<std::uint8_t> data;
     std::uint32_t base = 0; // window (upper 16 address bits) of the first non-zero extended address
+    // The window data[0] stands for: `base` as the first data record found it (0 when data came
+    // before any window). A file linked at the flash alias 0 keeps 0 even when it names window 1
+    // further on.
+    std::uint32_t origin = 0;
 };
 
 // No image grows beyond the largest flash a known micro-controller has.
