@@ -1,5 +1,5 @@
 // Micro-controller images for upgrade tests: the bytes, and the Intel HEX text a build would make
-// of them (data from 0x08000000, 16 bytes per record).
+// of them (data from 0x08000000 unless told otherwise, 16 bytes per record).
 #pragma once
 
 #include <cstdint>
@@ -35,13 +35,16 @@ inline std::string hexRecord(std::uint8_t type, std::uint16_t address, const std
     return line + text;
 }
 
-// The Intel HEX text of `image` at 0x08000000, with extended linear address records.
-inline std::string hexText(const std::vector<std::uint8_t>& image)
+// The Intel HEX text of `image` at `start` (0x08000000 unless given), with an extended linear
+// address record wherever the upper 16 address bits change from 0 or from the last one named.
+inline std::string hexText(const std::vector<std::uint8_t>& image, std::uint32_t start = 0x08000000u)
 {
     std::string text;
+    std::uint32_t window = 0;
     for (std::size_t at = 0; at < image.size(); at += 16) {
-        const std::uint32_t address = 0x08000000u + static_cast<std::uint32_t>(at);
-        if (at == 0 || (address & 0xFFFF) == 0) {
+        const std::uint32_t address = start + static_cast<std::uint32_t>(at);
+        if (address >> 16 != window) {
+            window = address >> 16;
             const std::uint8_t upper[2] = {static_cast<std::uint8_t>(address >> 24),
                                            static_cast<std::uint8_t>(address >> 16)};
             text += hexRecord(0x04, 0, upper, 2);

@@ -10,10 +10,12 @@
 namespace pelmux::test {
 
 // Runs the tool with the given arguments, after `environment` ("NAME=value ...") when given;
-// answers its exit code and standard output.
-inline std::pair<int, std::string> runTool(const std::string& arguments, const std::string& environment = "")
+// answers its exit code and standard output (with standard error after it when `withErrors`).
+inline std::pair<int, std::string> runTool(const std::string& arguments, const std::string& environment = "",
+                                           bool withErrors = false)
 {
-    const std::string command = environment + " " + PELMUX_TOOL + " " + arguments + " 2>/dev/null";
+    const std::string command =
+        environment + " " + PELMUX_TOOL + " " + arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
         return {-1, {}};

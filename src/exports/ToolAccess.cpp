@@ -1,11 +1,15 @@
 #include "exports/ToolAccess.h"
 
+#include "firmware/HexImage.h"
 #include "frame/SettingsFile.h"
 #include "frame/Trace.h"
 #include "frame/VendorCalls.h"
 #include "platform/Files.h"
 #include "platform/Vendor.h"
 #include "platform/posix/Root.h"
+
+#include <fstream>
+#include <iterator>
 
 namespace pelmux::tool {
 
@@ -55,6 +59,24 @@ std::uint32_t temperatureSensorCount()
         count = platform::boardTempCount(handle);
     closeBoard(handle);
     return count;
+}
+
+ImageFindings inspectImage(const std::string& path)
+{
+    ImageFindings findings;
+    std::ifstream file(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    findings.read = file.is_open() && !file.bad();
+    if (!findings.read)
+        return findings;
+    const ImageKind kind = imageKindOf(text);
+    findings.namesFlashWindow = kind.namesFlashWindow;
+    if (kind.carriesSupervisorMarker)
+        findings.markers.emplace_back(supervisorMarker);
+    if (kind.carriesFrontMarker)
+        findings.markers.emplace_back(frontMarker);
+    findings.looksLikeMicroController = kind.looksLikeMicroController();
+    return findings;
 }
 
 } // namespace pelmux::tool

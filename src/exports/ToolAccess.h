@@ -1,7 +1,7 @@
 // The few library internals the command-line tool uses beside the public interfaces: where the
-// unit and the settings file lie on this machine, one settings cycle, and the board library's
-// sensor count. Linux only (the tool runs on the simulated unit); nothing else of src/ is the
-// tool's to include.
+// unit and the settings file lie on this machine, one settings cycle, the board library's sensor
+// count and what kind of firmware image a file holds. Linux only (the tool runs on the simulated
+// unit); nothing else of src/ is the tool's to include.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelmux::tool {
 
@@ -35,5 +36,17 @@ void traceTo(std::function<void(std::string_view text)> sink);
 
 // How many temperature sensors the board library reports (0 when it does not answer).
 std::uint32_t temperatureSensorCount();
+
+// What a firmware image file shows of the target it was built for, by the rule the firmware jobs
+// use: a micro-controller image names the flash window 0x0800 in an extended linear address record
+// or carries a micro-controller's marker; an FPGA image does neither.
+struct ImageFindings {
+    bool read = false;                // false: the file cannot be read (the job reports that itself)
+    bool namesFlashWindow = false;    // an extended linear address record names window 0x0800
+    std::vector<std::string> markers; // the micro-controller markers the file carries
+    bool looksLikeMicroController = false;
+};
+// Reads the whole file at `path` (a host path) and looks at it.
+ImageFindings inspectImage(const std::string& path);
 
 } // namespace pelmux::tool

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <string_view>
-#include <vector>
 
 namespace pelmux {
 
@@ -29,8 +29,24 @@ struct ImageRule {
     std::string_view otherMarker;
 };
 
-constexpr ImageRule supervisorImage = {95000, 1000000, "Front_uc"};
-constexpr ImageRule frontImage = {50000, 110000, "SystemSupervisor"};
+constexpr ImageRule supervisorImage = {95000, 1000000, frontMarker};
+constexpr ImageRule frontImage = {50000, 110000, supervisorMarker};
+
+// The whole of an open file of `size` bytes; false when it cannot be read whole.
+bool readWhole(platform::Handle file, std::uint64_t size, std::string& text)
+{
+    text.assign(static_cast<std::size_t>(size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        std::uint32_t count = 0;
+        if (!platform::readHandle(file, text.data() + got, static_cast<std::uint32_t>(text.size() - got),
+                                  &count) ||
+            count == 0)
+            return false;
+        got += count;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -48,24 +64,24 @@ ResultCode checkImageFile(const char* fileName, std::uint32_t target)
         platform::closeHandle(file);
         return sized ? ERR_DATATYPE_MISMATCH : ERR_OPEN_FAILED;
     }
-    std::vector<char> bytes(static_cast<std::size_t>(size));
-    std::size_t got = 0;
-    bool readable = true;
-    while (got < bytes.size()) {
-        std::uint32_t count = 0;
-        if (!platform::readHandle(file, bytes.data() + got, static_cast<std::uint32_t>(bytes.size() - got),
-                                  &count) ||
-            count == 0) {
-            readable = false;
-            break;
-        }
-        got += count;
-    }
+    std::string text;
+    const bool readable = readWhole(file, size, text);
     platform::closeHandle(file);
     if (!readable)
         return ERR_OPEN_FAILED;
-    const std::string_view text(bytes.data(), bytes.size());
-    return text.find(rule->otherMarker) == std::string_view::npos ? ERR_SUCCESS : ERR_DATATYPE_MISMATCH;
+    return text.find(rule->otherMarker) == std::string::npos ? ERR_SUCCESS : ERR_DATATYPE_MISMATCH;
+}
+
+ResultCode checkFpgaImageFile(const char* fileName)
+{
+    const platform::Handle file = platform::openImageFile(fileName, false);
+    if (file == platform::invalidHandle())
+        return ERR_SUCCESS;
+    std::uint64_t size = 0;
+    std::string text;
+    const bool readable = platform::fileSize(file, &size) && readWhole(file, size, text);
+    platform::closeHandle(file);
+    return readable && imageKindOf(text).carriesMarker() ? ERR_DATATYPE_MISMATCH : ERR_SUCCESS;
 }
 
 FirmwareUpgrade_Imp::FirmwareUpgrade_Imp()
@@ -119,6 +135,8 @@ ResultCode FirmwareUpgrade_Imp::start(IFlasher& flasher, bool program, const cha
         check = ERR_INVALID_DATA_RANGE;
     else if (target != noTarget)
         check = checkImageFile(fileName, target);
+    else
+        check = checkFpgaImageFile(fileName);
     if (check != ERR_SUCCESS) {
         platform::giveSemaphore(upgradeInProgress_);
         return check;

@@ -57,4 +57,10 @@ private:
 // the other target's marker or another target gives ERR_DATATYPE_MISMATCH (4).
 ResultCode checkImageFile(const char* fileName, std::uint32_t target);
 
+// The check an FPGA image passes before its job starts: a file that carries a micro-controller's
+// marker ("SystemSupervisor", "Front_uc") gives ERR_DATATYPE_MISMATCH (4); its records would
+// read as FPGA data lines. A file that cannot be opened or read passes: the job's reading step
+// reports it.
+ResultCode checkFpgaImageFile(const char* fileName);
+
 } // namespace pelmux

@@ -156,11 +156,25 @@ std::uint32_t Flasher_STM32::nextBlock(const Stm32Device& device, std::uint32_t 
     return std::min({bootloaderBlockBytes, device.flashEnd - address, image_.size - done});
 }
 
+// The image goes to the flash start: data[0] is written there whatever window the file names. An
+// image linked for another window (an application above a boot loader of its own) would land
+// below its addresses, over what lives there, and read back "equal" from the same wrong place;
+// one larger than the flash cannot be held (an unknown device has none). Window 0, the flash
+// alias, is the flash start too.
+bool Flasher_STM32::imageFits(const Stm32Device& device) const
+{
+    const std::uint32_t flashWindow = device.flashStart >> 16;
+    const bool placed = image_.origin == 0 || image_.origin == flashWindow;
+    return placed && image_.size <= device.flashEnd - device.flashStart;
+}
+
 ResultCode Flasher_STM32::writeImage(BootloaderLink& link, std::uint8_t& lastGood)
 {
     postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_WRITING);
     const Stm32Device& device = link.device();
-    if (image_.size > device.flashEnd - device.flashStart) {
+    // Refused before the erase: an image without data would leave the device erased and report
+    // the upgrade complete.
+    if (image_.size == 0 || !imageFits(device)) {
         postStatus(Varnholt::ERR_INVALID_DATA_RANGE, 0);
         return Varnholt::ERR_INVALID_DATA_RANGE;
     }
@@ -189,9 +203,8 @@ ResultCode Flasher_STM32::verifyImage(BootloaderLink& link, std::uint8_t& lastGo
 {
     postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
     const Stm32Device& device = link.device();
-    // The device cannot hold an image larger than its flash (an unknown device has none): such a
-    // verification could only compare part of the image, or nothing, and is refused.
-    if (image_.size > device.flashEnd - device.flashStart) {
+    // Such a verification would compare the wrong place, part of the image or nothing.
+    if (!imageFits(device)) {
         postStatus(Varnholt::ERR_INVALID_DATA_RANGE, 0);
         return Varnholt::ERR_INVALID_DATA_RANGE;
     }

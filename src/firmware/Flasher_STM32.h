@@ -41,6 +41,8 @@ private:
     // The first attempt synchronises; up to 5 retries follow, each without synchronisation first
     // and, failing that, with it again. Null when every attempt failed.
     std::unique_ptr<BootloaderLink> connect(platform::SerialPort& port);
+    // Whether the image belongs at this device's flash start and fits in its flash.
+    bool imageFits(const Stm32Device& device) const;
     std::uint32_t nextBlock(const Stm32Device& device, std::uint32_t address, std::uint32_t done) const;
     // `lastGood` is the percent of the last block that succeeded in this exchange.
     ResultCode writeImage(BootloaderLink& link, std::uint8_t& lastGood);

@@ -214,6 +214,7 @@ private:
             return place(offset, bytes.data(), length);
         case recordEndOfFile:
             ended_ = true;
+            image_.origin = static_cast<std::uint32_t>(originWindow());
             post_(ERR_SUCCESS, 0);
             return ERR_SUCCESS;
         case recordLinearAddress: {
@@ -385,6 +386,31 @@ private:
 };
 
 } // namespace
+
+ImageKind imageKindOf(std::string_view text)
+{
+    // ":02oooo04" then the window and the checksum: 15 characters.
+    constexpr std::size_t windowRecordLength = 15;
+    ImageKind kind;
+    kind.carriesSupervisorMarker = text.find(supervisorMarker) != std::string_view::npos;
+    kind.carriesFrontMarker = text.find(frontMarker) != std::string_view::npos;
+    for (std::size_t at = text.find(':'); at != std::string_view::npos && !kind.namesFlashWindow;
+         at = text.find(':', at + 1)) {
+        if (at > 0 && text[at - 1] != '\n' && text[at - 1] != '\r')
+            continue; // a record begins a line
+        const std::string_view record = text.substr(at, windowRecordLength);
+        std::uint32_t length = 0, offset = 0, type = 0, window = 0, checksum = 0;
+        if (record.size() < windowRecordLength || !parseHex(record.data() + 1, 2, length) ||
+            !parseHex(record.data() + 3, 4, offset) || !parseHex(record.data() + 7, 2, type) ||
+            !parseHex(record.data() + 9, 4, window) || !parseHex(record.data() + 13, 2, checksum))
+            continue;
+        const std::uint32_t sum =
+            length + (offset >> 8) + (offset & 0xFF) + type + (window >> 8) + (window & 0xFF) + checksum;
+        kind.namesFlashWindow = length == 2 && type == recordLinearAddress && (sum & 0xFF) == 0 &&
+                                window == microControllerFlashWindow;
+    }
+    return kind;
+}
 
 ResultCode readHexImage(const char* fileName, HexImage& image, const ReadProgress& post)
 {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace pelmux {
@@ -23,6 +24,10 @@ struct HexImage {
     std::uint32_t cursor = 0; // bytes the programming or verifying loop has taken from data
     std::vector<std::uint8_t> data;
     std::uint32_t base = 0; // window (upper 16 address bits) of the first non-zero extended address
+    // The window data[0] stands for: `base` as the first data record found it (0 when data came
+    // before any window). A file linked at the flash alias 0 keeps 0 even when it names window 1
+    // further on.
+    std::uint32_t origin = 0;
 };
 
 // No image grows beyond the largest flash a known micro-controller has.
@@ -39,5 +44,28 @@ ResultCode readHexImage(const char* fileName, HexImage& image, const ReadProgres
 // order), replacing what it held. The caller has posted (0, 0, UPGRADE_READING_FILE). Result
 // codes: ERR_OPEN_FAILED (1), ERR_CHECKSUM_INCORRECT (12). On failure the image is empty.
 ResultCode readFpgaImage(const char* fileName, std::vector<std::uint8_t>& image, const ReadProgress& post);
+
+// The 64 KB window of the micro-controllers' flash (0x08000000), as their images name it.
+inline constexpr std::uint32_t microControllerFlashWindow = 0x0800;
+
+// The texts by which a micro-controller image tells its target.
+inline constexpr std::string_view supervisorMarker = "SystemSupervisor";
+inline constexpr std::string_view frontMarker = "Front_uc";
+
+// What an image file's text shows of the target it was built for.
+struct ImageKind {
+    // An extended linear address record (type 4, checksum right) names the flash window.
+    bool namesFlashWindow = false;
+    bool carriesSupervisorMarker = false;
+    bool carriesFrontMarker = false;
+
+    bool carriesMarker() const { return carriesSupervisorMarker || carriesFrontMarker; }
+    // A micro-controller image names the flash window or carries a marker; an FPGA image, whose
+    // data lines would read as Intel HEX records too, does neither.
+    bool looksLikeMicroController() const { return namesFlashWindow || carriesMarker(); }
+};
+
+// Looks at an image file's whole text (any bytes) and tells what it shows.
+ImageKind imageKindOf(std::string_view text);
 
 } // namespace pelmux

@@ -1,10 +1,15 @@
 // One upgrade job at a time across the processes of a session: a job lock held by another process
 // refuses every start operation before the image file is looked at, and comes back when that
-// process dies.
+// process dies. A job whose process is killed leaves nothing behind that stops the next one.
+#include "FirmwareImages.h"
 #include "KillableProcess.h"
 #include "SimFixture.h"
 
 #include <pelmux/Pelmux.h>
+
+#include <fstream>
+#include <random>
+#include <sys/ioctl.h>
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
@@ -34,6 +39,103 @@ TEST(FirmwareProcesses, AnotherProcessesJobLockRefusesEveryStartUntilItDies)
     holder.wait();
     EXPECT_EQ(upgrade->startSSUpgrade(missing.c_str(), true), Varnholt::ERR_OPEN_FAILED)
         << "the dead holder's lock came back";
+    upgrade->release();
+}
+
+// Polls the unit's state until `holds` says so; false after a minute without.
+template <class Condition> bool waitUntil(sim::Unit& unit, Condition holds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (;;) {
+        bool done = false;
+        unit.update([&](sim::Json& s) { done = holds(static_cast<const sim::Json&>(s)); });
+        if (done)
+            return true;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::yield();
+    }
+}
+
+std::uint64_t counted(const sim::Json& state, const std::string& pointer)
+{
+    return state.value(sim::Json::json_pointer(pointer), std::uint64_t{0});
+}
+
+// Whether the terminal is in exclusive mode, which keeps every opener but root out.
+bool exclusive(const std::string& device)
+{
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int on = 0;
+    const bool read = fd >= 0 && ::ioctl(fd, TIOCGEXCL, &on) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return !read || on != 0;
+}
+
+TEST(FirmwareProcesses, AJobKilledWhileWritingLeavesAUnitTheNextJobUpgrades)
+{
+    TempRoot root;
+    platform::setTimeScale(0.0);
+    // The jobs' processes wait no time either.
+    struct NoWaits {
+        NoWaits() { ::setenv("PELMUX_TIME_SCALE", "0", 1); }
+        ~NoWaits() { ::unsetenv("PELMUX_TIME_SCALE"); }
+    } noWaits;
+    sim::Json profile = sim::defaultProfile();
+    profile["serial"]["timeScale"] = 0.0;
+    sim::SimulatedUnit simulated(root.path(), profile);
+    sim::Unit& unit = simulated.unit();
+    Varnholt::FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
+    ASSERT_NE(upgrade, nullptr);
+
+    struct Target {
+        const char* name;
+        int link;
+        std::size_t bytes; // the HEX text passes the target's file check
+        Varnholt::ResultCode (Varnholt::FirmwareUpgrade::*start)(const char*, bool);
+    };
+    const Target targets[] = {{"ss", 1, 36 * 1024, &Varnholt::FirmwareUpgrade::startSSUpgrade},
+                              {"front", 2, 24 * 1024, &Varnholt::FirmwareUpgrade::startFrontUpgrade}};
+    const int signals[] = {SIGKILL, SIGTERM, SIGINT};
+    const unsigned seed = std::random_device()();
+    std::mt19937 random(seed);
+    for (int round = 0; round < 10; ++round) {
+        const Target& target = targets[round % 2];
+        const std::string device =
+            std::string("/serial/devices/") + (target.link == 1 ? "supervisor" : "front");
+        const std::string killedImage = root.path() + "/killed.hex";
+        const std::string nextImage = root.path() + "/next.hex";
+        const auto image = imageBytes(target.bytes, static_cast<std::uint32_t>(round));
+        std::ofstream(killedImage, std::ios::binary) << hexText(imageBytes(target.bytes, 1000u + round));
+        std::ofstream(nextImage, std::ios::binary) << hexText(image);
+        const std::string where = "round " + std::to_string(round) + ", seed " + std::to_string(seed);
+
+        // The writing starts with the erase; a block of 256 bytes takes 265 on the line.
+        std::uint64_t erases = 0;
+        unit.update([&](sim::Json& s) { erases = counted(s, device + "/counts/erase"); });
+        KillableProcess job({PELMUX_TOOL, "firmware", "upgrade", target.name, killedImage});
+        ASSERT_TRUE(job.started());
+        std::uint64_t killAt = 0;
+        ASSERT_TRUE(waitUntil(unit, [&](const sim::Json& s) {
+            if (counted(s, device + "/counts/erase") == erases)
+                return false;
+            killAt = counted(s, "/serial/bytesToDevice") + random() % (target.bytes / 256 * 265);
+            return true;
+        })) << where;
+        ASSERT_TRUE(waitUntil(unit, [&](const sim::Json& s) {
+            return counted(s, "/serial/bytesToDevice") >= killAt;
+        })) << where;
+        const int signal = signals[round % 3];
+        job.kill(signal);
+        EXPECT_EQ(job.wait(), 128 + signal) << where << ": the job ended before the kill";
+        EXPECT_FALSE(exclusive(simulated.serialLine().devicePath())) << where;
+
+        ASSERT_EQ((upgrade->*target.start)(nextImage.c_str(), true), Varnholt::ERR_SUCCESS) << where;
+        const sim::Bytes flash = simulated.serialLine().flash(target.link);
+        ASSERT_GE(flash.size(), image.size());
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin())) << where;
+    }
     upgrade->release();
 }
 

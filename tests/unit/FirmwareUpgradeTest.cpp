@@ -1,3 +1,4 @@
+#include "FirmwareImages.h"
 #include "SimFixture.h"
 
 #include "firmware/FirmwareUpgrade_Imp.h"
@@ -128,6 +129,41 @@ TEST_F(FirmwareUpgradeTest, ImageFilesAreCheckedBySizeAndTheOtherTargetsMarker)
     }
     EXPECT_EQ(checkImageFile((root().path() + "/none.hex").c_str(), targetSupervisor),
               Varnholt::ERR_OPEN_FAILED);
+}
+
+TEST_F(FirmwareUpgradeTest, FpgaStartsRefuseAMicroControllersImageBeforeTheJob)
+{
+    // A micro-controller's records read as FPGA data lines: the FPGA would take the image.
+    const std::string records = hexText(imageBytes(256, 1));
+    const FpgaImage fpga = fpgaImage(4);
+    struct Case {
+        const char* what;
+        std::string content;
+        ResultCode result; // of the blocking start
+        std::size_t jobs;  // readiness requests: the job ran
+    };
+    const Case cases[] = {
+        {"supervisor image", records + "SystemSupervisor 1.4\n", Varnholt::ERR_DATATYPE_MISMATCH, 0},
+        {"front image", "Front_uc\n" + records, Varnholt::ERR_DATATYPE_MISMATCH, 0},
+        {"FPGA image", fpga.file, Varnholt::ERR_SUCCESS, 1},
+    };
+    FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
+    for (const Case& c : cases) {
+        const std::string name = file("fpga.txt", c.content);
+        for (Start start : {&FirmwareUpgrade::startFpgaUpgrade, &FirmwareUpgrade::startFpgaVerification}) {
+            const std::size_t before = unit().requestCount(0x2224FC);
+            EXPECT_EQ((upgrade->*start)(name.c_str(), true), c.result) << c.what;
+            EXPECT_EQ(unit().requestCount(0x2224FC) - before, c.jobs) << c.what;
+            EXPECT_TRUE(jobLockFree()) << c.what;
+        }
+    }
+    // A file that cannot be read is the job's to report, as before.
+    EXPECT_EQ(upgrade->startFpgaUpgrade((root().path() + "/none.txt").c_str(), true),
+              Varnholt::ERR_OPEN_FAILED);
+    UpgradeStatus status{};
+    upgrade->getUpgradeStatus(status, false);
+    EXPECT_EQ(status.currentAction, Varnholt::UPGRADE_FAILED);
+    upgrade->release();
 }
 
 TEST_F(FirmwareUpgradeTest, StartOperationsCheckTheJobLockFirstAndGiveItBackOnRefusal)

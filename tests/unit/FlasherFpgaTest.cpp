@@ -269,11 +269,13 @@ TEST_F(FlasherFpgaTest, FailuresEndTheJobWithTheirCode)
          Varnholt::ERR_IOCTRL_OPERATION_FAILED,
          {writing, 100, Varnholt::ERR_IOCTRL_OPERATION_FAILED},
          {0x0F, 0xC3}},
+        // One block of 16 bytes answered with position 17: without a second block to stall on,
+        // only the check of the claim itself fails the job.
         {"position beyond the block",
          [this] {
-             unit().forceOutput(writeCode, {0x11, 0x02, 0, 0});
+             unit().forceOutput(writeCode, {0x11, 0, 0, 0});
          },
-         good,
+         fpgaFile(pattern(1)),
          true,
          Varnholt::ERR_IOCTRL_OPERATION_FAILED,
          {writing, 100, Varnholt::ERR_IOCTRL_OPERATION_FAILED},

@@ -311,10 +311,16 @@ protected:
     // Runs one job as a start operation would, on an image of `image` placed at the flash start.
     ResultCode job(bool program, const Bytes& image, PeerOptions options = {}, std::uint32_t target = 0)
     {
+        return jobOnText(program, hexText(image), options, target);
+    }
+    // The same on an image file of this text.
+    ResultCode jobOnText(bool program, const std::string& text, PeerOptions options = {},
+                         std::uint32_t target = 0)
+    {
         if (!peer_ && !onModel_)
             peer_ = std::make_unique<BootloaderPeer>(root().path(), options);
         const std::string file = root().path() + "/image.hex";
-        std::ofstream(file, std::ios::binary) << hexText(image);
+        std::ofstream(file, std::ios::binary) << text;
         flasher_.setFileName(file.c_str());
         flasher_.target = target;
         EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0));
@@ -527,6 +533,71 @@ TEST_F(FlasherStm32Test, FailuresEndWithTheirCodeAndTheLastGoodPercent)
         if (c.result == Varnholt::ERR_INVALID_DATA_RANGE) {
             EXPECT_TRUE(peer_->writes().empty()) << c.name;
         }
+    }
+}
+
+TEST_F(FlasherStm32Test, ImagesThatDoNotBelongAtTheFlashStartAreRefusedBeforeTheErase)
+{
+    const Bytes image = pattern(300);
+    const std::uint8_t window0[2] = {0, 0};
+    const std::uint8_t start[4] = {0x08, 0x00, 0x01, 0x31};
+    const std::string eof = ":00000001FF\r\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        bool program;
+        PeerOptions options;
+        std::uint32_t action; // the step that refuses it
+    };
+    const Case cases[] = {
+        {"no data: blank lines and an end record", "\r\n\n\r\n" + eof, true, {}, writing},
+        {"no data: start addresses only",
+         hexRecord(0x05, 0, start, 4) + hexRecord(0x03, 0, start, 4) + eof,
+         true,
+         {},
+         writing},
+        {"no data: a window named", hexRecord(0x04, 0, window0, 2) + eof, true, {}, writing},
+        {"no data, unknown device", eof, true, {.productId = 0x999}, writing},
+        {"linked at 0x08010000", hexText(image, 0x08010000), true, {}, writing},
+        {"linked at 0x08010000, verified against the same bytes at the flash start",
+         hexText(image, 0x08010000),
+         false,
+         {},
+         verifying},
+        {"linked in RAM", hexText(image, 0x20000000), true, {}, writing},
+    };
+    for (const auto& c : cases) {
+        peer_.reset();
+        peer_ = std::make_unique<BootloaderPeer>(root().path(), c.options);
+        peer_->setFlash(image);
+        EXPECT_EQ(jobOnText(c.program, c.text), Varnholt::ERR_INVALID_DATA_RANGE) << c.name;
+        EXPECT_EQ(lastBeforeFinal(), (Post{c.action, 0, Varnholt::ERR_INVALID_DATA_RANGE})) << c.name;
+        EXPECT_EQ(peer_->erases(), 0) << c.name;
+        EXPECT_TRUE(peer_->writes().empty()) << c.name;
+        EXPECT_TRUE(peer_->readCounts().empty()) << c.name;
+        EXPECT_EQ(peer_->flash(300), image) << c.name << ": the flash is untouched";
+    }
+}
+
+TEST_F(FlasherStm32Test, ImagesForTheFlashOrItsAliasGoToTheFlashStart)
+{
+    // Beyond 64 KB an image linked at the alias names window 1 further on; its start stays 0.
+    const Bytes image = pattern(0x10000 + 40);
+    const std::uint8_t window0[2] = {0, 0};
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"window 0x0800", hexText(image)},
+        {"no extended address: the alias", hexText(image, 0)},
+        {"window 0 named: the alias", hexRecord(0x04, 0, window0, 2) + hexText(image, 0)},
+    };
+    for (const auto& c : cases) {
+        peer_.reset();
+        ASSERT_EQ(jobOnText(true, c.text), Varnholt::ERR_SUCCESS) << c.name;
+        EXPECT_EQ(peer_->writes().front().address, 0x08000000u) << c.name;
+        EXPECT_EQ(peer_->flash(static_cast<std::uint32_t>(image.size())), image) << c.name;
     }
 }
 

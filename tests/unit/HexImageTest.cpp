@@ -290,6 +290,37 @@ TEST_F(ImageReaderTest, HexFilesGiveTheirImageOrTheirFailure)
     }
 }
 
+TEST(ImageKind, TellsMicroControllerImagesFromFpgaImages)
+{
+    // 16-byte data records: the FPGA reader takes them as data lines.
+    const std::string records = rec(0, 0, run(1, 16)) + rec(0, 0x10, run(9, 16));
+    struct Case {
+        const char* what;
+        std::string text;
+        bool window, supervisor, front;
+    };
+    const Case cases[] = {
+        {"flash window named", ela(0x0800) + records + eof, true, false, false},
+        {"lower-case digits, CR LF", "\r\n:020000040800f2\r\n" + records, true, false, false},
+        {"supervisor marker", records + eof + "SystemSupervisor", false, true, false},
+        {"front marker", "Front_uc " + records + eof, false, false, true},
+        {"FPGA lines", records + eof, false, false, false},
+        {"another window", ela(0x0801) + records + eof, false, false, false},
+        {"wrong checksum", ":020000040800F1\n" + records, false, false, false},
+        {"not at a line start", "x:020000040800F2\n" + records, false, false, false},
+        {"segment address", esa(0x0800) + records, false, false, false},
+        {"cut short", ":02000004080", false, false, false},
+        {"nothing", "", false, false, false},
+    };
+    for (const Case& c : cases) {
+        const ImageKind kind = imageKindOf(c.text);
+        EXPECT_EQ(kind.namesFlashWindow, c.window) << c.what;
+        EXPECT_EQ(kind.carriesSupervisorMarker, c.supervisor) << c.what;
+        EXPECT_EQ(kind.carriesFrontMarker, c.front) << c.what;
+        EXPECT_EQ(kind.looksLikeMicroController(), c.window || c.supervisor || c.front) << c.what;
+    }
+}
+
 TEST_F(ImageReaderTest, HexProgressCountsEveryCharacterRead)
 {
     // 14 + 14 + 12 characters: after the first record 13 were read, after the second 27.

@@ -135,8 +135,45 @@ template <class Show> bool follow(FirmwareUpgrade& upgrade, Show show)
     return status.currentAction == Varnholt::UPGRADE_COMPLETE;
 }
 
+const char* targetName(const std::string& target)
+{
+    return target == "fpga" ? "an FPGA" : target == "ss" ? "a system supervisor" : "a front micro-controller";
+}
+
+// What the file shows of a micro-controller image, in words.
+std::string microControllerSigns(const tool::ImageFindings& found)
+{
+    std::string signs;
+    if (found.namesFlashWindow)
+        signs = "it names the micro-controllers' flash window 0x0800 in an extended linear address record";
+    for (const std::string& marker : found.markers)
+        signs += (signs.empty() ? "it carries the marker \"" : " and carries the marker \"") + marker + '"';
+    return signs;
+}
+
+// An image meant for another kind of target is refused before the job, with what was found: the
+// FPGA would take a micro-controller's records as its data lines. A file that cannot be read is
+// left to the job, which reports it.
+bool imageSuitsTarget(const std::string& action, const std::string& target, const std::string& file)
+{
+    const tool::ImageFindings found = tool::inspectImage(file);
+    const bool wantsMicroController = target != "fpga";
+    if (!found.read || found.looksLikeMicroController == wantsMicroController)
+        return true;
+    std::cerr << "pelmux firmware " << action << ": " << file << " does not look like " << targetName(target)
+              << " image: "
+              << (wantsMicroController
+                      ? "it names no flash window 0x0800 in an extended linear address record "
+                        "and carries no micro-controller marker, as an FPGA image"
+                      : microControllerSigns(found) + ", as a micro-controller image")
+              << '\n';
+    return false;
+}
+
 bool runJob(const std::string& action, const std::string& target, const std::string& file)
 {
+    if (!imageSuitsTarget(action, target, file))
+        return false;
     FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
     if (upgrade == nullptr) {
         std::cerr << "pelmux firmware: no memory for the firmware upgrade object\n";
@@ -161,6 +198,8 @@ bool runJob(const std::string& action, const std::string& target, const std::str
 // one returns once the job has started (or was refused).
 int startDetached(const std::string& action, const std::string& target, const std::string& file)
 {
+    if (!imageSuitsTarget(action, target, file))
+        return 1;
     int channel[2];
     if (::pipe(channel) != 0) {
         std::cerr << "pelmux firmware: cannot start the job process\n";

@@ -12,7 +12,6 @@
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,12 +72,22 @@ void purge(int fd)
     ::tcflush(fd, TCIOFLUSH);
 }
 
-void closeDescriptor(int fd)
+// Whether the line holds `wanted`, apart from the parity bit. glibc's tcsetattr reads the settings
+// back and answers EINVAL when the line differed from what was asked and none of the changes took.
+// A pseudo-terminal keeps no parity (the kernel sets 8 bits without parity on every change), so
+// asking for 8E1 on a line that already runs raw at 115200 baud - as a holder killed before it could
+// put its settings back leaves it - changes nothing the line keeps and is refused, although the line
+// is as asked.
+bool holdsSettings(int fd, const termios& wanted)
 {
-    // The exclusive mode is a flag of the tty, not of this descriptor: it would outlive the close
-    // while someone else (the simulated unit) holds the line open.
-    ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
+    termios now{};
+    if (::tcgetattr(fd, &now) != 0)
+        return false;
+    const auto framing = [](const termios& t) { return t.c_cflag & ~static_cast<tcflag_t>(PARENB); };
+    return ::cfgetispeed(&now) == ::cfgetispeed(&wanted) && ::cfgetospeed(&now) == ::cfgetospeed(&wanted) &&
+           framing(now) == framing(wanted) && now.c_iflag == wanted.c_iflag &&
+           now.c_oflag == wanted.c_oflag && now.c_lflag == wanted.c_lflag &&
+           now.c_cc[VMIN] == wanted.c_cc[VMIN] && now.c_cc[VTIME] == wanted.c_cc[VTIME];
 }
 
 } // namespace
@@ -98,10 +107,10 @@ bool SerialPort::open(const wchar_t* name)
         return false;
     auto* state = new State;
     state->fd = fd;
-    // Not shared: one holder at a time, in this process or another. TIOCEXCL keeps other opens
-    // out (except a privileged one's); the lock serves the privileged case.
-    if (::tcgetattr(fd, &state->savedSettings) != 0 || ::ioctl(fd, TIOCEXCL) != 0 ||
-        posix::flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Not shared: one holder at a time, in this process or another. The lock goes with its holder,
+    // a killed one included; the terminal's exclusive mode (TIOCEXCL) would stay behind it and
+    // keep every later opener but root out.
+    if (::tcgetattr(fd, &state->savedSettings) != 0 || posix::flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         delete state;
         return false;
@@ -127,7 +136,7 @@ bool SerialPort::configure()
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
     purge(state_->fd);
-    if (tcsetattrRetrying(state_->fd, t) != 0)
+    if (tcsetattrRetrying(state_->fd, t) != 0 && !holdsSettings(state_->fd, t))
         return false;
     state_->configured = true;
     return true;
@@ -139,7 +148,7 @@ void SerialPort::close()
         return;
     purge(state_->fd);
     tcsetattrRetrying(state_->fd, state_->savedSettings);
-    closeDescriptor(state_->fd);
+    ::close(state_->fd);
     delete state_;
     state_ = nullptr;
 }
