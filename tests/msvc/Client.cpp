@@ -9,8 +9,10 @@
 //
 // Usage: pelmux_msvc_client.exe   (PELMUX_UNIT names the unit: "tcp:127.0.0.1:PORT")
 // Prints one line per failed check and closes with "N passed, M failed"; exits 0 when none failed.
-#include <windows.h>
+// winsock2.h before windows.h, which would otherwise bring the older winsock.h.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include <pelmux/Pelmux.h>
 

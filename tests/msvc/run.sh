@@ -47,7 +47,7 @@ compile() { # NAME SOURCE COMPILER...
   shift 2
   if ! "$@" -I"$include" -Wall -Wextra -Werror -fsyntax-only -x c++ "$file" >"$work/compile.log" 2>&1; then
     fail "headers, $name:"
-    sed 's/^/    /' "$work/compile.log" | head -n 20
+    sed 's/^/    /' "$work/compile.log" | sed -n '1,20p'
   fi
 }
 printf '#include <pelmux/Pelmux.h>\n' >"$work/all.cpp"
@@ -79,7 +79,7 @@ if ! cmake -S "$here" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
        --toolchain "$here/toolchain-clang-cl.cmake" -DCMAKE_PREFIX_PATH="$work/prefix" \
        -DPELMUX_SDK="$work/sdk" -DPELMUX_ROWS_DIR="$work/rows" >"$work/cmake.log" 2>&1 ||
    ! cmake --build "$work/build" >>"$work/cmake.log" 2>&1; then
-  sed 's/^/    /' "$work/cmake.log" | grep -v '^    -- ' | head -n 40
+  { grep -v '^-- ' "$work/cmake.log" || true; } | sed 's/^/    /' | sed -n '1,40p'
   fail "the application does not build against Pelmux.lib"
   exit 1
 fi
@@ -121,7 +121,7 @@ if [ ! -d "$WINEPREFIX" ]; then
 fi
 status=0
 (cd "$work/run" && wine pelmux_msvc_client.exe) 2>/dev/null | tr -d '\r' >"$work/client.log" || status=$?
-{ grep -v '^[0-9]* passed, ' "$work/client.log" || true; } | sed 's/^/    /' | head -n 40
+{ grep -v '^[0-9]* passed, ' "$work/client.log" || true; } | sed 's/^/    /' | sed -n '1,40p'
 summary=$(tail -n 1 "$work/client.log")
 if [ "$status" -ne 0 ] || ! [[ "$summary" =~ ^[0-9]+\ passed,\ 0\ failed$ ]]; then
   fail "the application against the simulated unit: exit $status, \"$summary\""
