@@ -1,9 +1,10 @@
 # The two set-up commands: `make demo` (a tour on a simulated unit) and `make test`.
-# Both first install what a fresh Debian machine lacks, then build.
+# Both first install what a fresh Debian machine lacks, then build. lld, llvm and libwine-dev
+# (Wine's Windows headers) build the Microsoft-ABI application of tests/msvc.
 
 PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             googletest libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+            g++-mingw-w64-i686-posix binutils-mingw-w64-i686 lld llvm libwine-dev \
             python3-pil stm32flash binutils srecord \
             doxygen pkgconf \
             libcpp-httplib-dev chromium chromium-driver python3-selenium
@@ -74,6 +75,8 @@ win32: deps-wine build
 	python3 tests/windows/check_exports.py build/win32-sim/Pelmux.dll i686-w64-mingw32-objdump
 	./tests/windows/run-sim.sh build/win32-sim build/linux/pelmux
 	./tests/package/run.sh windows build/win32 build/win32-sim/Pelmux.dll build/linux/pelmux
+	# An application built in Microsoft's ABI (clang-cl, lld-link, Pelmux.lib) against the same unit.
+	./tests/msvc/run.sh build/win32 build/win32-sim build/linux
 
 fuzz: deps
 	cmake --preset linux-fuzz >/dev/null

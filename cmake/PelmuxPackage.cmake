@@ -2,8 +2,8 @@
 # library, a CMake package (find_package(Pelmux) gives Pelmux::pelmux) and a pkg-config file. Every
 # path in the package files is found relative to the file itself, so the tree may be moved.
 #
-# Windows: the application links the import library libPelmux.a, made by dlltool from the module
-# definition file, and ships Pelmux.dll. The build also lays the same tree out in
+# Windows: the application links an import library and ships Pelmux.dll: libPelmux.a (made by
+# dlltool) for MinGW toolchains, Pelmux.lib (made by lld-link) for Microsoft's toolchains. The build also lays the same tree out in
 # build/<preset>/package (bin/, include/, lib/), ready to be zipped.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -29,10 +29,17 @@ if(WIN32)
   set(import_def ${CMAKE_BINARY_DIR}/PelmuxImport.def)
   set(import_lib ${CMAKE_BINARY_DIR}/lib/libPelmux.a)
   file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/Pelmux.def def_lines)
-  set(import_text "; Import library of Pelmux.dll, made from cmake/Pelmux.def.\nLIBRARY \"Pelmux.dll\"\nEXPORTS\n")
+  set(import_header "LIBRARY \"Pelmux.dll\"\nEXPORTS\n")
+  set(import_text "; Import library of Pelmux.dll, made from cmake/Pelmux.def.\n${import_header}")
+  # Microsoft's import library names the standard-call aliases ("_GetAdc@0 @26"): its short import
+  # records can only import a function by its symbol's own name (or that name undecorated), never by
+  # "Varnholt::GetErrorStringA", so every function is bound by its decorated alias, which is what a
+  # Microsoft linker expects a standard-call DLL to export.
+  set(msvc_import_text "; Microsoft-format import library of Pelmux.dll, made from cmake/Pelmux.def.\n${import_header}")
   set(import_count 0)
+  set(msvc_import_count 0)
   foreach(line IN LISTS def_lines)
-    # Plain names only ("GetAbout = GetAbout@0 @1"); the decorated aliases start with "_".
+    # Plain names ("GetAbout = GetAbout@0 @1") and the decorated aliases ("_GetAbout@0 = ... @25").
     if(line MATCHES "^[ \t]+\"?([A-Za-z][A-Za-z:]*)\"? = [A-Za-z_]+(@[0-9]+) (@[0-9]+)$")
       set(export_name ${CMAKE_MATCH_1})
       set(argument_bytes ${CMAKE_MATCH_2})
@@ -40,33 +47,52 @@ if(WIN32)
       string(REGEX REPLACE "^.*::" "" symbol ${export_name})
       string(APPEND import_text "    ${symbol}${argument_bytes} ${ordinal} == \"${export_name}\"\n")
       math(EXPR import_count "${import_count} + 1")
+    elseif(line MATCHES "^[ \t]+(_[A-Za-z]+@[0-9]+) = [A-Za-z_]+@[0-9]+ (@[0-9]+)$")
+      string(APPEND msvc_import_text "    ${CMAKE_MATCH_1} ${CMAKE_MATCH_2}\n")
+      math(EXPR msvc_import_count "${msvc_import_count} + 1")
     endif()
   endforeach()
-  if(NOT import_count EQUAL 26)
-    message(FATAL_ERROR "cmake/Pelmux.def: found ${import_count} plain export names, expected 26")
+  if(NOT import_count EQUAL 26 OR NOT msvc_import_count EQUAL 26)
+    message(FATAL_ERROR "cmake/Pelmux.def: found ${import_count} plain export names and ${msvc_import_count} "
+                        "decorated aliases, expected 26 of each")
   endif()
-  # Written beside and copied only when it changed, so that a new configure run rebuilds nothing.
+  # Written beside and copied only when they changed, so that a new configure run rebuilds nothing.
   file(WRITE ${import_def}.new "${import_text}")
   configure_file(${import_def}.new ${import_def} COPYONLY)
+  set(msvc_import_def ${CMAKE_BINARY_DIR}/PelmuxImportMsvc.def)
+  set(msvc_import_lib ${CMAKE_BINARY_DIR}/lib/Pelmux.lib)
+  file(WRITE ${msvc_import_def}.new "${msvc_import_text}")
+  configure_file(${msvc_import_def}.new ${msvc_import_def} COPYONLY)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/Pelmux.def)
   add_custom_command(OUTPUT ${import_lib}
                      COMMAND ${CMAKE_DLLTOOL} --input-def ${import_def} --output-lib ${import_lib}
                      DEPENDS ${import_def}
                      COMMENT "Import library libPelmux.a"
                      VERBATIM)
+  # lld-link given a module definition file and no objects writes the import library alone, in the
+  # format (and with the safe-exception-handler marks) that Microsoft's linker takes with /SAFESEH.
+  find_program(PELMUX_LLD_LINK NAMES lld-link lld-link-14 REQUIRED DOC "lld-link, for Pelmux.lib (Debian's lld)")
+  add_custom_command(OUTPUT ${msvc_import_lib}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lib
+                     COMMAND ${PELMUX_LLD_LINK} /nologo /machine:x86 /def:${msvc_import_def}
+                             /implib:${msvc_import_lib}
+                     DEPENDS ${msvc_import_def}
+                     COMMENT "Import library Pelmux.lib"
+                     VERBATIM)
 
   # The zip-ready tree, the same files as `cmake --install`.
   set(package_dir ${CMAKE_BINARY_DIR}/package)
   add_custom_target(pelmux_package ALL
                     COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${package_dir}
-                    DEPENDS pelmux ${import_lib}
+                    DEPENDS pelmux ${import_lib} ${msvc_import_lib}
                     COMMENT "Package tree in ${package_dir}"
                     VERBATIM)
 
   install(FILES $<TARGET_FILE:pelmux> DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${import_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${import_lib} ${msvc_import_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
   set(PELMUX_PACKAGE_LIBRARY ${CMAKE_INSTALL_BINDIR}/Pelmux.dll)
   set(PELMUX_PACKAGE_IMPLIB ${CMAKE_INSTALL_LIBDIR}/libPelmux.a)
+  set(PELMUX_PACKAGE_MSVC_IMPLIB ${CMAKE_INSTALL_LIBDIR}/Pelmux.lib)
   set(PELMUX_PC_LIBRARY Pelmux)
 else()
   install(TARGETS pelmux LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
@@ -75,6 +101,7 @@ else()
   endif()
   set(PELMUX_PACKAGE_LIBRARY ${CMAKE_INSTALL_LIBDIR}/libpelmux.so)
   set(PELMUX_PACKAGE_IMPLIB "")
+  set(PELMUX_PACKAGE_MSVC_IMPLIB "")
   set(PELMUX_PC_LIBRARY pelmux)
 endif()
 

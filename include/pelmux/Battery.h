@@ -13,7 +13,7 @@ namespace Varnholt {
 struct BatteryTimeRecord {
     std::uint32_t values[9]; ///< the nine times, in the order of the pairs above
 };
-static_assert(sizeof(BatteryTimeRecord) == 36);
+static_assert(sizeof(BatteryTimeRecord) == 36, "BatteryTimeRecord: nine 32-bit times");
 
 /// The battery pack. GetBattery builds a new object per call; whether a battery is fitted is learnt
 /// once, when the object is built (identity line "BATTERY:1" and supervisor firmware 1.3.0.0 or

@@ -25,7 +25,7 @@ struct UpgradeStatus {
     std::uint8_t percent;        ///< progress of the current step, 0 to 100
     ResultCode errorCode;        ///< ERR_SUCCESS until a step fails
 };
-static_assert(sizeof(UpgradeStatus) == 12);
+static_assert(sizeof(UpgradeStatus) == 12, "UpgradeStatus: three 32-bit words");
 
 /// Upgrade and verification jobs. GetFirmwareUpgrade builds a new object per call. One job runs
 /// at a time in the session: the named semaphore "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS", shared by

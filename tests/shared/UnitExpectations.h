@@ -51,11 +51,11 @@ inline int releaseSlotOf(const std::string& factory)
         const char* factory;
         int slot;
     } slots[] = {
-        {"GetAbout", 20},           {"GetAdc", 1},      {"GetAuxVersion", 6},     {"GetBacklight", 12},
-        {"GetBattery", 11},         {"GetBuzzer", 7},   {"GetCanSetting", 4},     {"GetConfig", 26},
-        {"GetDiagnostic", 10},      {"GetDigIO", 1},    {"GetFrontLED", 17},      {"GetLightsensor", 7},
-        {"GetPower", 10},           {"GetPowerMgr", 5}, {"GetTelematics", 10},    {"GetTouchScreen", 6},
-        {"GetTouchScreenCalib", 6}, {"GetVideo", 29},   {"GetFirmwareUpgrade", 8}};
+        {"GetAbout", 20},           {"GetAdc", 1},      {"GetAuxVersion", 6},      {"GetBacklight", 12},
+        {"GetBattery", 11},         {"GetBuzzer", 7},   {"GetCanSetting", 4},      {"GetConfig", 26},
+        {"GetDiagnostic", 10},      {"GetDigIO", 1},    {"GetFrontLED", 17},       {"GetLightsensor", 7},
+        {"GetPower", 10},           {"GetPowerMgr", 5}, {"GetTelematics", 10},     {"GetTouchScreen", 6},
+        {"GetTouchScreenCalib", 6}, {"GetVideo", 29},   {"GetFirmwareUpgrade", 8}, {"GetPelmuxPrivate", 8}};
     for (const auto& s : slots)
         if (factory == s.factory)
             return s.slot;
@@ -247,6 +247,15 @@ inline const std::vector<Case>& unitCases()
         {"WLAN power on", "GetTelematics", 8, "w", {1}, "", {}, ERR_SUCCESS, {}, 0, "",
          "/expander/modules/wlan/on", "true"},
         {"WLAN power read back", "GetTelematics", 3, "", {}, "i", {}, ERR_SUCCESS, {1}},
+        // CAN settings: the channel and the rate are checked before the machine's registry is read
+        {"CAN channel 0", "GetCanSetting", 0, "w", {0}, "H", {}, ERR_INVALID_PARAMETER_NULL, {}},
+        {"CAN rate above 1000", "GetCanSetting", 2, "ww", {1, 1001}, "", {}, ERR_INVALID_PARAMETER_NULL, {}},
+        // firmware: the service hears of an upgrade
+        {"firmware notifies the service", "GetFirmwareUpgrade", 7, "", {}, "", {setState("/service", "{}")},
+         ERR_SUCCESS, {}, 0, "", "/service/controls", "[129]"},
+        // maintenance: a supervisor register, and one beyond the byte-indexed ones
+        {"supervisor register 10", "GetPelmuxPrivate", 2, "w", {10}, "H", {}, ERR_SUCCESS, {1234}},
+        {"supervisor register 127", "GetPelmuxPrivate", 2, "w", {127}, "H", {}, ERR_INVALID_DATA_RANGE, {}},
         // video
         {"video channel 1", "GetVideo", 0, "w", {1}, "", {}, ERR_SUCCESS, {}},
         {"video channel 3", "GetVideo", 0, "w", {3}, "", {}, ERR_INVALID_PARAMETER_NULL, {}},
