@@ -15,6 +15,8 @@
 
 namespace pelmux {
 
+// Runs `body`; on Windows exhausted memory in it (or no reserve to report it with) answers
+// `exhausted` instead.
 template <class Result, class Body> Result unlessMemoryExhausted(Result exhausted, Body body)
 {
 #ifdef _WIN32
