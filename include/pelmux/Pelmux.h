@@ -12,7 +12,8 @@
 /// or a feature the unit lacks, shows in the results of the object's operations. No factory starts
 /// a thread.
 ///
-/// GetAbout and GetDigIO return null when memory is exhausted. On Windows every factory does: no
+/// GetAbout and GetDigIO return null when memory is exhausted. On Windows every factory does, and
+/// every operation answers a result code (ERR_MEMORY_ALLOCATION_FAILED where it has no other): no
 /// exception leaves Pelmux.dll. On Linux the other factories throw std::bad_alloc then.
 #pragma once
 

@@ -66,7 +66,7 @@ private:
         return result == Varnholt::ERR_SUCCESS && fitted;
     }
 
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     Answer answers_[4];
 };
 
@@ -99,13 +99,17 @@ ResultCode readStartupPreference(Module module, const char* key, std::int32_t* s
     if (status == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::string text;
-    {
-        SettingsFile file;
-        file.loadSettings(settingsPath());
+    const ResultCode read = settingsCycle([&](SettingsFile& file) {
         text = file.getValue(key);
-    }
+        return Varnholt::ERR_SUCCESS;
+    });
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
     std::int32_t number = 0;
-    *status = textToInt(text, number) == Varnholt::ERR_SUCCESS && number == 1 ? 1 : 0;
+    const ResultCode parsed = textToInt(text, number);
+    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return parsed;
+    *status = parsed == Varnholt::ERR_SUCCESS && number == 1 ? 1 : 0;
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -114,10 +118,10 @@ ResultCode writeStartupPreference(Module module, const char* key, std::int32_t o
 {
     if (!moduleAvailable(module))
         return notAvailable(module);
-    SettingsFile file;
-    file.loadSettings(settingsPath());
-    file.setValue(key, on == 1 ? "1" : "0");
-    return Varnholt::ERR_SUCCESS;
+    return settingsCycle([&](SettingsFile& file) {
+        file.setValue(key, on == 1 ? "1" : "0");
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "frame/SharedInstance.h"
 #include "frame/VendorCalls.h"
+#include "platform/Mutex.h"
 
 #include <pelmux/Telematics.h>
 
@@ -111,7 +112,7 @@ private:
     ResultCode portSwitch(Module module, std::uint8_t mask, std::int32_t on);
 
     BoardHandle boardHandle_ = 0;
-    std::mutex mutex_;
+    platform::Mutex mutex_;
 };
 
 // The shared instance behind GetTelematics.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <type_traits>
 
 namespace pelmux {
 
@@ -24,23 +25,32 @@ constexpr std::uint32_t stopPollMs = 500;
 // Without the settings semaphore nothing signals new settings: they are read again this often.
 constexpr std::uint32_t settingsPollMs = 800;
 
-// One integer key: parsed into `field` when it parses, else its error trace; answers the parse.
-bool parseInt(const std::string& text, std::int32_t& field, const char* errorTrace)
+// How a key's text parsed: as a number, not at all, or not for lack of memory.
+enum class Parsed : std::uint8_t { Yes, No, MemoryExhausted };
+
+// A key's text as a number: parsed into `field` when it parses, else its error trace.
+template <class Number> Parsed parseNumber(const std::string& text, Number& field, const char* errorTrace)
 {
-    const ResultCode result = textToInt(text, field);
+    ResultCode result = Varnholt::ERR_SUCCESS;
+    if constexpr (std::is_same_v<Number, double>)
+        result = textToDouble(text, field);
+    else
+        result = textToInt(text, field);
+    if (result == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return Parsed::MemoryExhausted;
     if (result != Varnholt::ERR_SUCCESS)
         trace(errorTrace, static_cast<int>(result));
-    return result == Varnholt::ERR_SUCCESS;
+    return result == Varnholt::ERR_SUCCESS ? Parsed::Yes : Parsed::No;
 }
 
 // A flag key: true when the integer is non-zero.
-bool parseFlag(const std::string& text, bool& field, const char* errorTrace)
+Parsed parseFlag(const std::string& text, bool& field, const char* errorTrace)
 {
     std::int32_t value = 0;
-    if (!parseInt(text, value, errorTrace))
-        return false;
-    field = value != 0;
-    return true;
+    const Parsed parsed = parseNumber(text, value, errorTrace);
+    if (parsed == Parsed::Yes)
+        field = value != 0;
+    return parsed;
 }
 
 } // namespace
@@ -139,64 +149,68 @@ bool BacklightController::readSettings()
     trace("Read settings\n");
     s_ = Settings{};
     bool ok = true;
+    const ResultCode cycle = settingsCycle([&](SettingsFile& file) {
+        const std::string averageText = file.getValue(ablAverageWndSizeKey);
+        const std::string rejectText = file.getValue(ablRejectWndSizeKey);
+        const std::string deltaText = file.getValue(ablRejectDeltaKey);
+        const std::string kText = file.getValue(ablKKey);
+        const std::string modeText = file.getValue(ablModeKey);
+        const std::string statusText = file.getValue(ablStatusKey);
+        const std::string softText = file.getValue(ablSoftTransitionsKey);
 
-    SettingsFile file;
-    const std::string path = settingsPath();
-    file.loadSettings(path);
-    const std::string averageText = file.getValue(ablAverageWndSizeKey);
-    const std::string rejectText = file.getValue(ablRejectWndSizeKey);
-    const std::string deltaText = file.getValue(ablRejectDeltaKey);
-    const std::string kText = file.getValue(ablKKey);
-    const std::string modeText = file.getValue(ablModeKey);
-    const std::string statusText = file.getValue(ablStatusKey);
-    const std::string softText = file.getValue(ablSoftTransitionsKey);
-
-    bool allParsed = true;
-    const auto judge = [&](bool parsed, bool clearsOk) {
-        allParsed = allParsed && parsed;
-        if (!parsed && clearsOk)
-            ok = false;
-    };
-    judge(parseInt(modeText, s_.mode, "Error s_mode %d\n"), true);
-    judge(parseInt(averageText, s_.averageWndSize, "Error s_averageWndSize %d\n"), true);
-    judge(parseInt(rejectText, s_.rejectWndSize, "Error s_rejectWndSize %d\n"), true);
-    judge(parseInt(deltaText, s_.rejectDeltaInLux, "Error s_rejectDeltaInLux %d\n"), true);
-    {
-        const ResultCode result = textToDouble(kText, s_.k);
-        if (result != Varnholt::ERR_SUCCESS)
-            trace("Error s_k %d\n", static_cast<int>(result));
-        judge(result == Varnholt::ERR_SUCCESS, true);
-    }
-    {
-        const bool parsed = parseFlag(statusText, s_.enabled, "Error s_enabled %d\n");
-        if (!parsed)
-            s_.enabled = false;
-        judge(parsed, true);
-    }
-    judge(parseFlag(softText, s_.softTransitions, "Error s_bSoftTransitions %d\n"), false);
-
-    if (!allParsed) {
-        // Repair: the file gets every value the controller now uses.
-        ok = true;
-        std::string k, average, reject, delta, mode;
-        ok = doubleToText(s_.k, k) == Varnholt::ERR_SUCCESS && ok;
-        ok = intToText(s_.averageWndSize, average) == Varnholt::ERR_SUCCESS && ok;
-        ok = intToText(s_.rejectWndSize, reject) == Varnholt::ERR_SUCCESS && ok;
-        ok = intToText(s_.rejectDeltaInLux, delta) == Varnholt::ERR_SUCCESS && ok;
-        ok = intToText(s_.mode, mode) == Varnholt::ERR_SUCCESS && ok;
-        file.loadSettings(path);
-        // A value that could not be converted is not written as an empty text.
-        const auto write = [&](const char* key, const std::string& text) {
-            if (!text.empty())
-                file.setValue(key, text);
+        bool allParsed = true;
+        bool exhausted = false;
+        const auto judge = [&](Parsed parsed, bool clearsOk) {
+            exhausted = exhausted || parsed == Parsed::MemoryExhausted;
+            allParsed = allParsed && parsed == Parsed::Yes;
+            if (parsed != Parsed::Yes && clearsOk)
+                ok = false;
         };
-        write(ablKKey, k);
-        write(ablAverageWndSizeKey, average);
-        write(ablRejectWndSizeKey, reject);
-        write(ablRejectDeltaKey, delta);
-        write(ablModeKey, mode);
-        write(ablSoftTransitionsKey, s_.softTransitions ? "1" : "0");
-        write(ablStatusKey, s_.enabled ? "1" : "0");
+        judge(parseNumber(modeText, s_.mode, "Error s_mode %d\n"), true);
+        judge(parseNumber(averageText, s_.averageWndSize, "Error s_averageWndSize %d\n"), true);
+        judge(parseNumber(rejectText, s_.rejectWndSize, "Error s_rejectWndSize %d\n"), true);
+        judge(parseNumber(deltaText, s_.rejectDeltaInLux, "Error s_rejectDeltaInLux %d\n"), true);
+        judge(parseNumber(kText, s_.k, "Error s_k %d\n"), true);
+        {
+            const Parsed parsed = parseFlag(statusText, s_.enabled, "Error s_enabled %d\n");
+            if (parsed != Parsed::Yes)
+                s_.enabled = false;
+            judge(parsed, true);
+        }
+        judge(parseFlag(softText, s_.softTransitions, "Error s_bSoftTransitions %d\n"), false);
+        // Values that could not be parsed for lack of memory are no reason to repair the file.
+        if (exhausted)
+            return Varnholt::ERR_MEMORY_ALLOCATION_FAILED;
+
+        if (!allParsed) {
+            // Repair: the file gets every value the controller now uses.
+            ok = true;
+            std::string k, average, reject, delta, mode;
+            ok = doubleToText(s_.k, k) == Varnholt::ERR_SUCCESS && ok;
+            ok = intToText(s_.averageWndSize, average) == Varnholt::ERR_SUCCESS && ok;
+            ok = intToText(s_.rejectWndSize, reject) == Varnholt::ERR_SUCCESS && ok;
+            ok = intToText(s_.rejectDeltaInLux, delta) == Varnholt::ERR_SUCCESS && ok;
+            ok = intToText(s_.mode, mode) == Varnholt::ERR_SUCCESS && ok;
+            file.loadSettings(settingsPath());
+            // A value that could not be converted is not written as an empty text.
+            const auto write = [&](const char* key, const std::string& text) {
+                if (!text.empty())
+                    file.setValue(key, text);
+            };
+            write(ablKKey, k);
+            write(ablAverageWndSizeKey, average);
+            write(ablRejectWndSizeKey, reject);
+            write(ablRejectDeltaKey, delta);
+            write(ablModeKey, mode);
+            write(ablSoftTransitionsKey, s_.softTransitions ? "1" : "0");
+            write(ablStatusKey, s_.enabled ? "1" : "0");
+        }
+        return Varnholt::ERR_SUCCESS;
+    });
+    // Settings that could not be read stop the controller until the next notification.
+    if (cycle != Varnholt::ERR_SUCCESS) {
+        trace("Error settings %d\n", static_cast<int>(cycle));
+        ok = false;
     }
 
     trace("Mode %d\n", static_cast<int>(s_.mode));
@@ -360,14 +374,15 @@ bool BacklightController::executeABL()
 
 void BacklightController::updateK(double k)
 {
-    SettingsFile file;
-    std::string text;
-    if (doubleToText(k, text) != Varnholt::ERR_SUCCESS) {
+    const ResultCode stored = settingsCycle([&](SettingsFile& file) {
+        std::string text;
+        const ResultCode formatted = doubleToText(k, text);
+        if (formatted == Varnholt::ERR_SUCCESS)
+            file.setValue(ablKKey, text);
+        return formatted;
+    });
+    if (stored != Varnholt::ERR_SUCCESS)
         trace("Error BacklightController::updateK failed %f\n", k);
-        return;
-    }
-    file.loadSettings(settingsPath());
-    file.setValue(ablKKey, text);
 }
 
 } // namespace pelmux

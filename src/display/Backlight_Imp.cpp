@@ -8,6 +8,7 @@
 #include <array>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace pelmux {
@@ -17,24 +18,39 @@ namespace {
 using Setting = std::pair<const char*, std::string>;
 
 // One load-modify-write cycle of the settings file that sets `settings` in their order. Whether the
-// file took them is not reported: the controller reads what the file holds.
-void writeSettings(std::initializer_list<Setting> settings)
+// file took them is not reported (the controller reads what the file holds), only exhausted memory.
+ResultCode writeSettings(std::initializer_list<Setting> settings)
 {
-    SettingsFile file;
-    file.loadSettings(settingsPath());
-    for (const auto& [key, value] : settings)
-        file.setValue(key, value);
+    return settingsCycle([&](SettingsFile& file) {
+        for (const auto& [key, value] : settings)
+            file.setValue(key, value);
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 // One cycle that takes the texts of `keys` (a missing key reads as empty text) and writes nothing.
-template <std::size_t N> std::array<std::string, N> readSettings(const std::array<const char*, N>& keys)
+template <std::size_t N>
+ResultCode readSettings(const std::array<const char*, N>& keys, std::array<std::string, N>& texts)
 {
-    std::array<std::string, N> texts;
-    SettingsFile file;
-    file.loadSettings(settingsPath());
-    for (std::size_t i = 0; i < N; ++i)
-        texts[i] = file.getValue(keys[i]);
-    return texts;
+    return settingsCycle([&](SettingsFile& file) {
+        for (std::size_t i = 0; i < N; ++i)
+            texts[i] = file.getValue(keys[i]);
+        return Varnholt::ERR_SUCCESS;
+    });
+}
+
+// A text read from the settings as a number: exhausted memory as it is, any other failure as
+// ERR_DATATYPE_MISMATCH.
+template <class Number> ResultCode parseSetting(const std::string& text, Number& value)
+{
+    ResultCode result = Varnholt::ERR_SUCCESS;
+    if constexpr (std::is_same_v<Number, double>)
+        result = textToDouble(text, value);
+    else
+        result = textToInt(text, value);
+    if (result == Varnholt::ERR_SUCCESS || result == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return result;
+    return Varnholt::ERR_DATATYPE_MISMATCH;
 }
 
 const char* flagText(bool on)
@@ -113,7 +129,8 @@ ResultCode Backlight_Imp::enableAutomaticBacklight()
 {
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    writeSettings({{ablStatusKey, "1"}});
+    if (const ResultCode written = writeSettings({{ablStatusKey, "1"}}); written != Varnholt::ERR_SUCCESS)
+        return written;
     notifyController();
     return Varnholt::ERR_SUCCESS;
 }
@@ -122,7 +139,8 @@ ResultCode Backlight_Imp::disableAutomaticBacklight()
 {
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    writeSettings({{ablStatusKey, "0"}});
+    if (const ResultCode written = writeSettings({{ablStatusKey, "0"}}); written != Varnholt::ERR_SUCCESS)
+        return written;
     notifyController();
     return Varnholt::ERR_SUCCESS;
 }
@@ -133,12 +151,15 @@ ResultCode Backlight_Imp::getAutomaticBacklightStatus(bool* enabled)
         return Varnholt::ERR_NOT_SUPPORTED;
     if (enabled == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const auto [status] = readSettings<1>({ablStatusKey});
+    std::array<std::string, 1> status;
+    if (const ResultCode read = readSettings<1>({ablStatusKey}, status); read != Varnholt::ERR_SUCCESS)
+        return read;
     std::int32_t value = 0;
-    if (textToInt(status, value) != Varnholt::ERR_SUCCESS) {
+    if (const ResultCode parsed = parseSetting(status[0], value); parsed != Varnholt::ERR_SUCCESS) {
         // A status the file does not give counts as off.
-        *enabled = false;
-        return Varnholt::ERR_DATATYPE_MISMATCH;
+        if (parsed == Varnholt::ERR_DATATYPE_MISMATCH)
+            *enabled = false;
+        return parsed;
     }
     *enabled = value != 0;
     return Varnholt::ERR_SUCCESS;
@@ -148,7 +169,9 @@ ResultCode Backlight_Imp::setSoftTransitions(bool softTransitions)
 {
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    writeSettings({{ablSoftTransitionsKey, flagText(softTransitions)}});
+    const ResultCode written = writeSettings({{ablSoftTransitionsKey, flagText(softTransitions)}});
+    if (written != Varnholt::ERR_SUCCESS)
+        return written;
     notifyController();
     return Varnholt::ERR_SUCCESS;
 }
@@ -159,15 +182,19 @@ ResultCode Backlight_Imp::getAutomaticBacklightParameters(bool* softTransitions,
         return Varnholt::ERR_NOT_SUPPORTED;
     if (softTransitions == nullptr || k == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const auto [softText, kText] = readSettings<2>({ablSoftTransitionsKey, ablKKey});
+    std::array<std::string, 2> texts;
+    if (const ResultCode read = readSettings<2>({ablSoftTransitionsKey, ablKKey}, texts);
+        read != Varnholt::ERR_SUCCESS)
+        return read;
+    const auto& [softText, kText] = texts;
     std::int32_t soft = 0;
-    if (textToInt(softText, soft) != Varnholt::ERR_SUCCESS)
-        return Varnholt::ERR_DATATYPE_MISMATCH;
+    if (const ResultCode parsed = parseSetting(softText, soft); parsed != Varnholt::ERR_SUCCESS)
+        return parsed;
     // The flag is the caller's once it parsed, whatever k turns out to be.
     *softTransitions = soft != 0;
     double factor = 0.0;
-    if (textToDouble(kText, factor) != Varnholt::ERR_SUCCESS)
-        return Varnholt::ERR_DATATYPE_MISMATCH;
+    if (const ResultCode parsed = parseSetting(kText, factor); parsed != Varnholt::ERR_SUCCESS)
+        return parsed;
     *k = factor;
     return Varnholt::ERR_SUCCESS;
 }
@@ -181,14 +208,17 @@ ResultCode Backlight_Imp::setAutomaticBacklightFilter(std::int32_t averageWndSiz
     std::array<std::string, 4> texts;
     const std::int32_t values[] = {averageWndSize, rejectWndSize, rejectDeltaInLux, mode};
     for (std::size_t i = 0; i < texts.size(); ++i)
-        if (intToText(values[i], texts[i]) != Varnholt::ERR_SUCCESS)
-            return Varnholt::ERR_DATATYPE_MISMATCH;
+        if (const ResultCode formatted = intToText(values[i], texts[i]); formatted != Varnholt::ERR_SUCCESS)
+            return formatted == Varnholt::ERR_MEMORY_ALLOCATION_FAILED ? formatted
+                                                                       : Varnholt::ERR_DATATYPE_MISMATCH;
     // No range is judged here: the light sensor judges the values when the controller starts
     // averaging with them.
-    writeSettings({{ablAverageWndSizeKey, texts[0]},
-                   {ablRejectWndSizeKey, texts[1]},
-                   {ablRejectDeltaKey, texts[2]},
-                   {ablModeKey, texts[3]}});
+    const ResultCode written = writeSettings({{ablAverageWndSizeKey, texts[0]},
+                                              {ablRejectWndSizeKey, texts[1]},
+                                              {ablRejectDeltaKey, texts[2]},
+                                              {ablModeKey, texts[3]}});
+    if (written != Varnholt::ERR_SUCCESS)
+        return written;
     notifyController();
     return Varnholt::ERR_SUCCESS;
 }
@@ -202,13 +232,16 @@ ResultCode Backlight_Imp::getAutomaticBacklightFilter(std::int32_t* averageWndSi
     if (averageWndSize == nullptr || rejectWndSize == nullptr || rejectDeltaInLux == nullptr ||
         mode == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const auto texts =
-        readSettings<4>({ablModeKey, ablAverageWndSizeKey, ablRejectWndSizeKey, ablRejectDeltaKey});
+    std::array<std::string, 4> texts;
+    const ResultCode read =
+        readSettings<4>({ablModeKey, ablAverageWndSizeKey, ablRejectWndSizeKey, ablRejectDeltaKey}, texts);
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
     // Parsed in this order, each value stored as soon as it parses; the first failure ends it.
     std::int32_t* const outputs[] = {mode, averageWndSize, rejectWndSize, rejectDeltaInLux};
     for (std::size_t i = 0; i < texts.size(); ++i)
-        if (textToInt(texts[i], *outputs[i]) != Varnholt::ERR_SUCCESS)
-            return Varnholt::ERR_DATATYPE_MISMATCH;
+        if (const ResultCode parsed = parseSetting(texts[i], *outputs[i]); parsed != Varnholt::ERR_SUCCESS)
+            return parsed;
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -218,10 +251,15 @@ ResultCode Backlight_Imp::getLedDimming(bool* enabled)
         return Varnholt::ERR_NOT_SUPPORTED;
     if (enabled == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const auto [text] = readSettings<1>({ledDimmingKey});
+    std::array<std::string, 1> text;
+    if (const ResultCode read = readSettings<1>({ledDimmingKey}, text); read != Varnholt::ERR_SUCCESS)
+        return read;
     // Dimming is on until someone switches it off; a value that does not parse counts as 0.
     std::int32_t value = 0;
-    *enabled = text.empty() || (textToInt(text, value) == Varnholt::ERR_SUCCESS && value == 1);
+    const ResultCode parsed = text[0].empty() ? Varnholt::ERR_SUCCESS : parseSetting(text[0], value);
+    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return parsed;
+    *enabled = text[0].empty() || (parsed == Varnholt::ERR_SUCCESS && value == 1);
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -230,7 +268,9 @@ ResultCode Backlight_Imp::setLedDimming(std::int32_t value)
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
     // The key stays written whatever the service answers.
-    writeSettings({{ledDimmingKey, flagText(value == 1)}});
+    if (const ResultCode written = writeSettings({{ledDimmingKey, flagText(value == 1)}});
+        written != Varnholt::ERR_SUCCESS)
+        return written;
     return notifyService(serviceLedDimming);
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "frame/DriverChannel.h"
+#include "platform/Mutex.h"
 #include "platform/Semaphore.h"
 #include "platform/Thread.h"
 #include "platform/Time.h"
@@ -185,7 +186,7 @@ private:
     CtrlData sCtrlData_;
     DriverLink link_;
     bool displayPresent_ = true;
-    std::mutex threadMutex_; // guards thread_
+    platform::Mutex threadMutex_; // guards thread_
     platform::ThreadHandle thread_ = nullptr;
 };
 

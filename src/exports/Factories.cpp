@@ -34,95 +34,90 @@ extern "C" {
 
 PELMUX_API AuxVersion* PELMUX_STDCALL GetAuxVersion()
 {
-    return pelmux::atModuleBoundary<pelmux::AuxVersion_Imp>([] { return new pelmux::AuxVersion_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::AuxVersion_Imp(); });
 }
 
 // Interfaces whose areas are not built into this release yet answer with no object.
 PELMUX_API About* PELMUX_STDCALL GetAbout()
 {
-    return pelmux::atModuleBoundary<pelmux::About_Imp>(
-        [] { return pelmux::makeNoThrow<pelmux::About_Imp>(); });
+    return pelmux::atModuleBoundary([] { return pelmux::makeNoThrow<pelmux::About_Imp>(); });
 }
 PELMUX_API Adc* PELMUX_STDCALL GetAdc()
 {
-    return pelmux::atModuleBoundary<pelmux::Adc_Imp>([] { return new pelmux::Adc_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::Adc_Imp(); });
 }
 PELMUX_API Backlight* PELMUX_STDCALL GetBacklight()
 {
-    return pelmux::atModuleBoundary<pelmux::Backlight_Imp>(
+    return pelmux::atModuleBoundary(
         [] { return pelmux::backlightInstance().obtain([] { return new pelmux::Backlight_Imp(); }); });
 }
 PELMUX_API Battery* PELMUX_STDCALL GetBattery()
 {
-    return pelmux::atModuleBoundary<pelmux::Battery_Imp>([] { return new pelmux::Battery_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::Battery_Imp(); });
 }
 PELMUX_API Buzzer* PELMUX_STDCALL GetBuzzer()
 {
-    return pelmux::atModuleBoundary<pelmux::Buzzer_Imp>([] { return new pelmux::Buzzer_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::Buzzer_Imp(); });
 }
 PELMUX_API PelmuxPrivate* PELMUX_STDCALL GetPelmuxPrivate()
 {
-    return pelmux::atModuleBoundary<pelmux::PelmuxPrivate_Imp>(
-        [] { return new pelmux::PelmuxPrivate_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::PelmuxPrivate_Imp(); });
 }
 PELMUX_API CanSetting* PELMUX_STDCALL GetCanSetting()
 {
-    return pelmux::atModuleBoundary<pelmux::CanSetting_Imp>([] { return new pelmux::CanSetting_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::CanSetting_Imp(); });
 }
 PELMUX_API Config* PELMUX_STDCALL GetConfig()
 {
-    return pelmux::atModuleBoundary<pelmux::Config_Imp>(
+    return pelmux::atModuleBoundary(
         [] { return pelmux::configInstance().obtain([] { return new pelmux::Config_Imp(); }); });
 }
 PELMUX_API Diagnostic* PELMUX_STDCALL GetDiagnostic()
 {
-    return pelmux::atModuleBoundary<pelmux::Diagnostic_Imp>(
+    return pelmux::atModuleBoundary(
         [] { return pelmux::diagnosticInstance().obtain([] { return new pelmux::Diagnostic_Imp(); }); });
 }
 PELMUX_API DigIO* PELMUX_STDCALL GetDigIO()
 {
-    return pelmux::atModuleBoundary<pelmux::DigIO_Imp>(
-        [] { return pelmux::makeNoThrow<pelmux::DigIO_Imp>(); });
+    return pelmux::atModuleBoundary([] { return pelmux::makeNoThrow<pelmux::DigIO_Imp>(); });
 }
 PELMUX_API FirmwareUpgrade* PELMUX_STDCALL GetFirmwareUpgrade()
 {
-    return pelmux::atModuleBoundary<pelmux::FirmwareUpgrade_Imp>(
-        [] { return new pelmux::FirmwareUpgrade_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::FirmwareUpgrade_Imp(); });
 }
 PELMUX_API FrontLED* PELMUX_STDCALL GetFrontLED()
 {
-    return pelmux::atModuleBoundary<pelmux::FrontLED_Imp>(
+    return pelmux::atModuleBoundary(
         [] { return pelmux::frontLedInstance().obtain([] { return new pelmux::FrontLED_Imp(); }); });
 }
 PELMUX_API Lightsensor* PELMUX_STDCALL GetLightsensor()
 {
-    return pelmux::atModuleBoundary<pelmux::Lightsensor_Imp>([] { return new pelmux::Lightsensor_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::Lightsensor_Imp(); });
 }
 PELMUX_API Power* PELMUX_STDCALL GetPower()
 {
-    return pelmux::atModuleBoundary<pelmux::Power_Imp>([] { return new pelmux::Power_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::Power_Imp(); });
 }
 PELMUX_API PowerMgr* PELMUX_STDCALL GetPowerMgr()
 {
-    return pelmux::atModuleBoundary<pelmux::PowerMgr_Imp>([] { return new pelmux::PowerMgr_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::PowerMgr_Imp(); });
 }
 PELMUX_API Telematics* PELMUX_STDCALL GetTelematics()
 {
-    return pelmux::atModuleBoundary<pelmux::Telematics_Imp>(
+    return pelmux::atModuleBoundary(
         [] { return pelmux::telematicsInstance().obtain([] { return new pelmux::Telematics_Imp(); }); });
 }
 PELMUX_API TouchScreen* PELMUX_STDCALL GetTouchScreen()
 {
-    return pelmux::atModuleBoundary<pelmux::TouchScreen_Imp>([] { return new pelmux::TouchScreen_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::TouchScreen_Imp(); });
 }
 PELMUX_API TouchScreenCalib* PELMUX_STDCALL GetTouchScreenCalib()
 {
-    return pelmux::atModuleBoundary<pelmux::TouchScreenCalib_Imp>(
-        [] { return new pelmux::TouchScreenCalib_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::TouchScreenCalib_Imp(); });
 }
 PELMUX_API Video* PELMUX_STDCALL GetVideo()
 {
-    return pelmux::atModuleBoundary<pelmux::Video_Imp>([] { return new pelmux::Video_Imp(); });
+    return pelmux::atModuleBoundary([] { return new pelmux::Video_Imp(); });
 }
 
 } // extern "C"

@@ -1,5 +1,6 @@
 #include "firmware/FirmwareUpgrade_Imp.h"
 
+#include "frame/ExhaustedMemory.h"
 #include "frame/ServiceControl.h"
 #include "frame/SettingsFile.h"
 #include "platform/Device.h"
@@ -134,9 +135,9 @@ ResultCode FirmwareUpgrade_Imp::start(IFlasher& flasher, bool program, const cha
     else if (std::strlen(fileName) >= flasherFileNameSize)
         check = ERR_INVALID_DATA_RANGE;
     else if (target != noTarget)
-        check = checkImageFile(fileName, target);
+        check = unlessMemoryExhausted([&] { return checkImageFile(fileName, target); });
     else
-        check = checkFpgaImageFile(fileName);
+        check = unlessMemoryExhausted([&] { return checkFpgaImageFile(fileName); });
     if (check != ERR_SUCCESS) {
         platform::giveSemaphore(upgradeInProgress_);
         return check;

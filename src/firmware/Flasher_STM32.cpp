@@ -1,6 +1,7 @@
 #include "firmware/Flasher_STM32.h"
 
 #include "firmware/BootloaderLink.h"
+#include "frame/ExhaustedMemory.h"
 #include "platform/SerialPort.h"
 #include "platform/Time.h"
 
@@ -38,7 +39,7 @@ ResultCode Flasher_STM32::run(bool program)
     if (result == Varnholt::ERR_SUCCESS)
         result = readImage();
     if (result == Varnholt::ERR_SUCCESS)
-        result = exchange(program);
+        result = unlessMemoryExhausted([&] { return exchange(program); });
     image_ = HexImage{};
     undoPreparation();
     postFinalStatus(result);

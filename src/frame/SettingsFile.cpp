@@ -1,6 +1,7 @@
 #include "frame/SettingsFile.h"
 
 #include "platform/Files.h"
+#include "platform/Mutex.h"
 
 #include <charconv>
 #include <cmath>
@@ -61,26 +62,30 @@ std::optional<std::wstring> settingsFileInFolder()
 
 template <class Number> ResultCode parseNumber(const std::string& text, Number& value)
 {
-    std::istringstream in(text);
-    in.imbue(std::locale::classic());
-    Number parsed{};
-    in >> parsed;
-    if (in.fail())
-        return Varnholt::ERR_DATATYPE_MISMATCH;
-    value = parsed;
-    return Varnholt::ERR_SUCCESS;
+    return unlessMemoryExhausted([&] {
+        std::istringstream in(text);
+        in.imbue(std::locale::classic());
+        Number parsed{};
+        in >> parsed;
+        if (in.fail())
+            return Varnholt::ERR_DATATYPE_MISMATCH;
+        value = parsed;
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 template <class Number> ResultCode formatNumber(Number value, std::string& text)
 {
-    // The file is shared by every program on the unit: the classic locale whatever the caller set.
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out << value;
-    if (out.fail())
-        return Varnholt::ERR_DATATYPE_MISMATCH;
-    text = out.str();
-    return Varnholt::ERR_SUCCESS;
+    return unlessMemoryExhausted([&] {
+        // The file is shared by every program on the unit: the classic locale whatever the caller set.
+        std::ostringstream out;
+        out.imbue(std::locale::classic());
+        out << value;
+        if (out.fail())
+            return Varnholt::ERR_DATATYPE_MISMATCH;
+        text = out.str();
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 } // namespace
@@ -99,7 +104,7 @@ namespace {
 // The path resolved once in this process, in both forms: the wide one is what the file calls use,
 // so that a locale the application sets later cannot lead them to another file.
 struct ResolvedPath {
-    std::mutex mutex;
+    platform::Mutex mutex;
     std::string narrow; // empty until resolved
     std::wstring wide;
 };

@@ -7,6 +7,7 @@
 // loadSettings() with that path, any getValue/setValue, destroy the object (gives the lock back).
 #pragma once
 
+#include "frame/ExhaustedMemory.h"
 #include "platform/Semaphore.h"
 
 #include <pelmux/ResultCode.h>
@@ -37,6 +38,9 @@ inline constexpr std::size_t maxSettingsFileBytes = 4 * 1024 * 1024;
 // "<common application data>\Varnholt\Pelmux.ini", resolved once per process (the folder is made
 // then), or "C:\Pelmux.ini" while the folder cannot be found.
 std::string settingsPath();
+
+// The text conversions allocate (string streams): on Windows exhausted memory answers
+// ERR_MEMORY_ALLOCATION_FAILED (see frame/ExhaustedMemory.h).
 
 // Decimal text, as an output stream writes it.
 ResultCode intToText(std::int32_t value, std::string& text);
@@ -100,5 +104,18 @@ private:
     std::wstring widePath_; // what the file calls use; empty when path_ names no file
     bool rewritable_ = true;
 };
+
+// One load-modify-write cycle, as every user of the store takes it: builds a SettingsFile (takes
+// the lock), loads the settings file, runs `body(file)`, which answers a result code, and gives the
+// lock back. On Windows exhausted memory anywhere in it answers ERR_MEMORY_ALLOCATION_FAILED; the
+// file is then left as it was or holds a whole rewrite.
+template <class Body> ResultCode settingsCycle(Body body)
+{
+    return unlessMemoryExhausted([&] {
+        SettingsFile file;
+        file.loadSettings(settingsPath());
+        return body(file);
+    });
+}
 
 } // namespace pelmux

@@ -1,6 +1,8 @@
 // The process-wide single object of a shared interface and its reference count.
 #pragma once
 
+#include "platform/Mutex.h"
+
 #include <cstdint>
 #include <mutex>
 
@@ -45,7 +47,7 @@ public:
     }
 
 private:
-    mutable std::mutex mutex_;
+    mutable platform::Mutex mutex_;
     Imp* object_ = nullptr;
     std::int32_t refCount_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "frame/Trace.h"
 
+#include "platform/Mutex.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -12,7 +14,7 @@ namespace pelmux {
 namespace {
 
 struct SinkSlot {
-    std::mutex mutex;
+    platform::Mutex mutex;
     TraceSink sink;
     std::atomic<bool> active{false};
 

@@ -1,5 +1,7 @@
 #include "frame/VendorCalls.h"
 
+#include "frame/ExhaustedMemory.h"
+#include "platform/Mutex.h"
 #include "platform/Time.h"
 
 #include <map>
@@ -17,10 +19,14 @@ constexpr std::uint32_t primaryBus = 0;
 // close ends the handle for every holder, so a value is closed only when its last holder lets go.
 class LiveHandles {
 public:
-    void hold(BoardHandle handle)
+    // False when the count cannot be kept for lack of memory.
+    bool hold(BoardHandle handle)
     {
         std::lock_guard lock(mutex_);
-        ++holders_[handle];
+        return unlessMemoryExhausted(false, [&] {
+            ++holders_[handle];
+            return true;
+        });
     }
 
     void letGo(BoardHandle handle)
@@ -37,7 +43,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::map<BoardHandle, int> holders_;
 };
 
@@ -52,7 +58,11 @@ bool holdOpened(const wchar_t* className, std::uint32_t number, BoardHandle& han
 {
     if (platform::boardOpen(className, number, 0, &handle) == 0)
         return false;
-    liveHandles().hold(handle);
+    // A handle whose holders cannot be counted is not kept: the open fails.
+    if (!liveHandles().hold(handle)) {
+        platform::boardClose(handle);
+        return false;
+    }
     return true;
 }
 

@@ -2,8 +2,8 @@
 
 #include "identity/VersionText.h"
 
+#include <cstddef>
 #include <cstring>
-#include <string>
 
 namespace pelmux {
 
@@ -26,13 +26,22 @@ void store(const VersionBytes& v, unsigned char* major, unsigned char* minor, un
     *build = v[3];
 }
 
-// Widens an 8-bit path character by character, as the library holds its fixed paths.
-std::wstring widen(const char* text)
+// The longest path a file call takes.
+constexpr std::size_t longestPath = 259;
+
+// Widens an 8-bit path character by character, as the library holds its fixed paths, into a
+// buffer of the caller's: no allocation, so exhausted memory cannot end the read. False when it is
+// longer than a file call takes.
+bool widen(const char* text, wchar_t (&wide)[longestPath + 1])
 {
-    std::wstring wide;
-    for (const char* p = text; *p != '\0'; ++p)
-        wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return wide;
+    std::size_t length = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (length == longestPath)
+            return false;
+        wide[length++] = static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    }
+    wide[length] = L'\0';
+    return true;
 }
 
 // Closes an open file on every path out of the scope.
@@ -50,6 +59,13 @@ private:
 
 } // namespace
 
+ResultCode readVersionRecord(const DriverLink& link, std::uint32_t code, VersionBytes& version)
+{
+    if (!link.isOpen())
+        return Varnholt::ERR_OPEN_FAILED;
+    return issue(link, code, nullptr, 0, version.data(), 4, Count::Output);
+}
+
 ResultCode AuxVersion_Imp::readDriverVersion(std::uint32_t code, unsigned char* major, unsigned char* minor,
                                              unsigned char* revision, unsigned char* build)
 {
@@ -59,7 +75,7 @@ ResultCode AuxVersion_Imp::readDriverVersion(std::uint32_t code, unsigned char* 
     if (anyNull(major, minor, revision, build))
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     VersionBytes answer{};
-    const ResultCode result = issue(link_, code, nullptr, 0, answer.data(), 4, Count::Output);
+    const ResultCode result = readVersionRecord(link_, code, answer);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
     store(answer, major, minor, revision, build);
@@ -108,10 +124,10 @@ ResultCode AuxVersion_Imp::getOsImageVersion(unsigned char* major, unsigned char
 {
     if (anyNull(major, minor, revision, build))
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const std::wstring path = widen(osImageInfoPath);
-    if (path.size() > 259)
+    wchar_t path[longestPath + 1];
+    if (!widen(osImageInfoPath, path))
         return Varnholt::ERR_OPEN_FAILED;
-    const platform::Handle handle = platform::openFileForRead(path.c_str());
+    const platform::Handle handle = platform::openFileForRead(path);
     if (handle == platform::invalidHandle())
         return Varnholt::ERR_OPEN_FAILED;
     FileGuard file(handle);

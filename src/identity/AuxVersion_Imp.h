@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame/DriverChannel.h"
+#include "identity/VersionText.h"
 
 #include <pelmux/AuxVersion.h>
 
@@ -31,6 +32,9 @@ private:
 
     DriverLink link_;
 };
+
+// Reads one of the driver's four-byte version records on `link` (open test, request, byte count).
+ResultCode readVersionRecord(const DriverLink& link, std::uint32_t code, VersionBytes& version);
 
 // Driver requests of the version records.
 inline constexpr std::uint32_t fpgaVersionRequest = 0x2224F0;

@@ -123,13 +123,11 @@ ResultCode PelmuxPrivate_Imp::setSetting(const char* key, const char* value)
 {
     if (key == nullptr || value == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    SettingsFile file;
-    file.loadSettings(settingsPath());
-    // A key or value the file cannot hold, or a file that cannot be rewritten, is not reported as
-    // written.
-    if (!file.setValue(key, value))
-        return Varnholt::ERR_EXECUTE_COMMAND_FAILED;
-    return Varnholt::ERR_SUCCESS;
+    return settingsCycle([&](SettingsFile& file) {
+        // A key or value the file cannot hold, or a file that cannot be rewritten, is not reported
+        // as written.
+        return file.setValue(key, value) ? Varnholt::ERR_SUCCESS : Varnholt::ERR_EXECUTE_COMMAND_FAILED;
+    });
 }
 
 ResultCode PelmuxPrivate_Imp::getSetting(const char* key, char* buffer, std::int32_t bufferSize)
@@ -137,11 +135,12 @@ ResultCode PelmuxPrivate_Imp::getSetting(const char* key, char* buffer, std::int
     if (key == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::string value;
-    {
-        SettingsFile file;
-        file.loadSettings(settingsPath());
+    const ResultCode read = settingsCycle([&](SettingsFile& file) {
         value = file.getValue(key);
-    }
+        return Varnholt::ERR_SUCCESS;
+    });
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
     // A missing key reads as an empty value.
     if (value.empty())
         return Varnholt::ERR_EXECUTE_COMMAND_FAILED;

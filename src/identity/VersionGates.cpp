@@ -6,16 +6,15 @@ namespace pelmux {
 
 namespace {
 
-using VersionRead = ResultCode (AuxVersion_Imp::*)(unsigned char*, unsigned char*, unsigned char*,
-                                                   unsigned char*);
-
-bool versionAtLeast(VersionRead read, std::uint32_t minimum)
+// The temporary version object of a gate is a driver handle on the stack, opened for this one
+// request and closed again: a gate allocates nothing, so exhausted memory cannot end a gated
+// operation, and the version read is the one AuxVersion makes.
+bool versionAtLeast(std::uint32_t request, std::uint32_t minimum)
 {
-    auto* versions = new AuxVersion_Imp();
-    unsigned char v[4] = {};
-    const ResultCode result = (versions->*read)(&v[0], &v[1], &v[2], &v[3]);
-    versions->release();
-    if (result != Varnholt::ERR_SUCCESS)
+    DriverLink link;
+    link.open();
+    VersionBytes v{};
+    if (readVersionRecord(link, request, v) != Varnholt::ERR_SUCCESS)
         return false;
     return packVersion(v[0], v[1], v[2], v[3]) >= minimum;
 }
@@ -24,17 +23,17 @@ bool versionAtLeast(VersionRead read, std::uint32_t minimum)
 
 bool isFpgaVersionAtLeast(unsigned char build)
 {
-    return versionAtLeast(&AuxVersion_Imp::getFpgaVersion, packVersion(0, 4, 0, build));
+    return versionAtLeast(fpgaVersionRequest, packVersion(0, 4, 0, build));
 }
 
 bool isSupervisorVersionAtLeast(unsigned char a, unsigned char b, unsigned char c)
 {
-    return versionAtLeast(&AuxVersion_Imp::getSupervisorVersion, packVersion(a, b, c, 0));
+    return versionAtLeast(supervisorVersionRequest, packVersion(a, b, c, 0));
 }
 
 bool isFrontVersionAtLeast(unsigned char a, unsigned char b)
 {
-    return versionAtLeast(&AuxVersion_Imp::getFrontVersion, packVersion(a, b, 0, 0));
+    return versionAtLeast(frontVersionRequest, packVersion(a, b, 0, 0));
 }
 
 } // namespace pelmux

@@ -1,7 +1,7 @@
 // Firmware version gates: whether the FPGA, the system supervisor or the front micro-controller
-// runs at least a given version. Each call reads the version afresh through a temporary version
-// object (one driver open, one request, one close); nothing is cached. A version that cannot be
-// read answers false, so a missing driver looks like firmware that is too old.
+// runs at least a given version. Each call reads the version afresh through a driver handle of its
+// own (one driver open, one request, one close) and allocates nothing; nothing is cached. A version that
+// cannot be read answers false, so a missing driver looks like firmware that is too old.
 #pragma once
 
 #include <cstdint>

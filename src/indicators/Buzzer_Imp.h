@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame/DriverChannel.h"
+#include "platform/Mutex.h"
 #include "platform/Semaphore.h"
 #include "platform/Thread.h"
 
@@ -76,7 +77,7 @@ private:
     std::uint32_t buzzDuration_ = 0;
     platform::SemaphoreHandle buzzingInProgress_ = nullptr;
     bool buzzerPresent_ = true;
-    std::mutex threadMutex_; // guards thread_
+    platform::Mutex threadMutex_; // guards thread_
     platform::ThreadHandle thread_ = nullptr;
 };
 

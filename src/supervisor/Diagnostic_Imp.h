@@ -3,6 +3,7 @@
 #include "frame/DriverChannel.h"
 #include "frame/SharedInstance.h"
 #include "frame/VendorCalls.h"
+#include "platform/Mutex.h"
 
 #include <pelmux/Diagnostic.h>
 
@@ -37,7 +38,7 @@ private:
     BoardHandle boardHandle_ = 0;
     // The object is shared by every thread of the process; one operation at a time uses its driver
     // connection and its board handle slot.
-    std::mutex mutex_;
+    platform::Mutex mutex_;
 };
 
 // The shared instance behind GetDiagnostic.

@@ -10,26 +10,31 @@ namespace pelmux {
 namespace {
 
 // One settings cycle reading `key` as a number; a missing or unparsable value reads as 0.
-std::int32_t readNumber(const char* key)
+ResultCode readNumber(const char* key, std::int32_t& value)
 {
     std::string text;
-    {
-        SettingsFile file;
-        file.loadSettings(settingsPath());
+    const ResultCode read = settingsCycle([&](SettingsFile& file) {
         text = file.getValue(key);
-    }
-    std::int32_t value = 0;
-    if (textToInt(text, value) != Varnholt::ERR_SUCCESS)
-        return 0;
-    return value;
+        return Varnholt::ERR_SUCCESS;
+    });
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
+    std::int32_t number = 0;
+    const ResultCode parsed = textToInt(text, number);
+    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return parsed;
+    value = parsed == Varnholt::ERR_SUCCESS ? number : 0;
+    return Varnholt::ERR_SUCCESS;
 }
 
-// One settings cycle writing `key`. The hand-shake reports no failure of the file.
-void writeText(const char* key, const std::string& value)
+// One settings cycle writing `key`. The hand-shake reports no failure of the file, only exhausted
+// memory.
+ResultCode writeText(const char* key, const char* value)
 {
-    SettingsFile file;
-    file.loadSettings(settingsPath());
-    file.setValue(key, value);
+    return settingsCycle([&](SettingsFile& file) {
+        file.setValue(key, value);
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 // The service's answer does not change the object: a service that is absent or refuses learns
@@ -95,7 +100,10 @@ ResultCode PowerMgr_Imp::getRequest(int* request)
 {
     if (request == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const std::int32_t posted = readNumber(powerMgrRequestKey);
+    std::int32_t posted = 0;
+    const ResultCode read = readNumber(powerMgrRequestKey, posted);
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
     // Taken unsigned: a negative value is no request either.
     *request = static_cast<std::uint32_t>(posted) <= lastPowerMgrRequest ? posted : 0;
     return Varnholt::ERR_SUCCESS;
@@ -105,18 +113,26 @@ ResultCode PowerMgr_Imp::setAppReady()
 {
     // The counter and its increment in one cycle, so that no other report in between is lost; it
     // wraps past the largest number instead of overflowing.
-    {
-        SettingsFile file;
-        file.loadSettings(settingsPath());
+    const ResultCode counted = settingsCycle([](SettingsFile& file) {
         std::int32_t reports = 0;
-        if (textToInt(file.getValue(powerMgrAppReadyKey), reports) != Varnholt::ERR_SUCCESS)
+        const ResultCode parsed = textToInt(file.getValue(powerMgrAppReadyKey), reports);
+        if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+            return parsed;
+        if (parsed != Varnholt::ERR_SUCCESS)
             reports = 0;
         std::string text;
-        intToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(reports) + 1u), text);
+        const ResultCode formatted =
+            intToText(static_cast<std::int32_t>(static_cast<std::uint32_t>(reports) + 1u), text);
+        if (formatted != Varnholt::ERR_SUCCESS)
+            return formatted;
         file.setValue(powerMgrAppReadyKey, text);
-    }
+        return Varnholt::ERR_SUCCESS;
+    });
+    if (counted != Varnholt::ERR_SUCCESS)
+        return counted;
     // A cycle of its own: another process may use the file between the two.
-    writeText(powerMgrResumeKey, "0");
+    if (const ResultCode written = writeText(powerMgrResumeKey, "0"); written != Varnholt::ERR_SUCCESS)
+        return written;
     // The ready report ends this object's registration; the service learns it from the file, so
     // no control code is sent.
     mode_ = 0;
@@ -127,7 +143,11 @@ ResultCode PowerMgr_Imp::getResumeFlag(bool* resume)
 {
     if (resume == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    *resume = readNumber(powerMgrResumeKey) != 0;
+    std::int32_t flag = 0;
+    const ResultCode read = readNumber(powerMgrResumeKey, flag);
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
+    *resume = flag != 0;
     return Varnholt::ERR_SUCCESS;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "frame/DriverChannel.h"
+#include "platform/Mutex.h"
 
 #include <pelmux/Power.h>
 
@@ -55,7 +56,7 @@ private:
     bool displayPresent_ = true;
     // The open-again of the link is the object's only change after construction; one operation
     // at a time, so that two threads never open it twice.
-    std::mutex mutex_;
+    platform::Mutex mutex_;
 };
 
 // Driver requests of the power outputs; each carries one byte.

@@ -1,19 +1,29 @@
-// The factories of Pelmux.dll with the process's memory used up: first every free range of the
-// address space is reserved, then the heap is filled with small blocks until it refuses. Each
-// factory must then answer null (an exception would end the process at the module boundary), and
-// work again once the memory is given back. A run of its own (argument "oom"): it wrecks the heap.
+// Pelmux.dll with the process's memory used up: first every free range of the address space is
+// reserved, then the heap is filled with small blocks until it refuses. Each factory must then
+// answer null (an exception would end the process at the module boundary) and work again once the
+// memory is given back; every operation must answer a result code, and the library's worker threads
+// must carry on or end, never the process. A run of its own (argument "oom"): it wrecks the heap.
 #include "Checks.h"
 
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace {
 
 using Factory = void*(__stdcall*)();
 using ReleaseSlot = void(__fastcall*)(void*, int);
+
+// An operation called by slot: `this` in ECX, the callee removes the arguments (see WindowsChecks).
+template <class... Args> int callSlot(void* object, int slot, Args... arguments)
+{
+    using Slot = int(__fastcall*)(void*, int, Args...);
+    return reinterpret_cast<Slot>((*reinterpret_cast<void***>(object))[slot])(object, 0, arguments...);
+}
 
 // The whole 32-bit address space in the smallest pieces reserved.
 constexpr std::size_t maxReservations = std::size_t(1) << 16;
@@ -76,6 +86,165 @@ void release(void* object, int slot)
     reinterpret_cast<ReleaseSlot>((*reinterpret_cast<void***>(object))[slot])(object, 0);
 }
 
+// Holds the memory of the process used up for its lifetime.
+class Exhausted {
+public:
+    Exhausted()
+    {
+        reserveAddressSpace();
+        blocks_ = fillHeap();
+        refused_ = std::malloc(16) == nullptr && std::malloc(1) == nullptr;
+    }
+    ~Exhausted()
+    {
+        emptyHeap(blocks_);
+        releaseAddressSpace();
+    }
+    Exhausted(const Exhausted&) = delete;
+    Exhausted& operator=(const Exhausted&) = delete;
+    bool refused() const { return refused_; }
+
+private:
+    void* blocks_ = nullptr;
+    bool refused_ = false;
+};
+
+// One operation of an interface on exhausted memory, with the codes it may answer: the code of its
+// Part for the failure (a gate that cannot read a version, a thread that cannot be created), or
+// ERR_MEMORY_ALLOCATION_FAILED (32) where the Part has none; where a small allocation may still find
+// what an earlier operation gave back, the code it answers then (the oom run has no driver and no
+// vendor library).
+struct OperationCase {
+    const char* what;
+    const char* factory;
+    int releaseSlot;
+    int (*call)(void* object);
+    int expected;
+    int orElse = -1;
+    void* object = nullptr;
+    int answered = -1;
+};
+
+unsigned char bytes[8];
+char text[64];
+std::uint16_t word;
+std::int32_t number;
+double volts;
+short temperature;
+int sensorType;
+
+OperationCase operationCases[] = {
+    {"PelmuxPrivate::setSetting (settings cycle)", "GetPelmuxPrivate", 8,
+     [](void* o) { return callSlot(o, 5, "OutOfMemoryKey", "1"); }, 32},
+    {"PelmuxPrivate::getSetting (settings cycle)", "GetPelmuxPrivate", 8,
+     [](void* o) { return callSlot(o, 6, "OutOfMemoryKey", text, int(sizeof text)); }, 32},
+    {"PelmuxPrivate::readSupervisorRegisterExt (gate)", "GetPelmuxPrivate", 8,
+     [](void* o) { return callSlot(o, 9, std::uint16_t(1), &word); }, 25},
+    {"PelmuxPrivate::startBacklightController (its light sensor)", "GetPelmuxPrivate", 8,
+     [](void* o) { return callSlot(o, 4); }, 32, 10},
+    {"Video::setScaling (gate)", "GetVideo", 29, [](void* o) { return callSlot(o, 15, 1.0f, 1.0f); }, 1},
+    {"Video::saveSnapshot (file name)", "GetVideo", 29,
+     [](void* o) { return callSlot(o, 18, "C:\\snapshot.bmp", static_cast<unsigned char>(0)); }, 1},
+    {"Backlight::enableAutomaticBacklight (settings cycle)", "GetBacklight", 12,
+     [](void* o) { return callSlot(o, 3); }, 32},
+    {"PowerMgr::getRequest (settings cycle)", "GetPowerMgr", 5,
+     [](void* o) { return callSlot(o, 2, &number); }, 32},
+    {"Telematics::getGPRSPowerAtStartup (module probe)", "GetTelematics", 10,
+     [](void* o) { return callSlot(o, 2, &number); }, 28},
+    {"Battery::getBatteryPresent (gate)", "GetBattery", 11, [](void* o) { return callSlot(o, 0, bytes); },
+     25},
+    {"Buzzer::buzz, not blocking (thread start)", "GetBuzzer", 7,
+     [](void* o) { return callSlot(o, 6, std::uint32_t(100), false); }, 10},
+    {"Lightsensor::startAverageCalc (its rings)", "GetLightsensor", 7,
+     [](void* o) { return callSlot(o, 3, std::uint32_t(5), std::uint32_t(5), std::uint32_t(50), 0); }, 13, 1},
+    {"FirmwareUpgrade::startSSUpgrade (image check)", "GetFirmwareUpgrade", 8,
+     [](void* o) { return callSlot(o, 2, "C:\\image.hex", false); }, 32},
+    {"Diagnostic::getTemperature (vendor library)", "GetDiagnostic", 10,
+     [](void* o) { return callSlot(o, 2, static_cast<unsigned char>(0), &temperature, &sensorType); }, 19},
+    {"About::getPcbSerial", "GetAbout", 20, [](void* o) { return callSlot(o, 0, text, int(sizeof text)); },
+     18},
+    {"AuxVersion::getOsImageVersion (fixed path)", "GetAuxVersion", 6,
+     [](void* o) { return callSlot(o, 4, bytes, bytes + 1, bytes + 2, bytes + 3); }, 1},
+    {"CanSetting::getBaudRate (registry)", "GetCanSetting", 4,
+     [](void* o) { return callSlot(o, 0, static_cast<unsigned char>(1), &word); }, 32, 2},
+    {"Config::getSelector1", "GetConfig", 26, [](void* o) { return callSlot(o, 0, &number); }, 1},
+    {"Adc::getVoltage", "GetAdc", 1, [](void* o) { return callSlot(o, 0, 0, &volts); }, 1},
+    {"DigIO::getDigitalInputs", "GetDigIO", 1, [](void* o) { return callSlot(o, 0, bytes); }, 1},
+    {"FrontLED::getOnTime", "GetFrontLED", 17, [](void* o) { return callSlot(o, 1, bytes); }, 1},
+    {"Power::getDisplayPowerStatus", "GetPower", 10, [](void* o) { return callSlot(o, 0, &number); }, 1},
+    {"TouchScreen::getTouchMode", "GetTouchScreen", 6, [](void* o) { return callSlot(o, 0, &number); }, 1},
+    {"TouchScreenCalib::getCalibrationMode", "GetTouchScreenCalib", 6,
+     [](void* o) { return callSlot(o, 1, &number); }, 1},
+};
+
+Factory factoryOf(HMODULE library, const char* name)
+{
+    return reinterpret_cast<Factory>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
+// Every interface's operations on exhausted memory, by slot, from objects built before.
+void operationsOnExhaustedMemory(HMODULE library)
+{
+    for (OperationCase& c : operationCases) {
+        const Factory factory = factoryOf(library, c.factory);
+        c.object = factory != nullptr ? factory() : nullptr;
+        checks::check(c.object != nullptr, std::string(c.factory) + " gives an object");
+    }
+    bool refused = false;
+    {
+        const Exhausted memory;
+        refused = memory.refused();
+        for (OperationCase& c : operationCases)
+            if (c.object != nullptr)
+                c.answered = c.call(c.object);
+    }
+    checks::check(refused, "the heap refuses even small blocks");
+    for (OperationCase& c : operationCases) {
+        if (c.object == nullptr)
+            continue;
+        checks::check(c.answered == c.expected || c.answered == c.orElse,
+                      std::string(c.what) + " answers " + std::to_string(c.expected) +
+                          (c.orElse >= 0 ? " or " + std::to_string(c.orElse) : std::string()) +
+                          " on exhausted memory, not " + std::to_string(c.answered));
+        release(c.object, c.releaseSlot);
+    }
+}
+
+// The automatic backlight controller's thread reads its settings on exhausted memory: it waits for
+// the next notification instead of ending the process, and its object still stops and joins it.
+void controllerThreadOnExhaustedMemory(HMODULE library)
+{
+    const Factory factory = factoryOf(library, "GetPelmuxPrivate");
+    void* privateInterface = factory != nullptr ? factory() : nullptr;
+    HANDLE notify = ::CreateSemaphoreA(nullptr, 0, 1, "Global\\PELMUX_BACKLIGHT_NEW_SETTINGS_TO_READ");
+    if (privateInterface == nullptr || notify == nullptr) {
+        checks::check(false, "controller and its semaphore");
+        return;
+    }
+    checks::check(callSlot(privateInterface, 4) == 0, "the controller starts");
+    // A notification can be posted only once the controller has taken the last one, which it does
+    // only while it waits: the third of three posts proves one whole settings read between the first
+    // two takes. Polled with a generous bound, no fixed wait.
+    const auto post = [notify] {
+        for (int poll = 0; poll < 60000; ++poll) {
+            if (::ReleaseSemaphore(notify, 1, nullptr) != FALSE)
+                return true;
+            ::Sleep(1);
+        }
+        return false;
+    };
+    const auto readsOnce = [&post] { return post() && post() && post(); };
+    checks::check(readsOnce(), "the controller reads its settings");
+    bool readOnExhausted = false;
+    {
+        const Exhausted memory;
+        readOnExhausted = readsOnce();
+    }
+    checks::check(readOnExhausted, "the controller reads its settings on exhausted memory and waits again");
+    release(privateInterface, 8); // stops and joins the thread
+    ::CloseHandle(notify);
+}
+
 } // namespace
 
 void checks::outOfMemoryChecks()
@@ -120,5 +289,7 @@ void checks::outOfMemoryChecks()
         if (object != nullptr)
             release(object, c.releaseSlot);
     }
+    operationsOnExhaustedMemory(library);
+    controllerThreadOnExhaustedMemory(library);
     ::FreeLibrary(library);
 }

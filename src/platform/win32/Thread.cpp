@@ -1,5 +1,7 @@
 #include "platform/Thread.h"
 
+#include "platform/Memory.h"
+
 #include <new>
 #include <windows.h>
 
@@ -16,7 +18,14 @@ struct Started {
 DWORD WINAPI trampoline(LPVOID started)
 {
     auto* s = static_cast<Started*>(started);
-    s->body(s->argument);
+    // A worker's own pieces answer exhausted memory; whatever they could not foresee ends this
+    // thread, never the host process. The reserve is looked for first, so that the exception can be
+    // made at all.
+    keepAllocationReserve();
+    try {
+        s->body(s->argument);
+    } catch (const std::bad_alloc&) {
+    }
     return 0;
 }
 
