@@ -18,8 +18,9 @@ namespace Varnholt {
 /// outputs only on success. Driver results: ERR_OPEN_FAILED (1) without the board driver,
 /// ERR_IOCTRL_OPERATION_FAILED (7) when a request fails, ERR_BUFFER_SIZE_ERROR (6) when a read
 /// returns another byte count than its record (the returned count of writes is not judged).
-/// Out-of-range arguments answer ERR_INVALID_PARAMETER_NULL (9) and write nothing. Operations are
-/// not locked against each other: the set operations of the timing bytes read the whole timing
+/// Out-of-range arguments answer ERR_INVALID_PARAMETER_NULL (9) and write nothing; so does a null
+/// output (an address of 0 where a reference is declared), before any driver request. Operations
+/// are not locked against each other: the set operations of the timing bytes read the whole timing
 /// record and write it back, so concurrent setters of different timing bytes can undo each other.
 struct FrontLED {
     /// The blink as frequency (hertz, 100 / (on + off time)) and duty cycle (percent of the period

@@ -75,7 +75,8 @@ ResultCode signalOfBlink(const LedBlink& blink, double& frequency, unsigned char
 // only. The compound operations (getSignal, getStandardColor, setSignal, setStandardColor, setOff)
 // go through the object's own operations. Operations are not locked against each other: a
 // read-modify-write of the timing record is two requests, so concurrent setters of different
-// timing bytes can undo each other.
+// timing bytes can undo each other. A null output reference answers ERR_INVALID_PARAMETER_NULL (9)
+// before any request.
 class FrontLED_Imp final : public Varnholt::FrontLED {
 public:
     // Opens the driver; a failed open is answered by the operations (ERR_OPEN_FAILED).
@@ -105,8 +106,8 @@ public:
     void release() override;
 
 private:
-    // One byte of the timing record.
-    ResultCode getTimingByte(std::size_t at, unsigned char& value);
+    // One byte of the timing record; ERR_INVALID_PARAMETER_NULL for a null `value`.
+    ResultCode getTimingByte(std::size_t at, unsigned char* value);
     // Reads the timing record, replaces one byte, writes it back; a failed read writes nothing.
     ResultCode setTimingByte(std::size_t at, unsigned char value);
     // A write whose returned count the driver leaves unjudged: the open test, then the request.
