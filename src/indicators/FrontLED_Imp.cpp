@@ -3,6 +3,7 @@
 #include "frame/OutputReference.h"
 
 #include <cmath>
+#include <mutex>
 
 namespace pelmux {
 
@@ -16,6 +17,15 @@ constexpr unsigned char maxDutyCycle = 100;
 std::uint8_t timeByte(double units)
 {
     return units >= 255.0 ? std::uint8_t{255} : static_cast<std::uint8_t>(units);
+}
+
+// The LED controller holds one timing record, which every FrontLED object of the process reaches:
+// its read-modify-writes take turns here, so that threads setting different timing bytes keep each
+// other's changes. Recursive: setSignal holds it across the two setters it calls.
+std::recursive_mutex& timingLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 } // namespace
@@ -87,6 +97,7 @@ ResultCode FrontLED_Imp::getTimingByte(std::size_t at, unsigned char* value)
 
 ResultCode FrontLED_Imp::setTimingByte(std::size_t at, unsigned char value)
 {
+    std::lock_guard turn(timingLock());
     LedTiming timing{};
     const ResultCode result = readRequest(link_, ledReadTimingRequest, timing.data(), timing.size());
     if (result != Varnholt::ERR_SUCCESS)
@@ -175,7 +186,9 @@ ResultCode FrontLED_Imp::setSignal(double frequency, unsigned char dutyCycle)
     const ResultCode result = blinkOfSignal(frequency, dutyCycle, blink);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    // Two writes: between them the controller runs the new on time with the old off time.
+    // Two writes: between them the controller runs the new on time with the old off time. Other
+    // threads' timing changes wait until both are done, so that the process sets a signal whole.
+    std::lock_guard turn(timingLock());
     const ResultCode on = setOnTime(blink.onTime);
     if (on != Varnholt::ERR_SUCCESS)
         return on;
