@@ -2,6 +2,7 @@
 
 #include "identity/FeatureProbe.h"
 #include "identity/VersionGates.h"
+#include "platform/Files.h"
 
 #include <bit>
 #include <cstdint>
@@ -604,18 +605,23 @@ ResultCode Video_Imp::saveSnapshot(const char* path, unsigned char singleField)
     std::wstring widePath;
     for (const char* c = path; *c != '\0'; ++c)
         widePath.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
-    const platform::Handle file =
-        widePath.size() > longestPath ? platform::invalidHandle() : platform::createFile(widePath.c_str());
-    if (file == platform::invalidHandle()) {
-        delete[] bitmap;
+    // Written beside the file and then moved over it: a write that fails (a full disk) leaves an
+    // earlier snapshot of that name whole instead of cut short.
+    const platform::SaveStatus saved =
+        widePath.size() > longestPath
+            ? platform::SaveStatus::NotCreated
+            : platform::saveCallerFile(widePath.c_str(),
+                                       std::string_view(reinterpret_cast<const char*>(bitmap), size));
+    delete[] bitmap;
+    switch (saved) {
+    case platform::SaveStatus::Saved:
+        return Varnholt::ERR_SUCCESS;
+    case platform::SaveStatus::NotWritten:
+        // A write the disk did not take completely is a failure, not a snapshot.
+        return Varnholt::ERR_DEVICE_WRITE_FAILED;
+    default:
         return Varnholt::ERR_OPEN_FAILED;
     }
-    // A write the disk did not take completely is a failure, not a snapshot.
-    std::uint32_t written = 0;
-    const bool complete = platform::writeHandle(file, bitmap, size, &written) && written == size;
-    platform::closeHandle(file);
-    delete[] bitmap;
-    return complete ? Varnholt::ERR_SUCCESS : Varnholt::ERR_DEVICE_WRITE_FAILED;
 }
 
 ResultCode Video_Imp::minimizeArea()

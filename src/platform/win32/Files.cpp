@@ -3,7 +3,8 @@
 // writer holds its temporary file without sharing while it writes, closes it once the content is
 // on the disk and then moves it into place. The temporary file's name carries the writer's process
 // id and the content's size: a temporary file whose process has ended, or whose id now belongs to
-// a process that started after the file was made, is a leftover of a writer that died.
+// a process that started after the file was made, is a leftover of a writer that died. A caller's
+// file (a snapshot) is replaced the same way, moved over the old one with MoveFileExW.
 #include "platform/Files.h"
 
 #include <windows.h>
@@ -250,8 +251,19 @@ bool replaceableNow(const std::wstring& path)
     return true;
 }
 
-// The last step of a replacement that removed the old file (or moved it to another name) but
-// could not move the new one in: the temporary file takes the name itself.
+// "<name>.<process>-<sequence>-<size>.tmp" beside the file: the name removeLeftovers and
+// restoreLeftover read.
+std::wstring temporaryName(const PathParts& parts, std::size_t size)
+{
+    static std::atomic<unsigned> sequence{0};
+    return parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(size) + L".tmp";
+}
+
+// Moves the temporary file over the file (MoveFileExW, MOVEFILE_REPLACE_EXISTING), waiting a
+// bounded time for a program that holds the file open. The last step of a replacement that
+// removed the old file (or moved it to another name) but could not move the new one in, and the
+// whole move of a caller's file.
 bool finishMove(const std::wstring& temporary, const std::wstring& path)
 {
     RetryClock clock;
@@ -383,10 +395,7 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
 
     removeLeftovers(parts.folder, parts.name);
 
-    static std::atomic<unsigned> sequence{0};
-    const std::wstring temporary =
-        parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-        std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(content.size()) + L".tmp";
+    const std::wstring temporary = temporaryName(parts, content.size());
     HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -406,6 +415,36 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
     if (exists(path))
         ::DeleteFileW(temporary.c_str());
     return ReplaceStatus::Failed;
+}
+
+SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
+{
+    if (path == nullptr || *path == L'\0')
+        return SaveStatus::NotCreated;
+    const std::wstring target(path);
+    const PathParts parts = splitPath(target);
+    if (parts.name.empty())
+        return SaveStatus::NotCreated;
+
+    removeLeftovers(parts.folder, parts.name);
+
+    const std::wstring temporary = temporaryName(parts, content.size());
+    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SaveStatus::NotCreated;
+    const bool written = writeAll(file, content);
+    ::CloseHandle(file);
+    if (!written) {
+        ::DeleteFileW(temporary.c_str());
+        return SaveStatus::NotWritten;
+    }
+    // A caller's file is replaced as a whole, rights and all, as the create-always it stands for
+    // would; a reader holding it open is waited for a bounded time.
+    if (finishMove(temporary, target))
+        return SaveStatus::Saved;
+    ::DeleteFileW(temporary.c_str());
+    return SaveStatus::NotCreated;
 }
 
 const char* textLineEnd()
