@@ -69,10 +69,12 @@ enum class SaveStatus {
 // step: the content goes to a temporary file in the same folder, which then takes the file's place
 // (on Windows MoveFileExW with MOVEFILE_REPLACE_EXISTING, on Linux a rename), so that an old file
 // survives a write that fails and no reader finds half a file. Temporary files that writers which
-// died left behind are removed on the way, as replaceFile does. The path is the host's own and is
-// not mapped under PELMUX_ROOT; on Linux each character up to U+00FF stands for one byte of the
-// path, larger ones for their UTF-8 form, a link is followed to the file it names, and what is no
-// regular file (a device such as /dev/null) is written in place, having no content to keep.
+// died left behind are removed on the way, as replaceFile does. A name too long to leave room for
+// the temporary name beside it (MAX_PATH on Windows, a 255-byte name on Linux) is written in
+// place, as is, on Linux, what is no regular file (a device such as /dev/null), having no content
+// to keep. The path is the host's own and is not mapped under PELMUX_ROOT; on Linux each character
+// up to U+00FF stands for one byte of the path, larger ones for their UTF-8 form, and a link is
+// followed to the file it names.
 SaveStatus saveCallerFile(const wchar_t* path, std::string_view content);
 
 // The line end of text files on this system: "\r\n" on Windows, "\n" elsewhere.

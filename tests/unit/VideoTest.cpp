@@ -662,6 +662,13 @@ TEST_F(VideoTest, SaveSnapshotReportsFileFailures)
     };
     for (const auto& c : cases)
         EXPECT_EQ(v.saveSnapshot(c.path.c_str(), 0), c.expected) << c.what;
+    // A name too long for a temporary name beside it (255 bytes at most) is written in place.
+    char pattern[] = "/tmp/pXXXXXX";
+    const std::string shortFolder = ::mkdtemp(pattern);
+    const std::string longName = shortFolder + "/" + std::string(258 - shortFolder.size(), 'z');
+    EXPECT_EQ(v.saveSnapshot(longName.c_str(), 0), Varnholt::ERR_SUCCESS) << "a 246-byte name";
+    EXPECT_GT(std::filesystem::file_size(longName), 4096u);
+    std::filesystem::remove_all(shortFolder);
     // The standard decides the field order: 0 puts field A first, which this frame cannot be.
     setChannel("decoder", {{"140", 0}});
     const std::string file = root().path() + "/standard0.bmp";

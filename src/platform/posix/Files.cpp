@@ -154,7 +154,7 @@ void syncFolder(const std::string& folder)
 }
 
 // How a replacement ended: replaceFile and saveCallerFile each tell their callers in their words.
-enum class Replaced { Done, FolderMissing, NotCreated, NotWritten, NotMoved };
+enum class Replaced { Done, FolderMissing, NameTooLong, NotCreated, NotWritten, NotMoved };
 
 // Replaces the file at a host path: a temporary file beside it, synced, then renamed over it.
 Replaced replaceHostFile(const std::string& host, std::string_view content)
@@ -169,8 +169,11 @@ Replaced replaceHostFile(const std::string& host, std::string_view content)
 
     std::string temporary;
     const int fd = createTemporary(folder, name, temporary);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? Replaced::FolderMissing : Replaced::NotCreated;
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Replaced::FolderMissing;
+        return errno == ENAMETOOLONG ? Replaced::NameTooLong : Replaced::NotCreated;
+    }
 
     // The new file keeps the permissions of the one it replaces.
     struct stat old {};
@@ -190,12 +193,14 @@ Replaced replaceHostFile(const std::string& host, std::string_view content)
     return outcome;
 }
 
-// What is no regular file (a device, a FIFO) is written as it is: it holds no content to keep.
+// Writes the file where it is, created or cut to nothing first: what is no regular file (a device,
+// a FIFO), which holds no content to keep, and a file whose name leaves no room for a temporary
+// name beside it.
 SaveStatus writeInPlace(const std::string& host, std::string_view content)
 {
     int fd;
     do {
-        fd = ::open(host.c_str(), O_RDWR | O_CLOEXEC);
+        fd = ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0)
         return SaveStatus::NotCreated;
@@ -298,6 +303,8 @@ SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
     switch (replaceHostFile(host, content)) {
     case Replaced::Done:
         return SaveStatus::Saved;
+    case Replaced::NameTooLong:
+        return writeInPlace(host, content);
     case Replaced::NotWritten:
         return SaveStatus::NotWritten;
     default:

@@ -308,6 +308,18 @@ bool moveIntoPlace(const std::wstring& temporary, const std::wstring& path)
     }
 }
 
+// Writes a caller's file where it is (CreateFileW, create-always, not shared).
+SaveStatus writeInPlace(const std::wstring& path, std::string_view content)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SaveStatus::NotCreated;
+    const bool written = writeAll(file, content);
+    ::CloseHandle(file);
+    return written ? SaveStatus::Saved : SaveStatus::NotWritten;
+}
+
 } // namespace
 
 std::optional<std::wstring> commonAppDataFolder()
@@ -429,6 +441,9 @@ SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
     removeLeftovers(parts.folder, parts.name);
 
     const std::wstring temporary = temporaryName(parts, content.size());
+    // A path that leaves no room for the temporary name within MAX_PATH is written in place.
+    if (temporary.size() >= MAX_PATH)
+        return writeInPlace(target, content);
     HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -439,8 +454,8 @@ SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
         ::DeleteFileW(temporary.c_str());
         return SaveStatus::NotWritten;
     }
-    // A caller's file is replaced as a whole, rights and all, as the create-always it stands for
-    // would; a reader holding it open is waited for a bounded time.
+    // The new file takes the old one's place whole; a program holding the old one open is waited
+    // for a bounded time.
     if (finishMove(temporary, target))
         return SaveStatus::Saved;
     ::DeleteFileW(temporary.c_str());
