@@ -154,7 +154,7 @@ void FirmwareUpgrade_Imp::runJob(void* self)
 ResultCode FirmwareUpgrade_Imp::getUpgradeStatus(Varnholt::UpgradeStatus& status, bool wait)
 {
     // Tested before the wait: a status taken for nobody would be lost to the next call.
-    Varnholt::UpgradeStatus* const statusOut = outputAddress(status);
+    Varnholt::UpgradeStatus* const statusOut = outputAddress(&status);
     if (statusOut == nullptr)
         return ERR_INVALID_PARAMETER_NULL;
     if (statusPosted_ != nullptr &&

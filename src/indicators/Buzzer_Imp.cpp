@@ -88,19 +88,19 @@ ResultCode Buzzer_Imp::readTone(std::uint16_t BuzzerSettings::*field, std::uint1
 
 ResultCode Buzzer_Imp::getFrequency(std::uint16_t& frequency)
 {
-    return readTone(&BuzzerSettings::frequency, outputAddress(frequency));
+    return readTone(&BuzzerSettings::frequency, outputAddress(&frequency));
 }
 
 ResultCode Buzzer_Imp::getVolume(std::uint16_t& volume)
 {
-    return readTone(&BuzzerSettings::volume, outputAddress(volume));
+    return readTone(&BuzzerSettings::volume, outputAddress(&volume));
 }
 
 ResultCode Buzzer_Imp::isSounding(bool& on)
 {
     if (!buzzerPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    bool* const onOut = outputAddress(on);
+    bool* const onOut = outputAddress(&on);
     if (onOut == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::uint8_t state = 0;

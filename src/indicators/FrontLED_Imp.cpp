@@ -108,8 +108,8 @@ ResultCode FrontLED_Imp::setTimingByte(std::size_t at, unsigned char value)
 
 ResultCode FrontLED_Imp::getSignal(double& frequency, unsigned char& dutyCycle)
 {
-    double* const frequencyOut = outputAddress(frequency);
-    unsigned char* const dutyCycleOut = outputAddress(dutyCycle);
+    double* const frequencyOut = outputAddress(&frequency);
+    unsigned char* const dutyCycleOut = outputAddress(&dutyCycle);
     if (frequencyOut == nullptr || dutyCycleOut == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     LedBlink blink;
@@ -124,27 +124,27 @@ ResultCode FrontLED_Imp::getSignal(double& frequency, unsigned char& dutyCycle)
 
 ResultCode FrontLED_Imp::getOnTime(unsigned char& onTime)
 {
-    return getTimingByte(onTimeByte, outputAddress(onTime));
+    return getTimingByte(onTimeByte, outputAddress(&onTime));
 }
 
 ResultCode FrontLED_Imp::getOffTime(unsigned char& offTime)
 {
-    return getTimingByte(offTimeByte, outputAddress(offTime));
+    return getTimingByte(offTimeByte, outputAddress(&offTime));
 }
 
 ResultCode FrontLED_Imp::getTiming2(unsigned char& timing2)
 {
-    return getTimingByte(timing2Byte, outputAddress(timing2));
+    return getTimingByte(timing2Byte, outputAddress(&timing2));
 }
 
 ResultCode FrontLED_Imp::getTiming3(unsigned char& timing3)
 {
-    return getTimingByte(timing3Byte, outputAddress(timing3));
+    return getTimingByte(timing3Byte, outputAddress(&timing3));
 }
 
 ResultCode FrontLED_Imp::getStandardColor(std::int32_t& index)
 {
-    std::int32_t* const indexOut = outputAddress(index);
+    std::int32_t* const indexOut = outputAddress(&index);
     if (indexOut == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     LedColor color;
@@ -156,7 +156,7 @@ ResultCode FrontLED_Imp::getStandardColor(std::int32_t& index)
 
 ResultCode FrontLED_Imp::getColor(unsigned char& red, unsigned char& green, unsigned char& blue)
 {
-    unsigned char* const outputs[3] = {outputAddress(red), outputAddress(green), outputAddress(blue)};
+    unsigned char* const outputs[3] = {outputAddress(&red), outputAddress(&green), outputAddress(&blue)};
     for (unsigned char* output : outputs)
         if (output == nullptr)
             return Varnholt::ERR_INVALID_PARAMETER_NULL;
@@ -170,7 +170,7 @@ ResultCode FrontLED_Imp::getColor(unsigned char& red, unsigned char& green, unsi
 
 ResultCode FrontLED_Imp::getControlFlag(std::int32_t& flag)
 {
-    std::int32_t* const flagOut = outputAddress(flag);
+    std::int32_t* const flagOut = outputAddress(&flag);
     if (flagOut == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::uint8_t raw = 0;
