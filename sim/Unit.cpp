@@ -167,6 +167,13 @@ void Unit::onVendor(std::uint16_t ordinal, VendorHandler handler)
     vendorCalls_[ordinal] = std::move(handler);
 }
 
+ControlHandler Unit::controlHandler(std::uint32_t code) const
+{
+    std::lock_guard lock(mutex_);
+    auto it = controls_.find(code);
+    return it == controls_.end() ? ControlHandler() : it->second;
+}
+
 VendorHandler Unit::vendorHandler(std::uint16_t ordinal) const
 {
     std::lock_guard lock(mutex_);

@@ -100,6 +100,8 @@ public:
 
     // ---- model side
     void onControl(std::uint32_t code, ControlHandler handler);
+    // The handler installed for a request code (empty when none), so that a test can wrap it.
+    ControlHandler controlHandler(std::uint32_t code) const;
     void onVendor(std::uint16_t ordinal, VendorHandler handler);
     // The handler installed for an ordinal (empty when none), so that a test can wrap it.
     VendorHandler vendorHandler(std::uint16_t ordinal) const;

@@ -13,8 +13,10 @@ namespace Varnholt {
 /// operation but release answers ERR_NOT_SUPPORTED (2) before anything else. Driver results:
 /// ERR_OPEN_FAILED (1) without the board driver, ERR_IOCTRL_OPERATION_FAILED (7) when a request
 /// fails, ERR_BUFFER_SIZE_ERROR (6) when a read returns another byte count than its record (the
-/// returned count of writes is not judged). Outputs are written only on success. The settings and
-/// on/off operations may be called at any time, also during a timed buzz.
+/// returned count of writes is not judged). Outputs are written only on success; a null output (an
+/// address of 0 where a reference is declared) answers ERR_INVALID_PARAMETER_NULL (9), after the
+/// buzzer test and before the driver is asked. The settings and on/off operations may be called at
+/// any time, also during a timed buzz.
 struct Buzzer {
     /// The frequency of the tone, in hertz.
     virtual ResultCode getFrequency(std::uint16_t& frequency) = 0; // 0

@@ -71,7 +71,9 @@ struct FirmwareUpgrade {
     /// Copies the newest status the job posted into `status`. With `wait` true, blocks until a
     /// status newer than the last one handed out is posted (the first call after the object is
     /// built returns at once); with `wait` false never blocks and repeats the last status when
-    /// nothing new was posted. Always ERR_SUCCESS. Not to be called from two threads at once.
+    /// nothing new was posted. ERR_SUCCESS, or ERR_INVALID_PARAMETER_NULL (9) without waiting when
+    /// `status` is null (an address of 0 where the reference is declared); a status posted
+    /// meanwhile then stays for the next call. Not to be called from two threads at once.
     virtual ResultCode getUpgradeStatus(UpgradeStatus& status, bool wait) = 0; // 6
     /// Sends the firmware-upgrade control code (129) to the service "PelmuxService" and waits for
     /// its answer; no job sends it by itself. ERR_OPEN_FAILED (1) when the service cannot be

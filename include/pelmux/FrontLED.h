@@ -18,9 +18,11 @@ namespace Varnholt {
 /// outputs only on success. Driver results: ERR_OPEN_FAILED (1) without the board driver,
 /// ERR_IOCTRL_OPERATION_FAILED (7) when a request fails, ERR_BUFFER_SIZE_ERROR (6) when a read
 /// returns another byte count than its record (the returned count of writes is not judged).
-/// Out-of-range arguments answer ERR_INVALID_PARAMETER_NULL (9) and write nothing. Operations are
-/// not locked against each other: the set operations of the timing bytes read the whole timing
-/// record and write it back, so concurrent setters of different timing bytes can undo each other.
+/// Out-of-range arguments answer ERR_INVALID_PARAMETER_NULL (9) and write nothing; so does a null
+/// output (an address of 0 where a reference is declared), before any driver request. The set
+/// operations of the timing bytes read the whole timing record and write it back: the threads of
+/// one process take turns at this, so that setters of different timing bytes keep each other's
+/// changes, but setters in other processes can still undo them.
 struct FrontLED {
     /// The blink as frequency (hertz, 100 / (on + off time)) and duty cycle (percent of the period
     /// lit, truncated), from two reads of the timing record. ERR_INVALID_DATA_RANGE (8) when on and
@@ -43,7 +45,8 @@ struct FrontLED {
     /// Blinks at `frequency` hertz (0.2 to 50.0) with `dutyCycle` percent lit (0 to 100): on time
     /// period x duty / 100 and off time period - on time of the period 100 / frequency, truncated and
     /// held at 255 each (below about 0.4 Hz the controller cannot show the whole period). Writes the
-    /// on time, then the off time (two timing read-modify-writes; a failed first one ends it).
+    /// on time, then the off time (two timing read-modify-writes; a failed first one ends it); the
+    /// process's other threads change no timing byte between them.
     virtual ResultCode setSignal(double frequency, unsigned char dutyCycle) = 0; // 8
     /// Sets the time the LED is lit per blink. Each timing setter writes one byte of the timing
     /// record and keeps the other three (read, then write; a failed read writes nothing).

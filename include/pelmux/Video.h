@@ -70,9 +70,11 @@ struct Video {
     virtual ResultCode enableCapture(unsigned char on) = 0; // 17
     /// Captures a frame (one field doubled when singleField is non-zero) and writes it as a 24-bit
     /// bitmap file at `path` (the caller's own path, at most 259 characters), replacing a file that
-    /// is there. The field order follows the decoder's video standard. Results of getVideoStandard
-    /// and getSnapshot; 1 when the file cannot be made; ERR_DEVICE_WRITE_FAILED (16) when the disk
-    /// does not take the whole bitmap.
+    /// is there in one step: the bitmap is written beside it and then takes its place, so that a
+    /// failed write leaves an earlier file whole. The field order follows the decoder's video
+    /// standard. Results of getVideoStandard and getSnapshot; 1 when the file cannot be made or
+    /// cannot take the old one's place; ERR_DEVICE_WRITE_FAILED (16) when the disk does not take the
+    /// whole bitmap.
     virtual ResultCode saveSnapshot(const char* path, unsigned char singleField) = 0; // 18
     /// One read of a raw frame (header, field A, field B; the single-field device: field A only)
     /// into `buffer`, at most `size` bytes. 9 for null, 6 for size 0, the capture results of

@@ -2,6 +2,7 @@
 
 #include "identity/FeatureProbe.h"
 #include "identity/VersionGates.h"
+#include "platform/Files.h"
 
 #include <bit>
 #include <cstdint>
@@ -602,18 +603,22 @@ ResultCode Video_Imp::saveSnapshot(const char* path, unsigned char singleField)
 
     // The name as the application's own C run-time reads it (on Windows, its ANSI code page).
     const std::optional<std::wstring> widePath = platform::callerFileName(path);
-    const platform::Handle file =
-        widePath ? platform::createFile(widePath->c_str()) : platform::invalidHandle();
-    if (file == platform::invalidHandle()) {
-        delete[] bitmap;
+    // Written beside the file and then moved over it: a write that fails (a full disk) leaves an
+    // earlier snapshot of that name whole instead of cut short.
+    const platform::SaveStatus saved =
+        widePath ? platform::saveCallerFile(widePath->c_str(),
+                                            std::string_view(reinterpret_cast<const char*>(bitmap), size))
+                 : platform::SaveStatus::NotCreated;
+    delete[] bitmap;
+    switch (saved) {
+    case platform::SaveStatus::Saved:
+        return Varnholt::ERR_SUCCESS;
+    case platform::SaveStatus::NotWritten:
+        // A write the disk did not take completely is a failure, not a snapshot.
+        return Varnholt::ERR_DEVICE_WRITE_FAILED;
+    default:
         return Varnholt::ERR_OPEN_FAILED;
     }
-    // A write the disk did not take completely is a failure, not a snapshot.
-    std::uint32_t written = 0;
-    const bool complete = platform::writeHandle(file, bitmap, size, &written) && written == size;
-    platform::closeHandle(file);
-    delete[] bitmap;
-    return complete ? Varnholt::ERR_SUCCESS : Varnholt::ERR_DEVICE_WRITE_FAILED;
 }
 
 ResultCode Video_Imp::minimizeArea()

@@ -1,6 +1,7 @@
 #include "firmware/FirmwareUpgrade_Imp.h"
 
 #include "frame/ExhaustedMemory.h"
+#include "frame/OutputReference.h"
 #include "frame/ServiceControl.h"
 #include "frame/SettingsFile.h"
 #include "platform/Device.h"
@@ -171,13 +172,17 @@ void FirmwareUpgrade_Imp::runJob(void* self)
 
 ResultCode FirmwareUpgrade_Imp::getUpgradeStatus(Varnholt::UpgradeStatus& status, bool wait)
 {
+    // Tested before the wait: a status taken for nobody would be lost to the next call.
+    Varnholt::UpgradeStatus* const statusOut = outputAddress(&status);
+    if (statusOut == nullptr)
+        return ERR_INVALID_PARAMETER_NULL;
     if (statusPosted_ != nullptr &&
         platform::takeSemaphore(statusPosted_, wait ? platform::waitForever : 0) && statusLock_ != nullptr) {
         platform::takeSemaphore(statusLock_, platform::waitForever);
         cachedStatus_ = sharedStatus_;
         platform::giveSemaphore(statusLock_);
     }
-    status = cachedStatus_;
+    *statusOut = cachedStatus_;
     return ERR_SUCCESS;
 }
 

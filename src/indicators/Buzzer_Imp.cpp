@@ -1,5 +1,6 @@
 #include "indicators/Buzzer_Imp.h"
 
+#include "frame/OutputReference.h"
 #include "frame/SettingsFile.h"
 #include "identity/FeatureProbe.h"
 #include "platform/Time.h"
@@ -72,32 +73,40 @@ ResultCode Buzzer_Imp::writeSettings(const BuzzerSettings& settings)
     return issue(link_, buzzerWriteSettingsRequest, bytes.data(), bytes.size(), nullptr, 0, Count::Unchecked);
 }
 
-ResultCode Buzzer_Imp::getFrequency(std::uint16_t& frequency)
+ResultCode Buzzer_Imp::readTone(std::uint16_t BuzzerSettings::*field, std::uint16_t* value)
 {
+    if (!buzzerPresent_)
+        return Varnholt::ERR_NOT_SUPPORTED;
+    if (value == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     BuzzerSettings settings;
     const ResultCode result = readSettings(settings);
     if (result == Varnholt::ERR_SUCCESS)
-        frequency = settings.frequency;
+        *value = settings.*field;
     return result;
+}
+
+ResultCode Buzzer_Imp::getFrequency(std::uint16_t& frequency)
+{
+    return readTone(&BuzzerSettings::frequency, outputAddress(&frequency));
 }
 
 ResultCode Buzzer_Imp::getVolume(std::uint16_t& volume)
 {
-    BuzzerSettings settings;
-    const ResultCode result = readSettings(settings);
-    if (result == Varnholt::ERR_SUCCESS)
-        volume = settings.volume;
-    return result;
+    return readTone(&BuzzerSettings::volume, outputAddress(&volume));
 }
 
 ResultCode Buzzer_Imp::isSounding(bool& on)
 {
     if (!buzzerPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
+    bool* const onOut = outputAddress(&on);
+    if (onOut == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::uint8_t state = 0;
     const ResultCode result = readRequest(link_, buzzerReadStateRequest, &state, 1);
     if (result == Varnholt::ERR_SUCCESS)
-        on = static_cast<std::int8_t>(state) > 0;
+        *onOut = static_cast<std::int8_t>(state) > 0;
     return result;
 }
 

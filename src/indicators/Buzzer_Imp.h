@@ -39,9 +39,9 @@ BuzzerSettings clampedTone(BuzzerSettings settings);
 
 // The unit's buzzer. Whether the unit has one is decided once, when the object is made, from the
 // display entry of the unit identity; without it every operation but release answers
-// ERR_NOT_SUPPORTED (2) first. A timed buzz holds the session-wide semaphore
-// "PELMUX_BUZZING_IN_PROGRESS" until the buzzer is off again; the settings and on/off operations do
-// not take it and may run during a buzz.
+// ERR_NOT_SUPPORTED (2) first, and a null output reference ERR_INVALID_PARAMETER_NULL (9) next. A
+// timed buzz holds the session-wide semaphore "PELMUX_BUZZING_IN_PROGRESS" until the buzzer is off
+// again; the settings and on/off operations do not take it and may run during a buzz.
 class Buzzer_Imp final : public Varnholt::Buzzer {
 public:
     // Creates or opens "PELMUX_BUZZING_IN_PROGRESS", opens the driver and asks the unit identity
@@ -67,6 +67,9 @@ private:
 
     // The presence test, then the open test, then the settings read.
     ResultCode readSettings(BuzzerSettings& settings);
+    // One field of the settings record for a getter: the presence test, the null test
+    // (ERR_INVALID_PARAMETER_NULL), then the read.
+    ResultCode readTone(std::uint16_t BuzzerSettings::*field, std::uint16_t* value);
     // Writes the settings record; the returned count is not judged.
     ResultCode writeSettings(const BuzzerSettings& settings);
     static void buzzThread(void* object);

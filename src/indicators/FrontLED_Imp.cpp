@@ -1,6 +1,9 @@
 #include "indicators/FrontLED_Imp.h"
 
+#include "frame/OutputReference.h"
+
 #include <cmath>
+#include <mutex>
 
 namespace pelmux {
 
@@ -14,6 +17,15 @@ constexpr unsigned char maxDutyCycle = 100;
 std::uint8_t timeByte(double units)
 {
     return units >= 255.0 ? std::uint8_t{255} : static_cast<std::uint8_t>(units);
+}
+
+// The LED controller holds one timing record, which every FrontLED object of the process reaches:
+// its read-modify-writes take turns here, so that threads setting different timing bytes keep each
+// other's changes. Recursive: setSignal holds it across the two setters it calls.
+std::recursive_mutex& timingLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 } // namespace
@@ -72,17 +84,20 @@ ResultCode FrontLED_Imp::write(std::uint32_t code, const void* input, std::uint3
     return issue(link_, code, input, size, nullptr, 0, Count::Unchecked);
 }
 
-ResultCode FrontLED_Imp::getTimingByte(std::size_t at, unsigned char& value)
+ResultCode FrontLED_Imp::getTimingByte(std::size_t at, unsigned char* value)
 {
+    if (value == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     LedTiming timing{};
     const ResultCode result = readRequest(link_, ledReadTimingRequest, timing.data(), timing.size());
     if (result == Varnholt::ERR_SUCCESS)
-        value = timing[at];
+        *value = timing[at];
     return result;
 }
 
 ResultCode FrontLED_Imp::setTimingByte(std::size_t at, unsigned char value)
 {
+    std::lock_guard turn(timingLock());
     LedTiming timing{};
     const ResultCode result = readRequest(link_, ledReadTimingRequest, timing.data(), timing.size());
     if (result != Varnholt::ERR_SUCCESS)
@@ -93,6 +108,10 @@ ResultCode FrontLED_Imp::setTimingByte(std::size_t at, unsigned char value)
 
 ResultCode FrontLED_Imp::getSignal(double& frequency, unsigned char& dutyCycle)
 {
+    double* const frequencyOut = outputAddress(&frequency);
+    unsigned char* const dutyCycleOut = outputAddress(&dutyCycle);
+    if (frequencyOut == nullptr || dutyCycleOut == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     LedBlink blink;
     ResultCode result = getOnTime(blink.onTime);
     if (result != Varnholt::ERR_SUCCESS)
@@ -100,56 +119,64 @@ ResultCode FrontLED_Imp::getSignal(double& frequency, unsigned char& dutyCycle)
     result = getOffTime(blink.offTime);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    return signalOfBlink(blink, frequency, dutyCycle);
+    return signalOfBlink(blink, *frequencyOut, *dutyCycleOut);
 }
 
 ResultCode FrontLED_Imp::getOnTime(unsigned char& onTime)
 {
-    return getTimingByte(onTimeByte, onTime);
+    return getTimingByte(onTimeByte, outputAddress(&onTime));
 }
 
 ResultCode FrontLED_Imp::getOffTime(unsigned char& offTime)
 {
-    return getTimingByte(offTimeByte, offTime);
+    return getTimingByte(offTimeByte, outputAddress(&offTime));
 }
 
 ResultCode FrontLED_Imp::getTiming2(unsigned char& timing2)
 {
-    return getTimingByte(timing2Byte, timing2);
+    return getTimingByte(timing2Byte, outputAddress(&timing2));
 }
 
 ResultCode FrontLED_Imp::getTiming3(unsigned char& timing3)
 {
-    return getTimingByte(timing3Byte, timing3);
+    return getTimingByte(timing3Byte, outputAddress(&timing3));
 }
 
 ResultCode FrontLED_Imp::getStandardColor(std::int32_t& index)
 {
+    std::int32_t* const indexOut = outputAddress(&index);
+    if (indexOut == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     LedColor color;
     const ResultCode result = getColor(color.red, color.green, color.blue);
     if (result == Varnholt::ERR_SUCCESS)
-        index = standardColorIndex(color);
+        *indexOut = standardColorIndex(color);
     return result;
 }
 
 ResultCode FrontLED_Imp::getColor(unsigned char& red, unsigned char& green, unsigned char& blue)
 {
+    unsigned char* const outputs[3] = {outputAddress(&red), outputAddress(&green), outputAddress(&blue)};
+    for (unsigned char* output : outputs)
+        if (output == nullptr)
+            return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::uint8_t color[3] = {};
     const ResultCode result = readRequest(link_, ledReadColorRequest, color, sizeof color);
-    if (result == Varnholt::ERR_SUCCESS) {
-        red = color[0];
-        green = color[1];
-        blue = color[2];
-    }
+    if (result == Varnholt::ERR_SUCCESS)
+        for (std::size_t i = 0; i < 3; ++i)
+            *outputs[i] = color[i];
     return result;
 }
 
 ResultCode FrontLED_Imp::getControlFlag(std::int32_t& flag)
 {
+    std::int32_t* const flagOut = outputAddress(&flag);
+    if (flagOut == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::uint8_t raw = 0;
     const ResultCode result = readRequest(link_, ledReadFlagRequest, &raw, 1);
     if (result == Varnholt::ERR_SUCCESS)
-        flag = static_cast<std::int8_t>(raw) > 0 ? 1 : 0;
+        *flagOut = static_cast<std::int8_t>(raw) > 0 ? 1 : 0;
     return result;
 }
 
@@ -159,7 +186,9 @@ ResultCode FrontLED_Imp::setSignal(double frequency, unsigned char dutyCycle)
     const ResultCode result = blinkOfSignal(frequency, dutyCycle, blink);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    // Two writes: between them the controller runs the new on time with the old off time.
+    // Two writes: between them the controller runs the new on time with the old off time. Other
+    // threads' timing changes wait until both are done, so that the process sets a signal whole.
+    std::lock_guard turn(timingLock());
     const ResultCode on = setOnTime(blink.onTime);
     if (on != Varnholt::ERR_SUCCESS)
         return on;

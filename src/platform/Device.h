@@ -32,7 +32,7 @@ inline constexpr std::size_t longestCallerFileName = 259;
 // The wide form of a file name a caller gives as 8-bit text (a firmware image, a snapshot), as the
 // application's own C run-time reads it: on Windows in the ANSI code page (MultiByteToWideChar
 // with CP_ACP), so that "\x8E" is U+017D under code page 1252; on Linux each byte stands for the
-// character of its value, which createFile takes back to the same byte. Nullopt for a null name,
+// character of its value, which saveCallerFile takes back to the same byte. Nullopt for a null name,
 // one longer than longestCallerFileName bytes, or one holding a byte sequence that is no character
 // of the code page.
 std::optional<std::wstring> callerFileName(const char* name);
@@ -48,17 +48,6 @@ bool fileSize(Handle file, std::uint64_t* size);
 // One synchronous read from a device or file handle (ReadFile): a capture device delivers one
 // frame per read. `bytesRead` holds what arrived, 0 when the read failed.
 bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead);
-
-// Creates a file at a path the caller gave, replacing one that is there (CreateFileW, read and
-// write, not shared, create-always). The path is the host's own and is not mapped under
-// PELMUX_ROOT; on Linux each character up to U+00FF stands for one byte of the path (the library
-// widens callers' narrow paths byte by byte), larger ones for their UTF-8 form. Returns
-// invalidHandle() when the file cannot be made.
-Handle createFile(const wchar_t* path);
-
-// One synchronous write to a file handle (WriteFile). False when it failed; `written` holds the
-// bytes taken, which may be fewer than `size` (a full disk).
-bool writeHandle(Handle handle, const void* data, std::uint32_t size, std::uint32_t* written);
 
 // Closes any handle returned by the functions above.
 void closeHandle(Handle handle);

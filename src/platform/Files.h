@@ -1,5 +1,6 @@
 // Files of the library's own (the settings file): the common application-data folder, folders,
-// whole-file reads and atomic replacement. Paths are wide Windows paths as the library holds them
+// whole-file reads and atomic replacement; and the atomic replacement of a file a caller names (a
+// snapshot). Paths of the library's own are wide Windows paths as the library holds them
 // ("C:\ProgramData\Varnholt\Pelmux.ini"); narrow forms are in the process's current locale. On
 // Linux a drive letter maps under PELMUX_ROOT as in posix/Root.h, and narrow paths are UTF-8.
 #pragma once
@@ -58,6 +59,24 @@ enum class ReplaceStatus {
 // move the new one in nor finish that move in that time, the file is missing and the temporary
 // file, now the only copy, stays for the next read to put in place.
 ReplaceStatus replaceFile(const std::wstring& path, std::string_view content);
+
+enum class SaveStatus {
+    Saved,
+    NotCreated, // the file could not be made, or could not take the old one's place
+    NotWritten, // the content did not reach the disk whole
+};
+
+// Writes a file at a path a caller gave (a video snapshot), replacing one that is there, in one
+// step: the content goes to a temporary file in the same folder, which then takes the file's place
+// (on Windows MoveFileExW with MOVEFILE_REPLACE_EXISTING, on Linux a rename), so that an old file
+// survives a write that fails and no reader finds half a file. Temporary files that writers which
+// died left behind are removed on the way, as replaceFile does. A name too long to leave room for
+// the temporary name beside it (MAX_PATH on Windows, a 255-byte name on Linux) is written in
+// place, as is, on Linux, what is no regular file (a device such as /dev/null), having no content
+// to keep. The path is the host's own and is not mapped under PELMUX_ROOT; on Linux each character
+// up to U+00FF stands for one byte of the path, larger ones for their UTF-8 form, and a link is
+// followed to the file it names.
+SaveStatus saveCallerFile(const wchar_t* path, std::string_view content);
 
 // The line end of text files on this system: "\r\n" on Windows, "\n" elsewhere.
 const char* textLineEnd();

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "SlotCall.h"
+#include "Slots.h"
 
 #include <pelmux/Adc.h>
 #include <pelmux/ResultCode.h>
@@ -43,24 +44,6 @@ struct Case {
     const char* statePath = ""; // afterwards, the unit's value there...
     const char* state = "";     // ...as compact JSON
 };
-
-// The release slot of each interface.
-inline int releaseSlotOf(const std::string& factory)
-{
-    static const struct {
-        const char* factory;
-        int slot;
-    } slots[] = {
-        {"GetAbout", 20},           {"GetAdc", 1},      {"GetAuxVersion", 6},      {"GetBacklight", 12},
-        {"GetBattery", 11},         {"GetBuzzer", 7},   {"GetCanSetting", 4},      {"GetConfig", 26},
-        {"GetDiagnostic", 10},      {"GetDigIO", 1},    {"GetFrontLED", 17},       {"GetLightsensor", 7},
-        {"GetPower", 10},           {"GetPowerMgr", 5}, {"GetTelematics", 10},     {"GetTouchScreen", 6},
-        {"GetTouchScreenCalib", 6}, {"GetVideo", 29},   {"GetFirmwareUpgrade", 8}, {"GetPelmuxPrivate", 8}};
-    for (const auto& s : slots)
-        if (factory == s.factory)
-            return s.slot;
-    return -1;
-}
 
 // Sets a value of the unit's state.
 inline std::string setState(const std::string& path, const std::string& json)

@@ -8,9 +8,17 @@
 
 #include <pelmux/Pelmux.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <future>
 #include <limits>
+#include <thread>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
@@ -325,6 +333,67 @@ TEST_F(FrontLEDTest, DriverFaultsGiveTheirCodes)
     EXPECT_EQ(led->setOnTime(3), Varnholt::ERR_SUCCESS);
     EXPECT_EQ(led->setColor(1, 1, 1), Varnholt::ERR_SUCCESS);
     EXPECT_EQ(led->setControlFlag(1), Varnholt::ERR_SUCCESS);
+}
+
+// Whether a thread of this process sleeps in the kernel on a lock (a futex).
+bool sleepsOnALock(pid_t thread)
+{
+    std::ifstream call("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long number = -1;
+    return static_cast<bool>(call >> number) && number == SYS_futex;
+}
+
+// Waits, without a fixed pause, until `condition` holds; false after a generous bound.
+bool waitUntil(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// Two threads change different timing bytes at once, each through a driver handle of its own, so
+// that nothing but the library keeps their read-modify-writes apart. The unit holds the first
+// thread's read until the second thread has read as well (both would then write back the record
+// they read, and one change would be lost) or sleeps on a lock, waiting for its turn.
+TEST_F(FrontLEDTest, TimingChangesOfTwoThreadsTakeTurns)
+{
+    setTiming({10, 20, 30, 40});
+    FrontLED_Imp first;
+    FrontLED_Imp second;
+    const sim::ControlHandler model = unit().controlHandler(ledReadTimingRequest);
+    ASSERT_TRUE(model);
+    std::atomic<int> reads{0};
+    std::atomic<pid_t> secondThread{0};
+    std::promise<void> firstRead;
+    std::future<void> secondMayStart = firstRead.get_future();
+    unit().onControl(ledReadTimingRequest, [&](sim::Unit& u, const sim::ControlRequest& request) {
+        const sim::ControlReply answer = model(u, request);
+        if (reads++ == 0) {
+            firstRead.set_value();
+            // The unit serves the second handle meanwhile; the first thread gets the record as it
+            // was when its read arrived.
+            u.mutex().unlock();
+            EXPECT_TRUE(waitUntil([&] {
+                return reads.load() >= 2 || (secondThread.load() != 0 && sleepsOnALock(secondThread.load()));
+            })) << "the second thread neither read nor waited";
+            u.mutex().lock();
+        }
+        return answer;
+    });
+    std::thread other([&] {
+        secondMayStart.wait();
+        // Named only now: the wait above slept on a lock of its own.
+        secondThread = static_cast<pid_t>(::syscall(SYS_gettid));
+        EXPECT_EQ(second.setOffTime(88), Varnholt::ERR_SUCCESS);
+    });
+    EXPECT_EQ(first.setOnTime(77), Varnholt::ERR_SUCCESS);
+    other.join();
+    EXPECT_EQ(ledState()["timing"], sim::Json({77, 88, 30, 40})) << "both changes kept";
+    EXPECT_EQ(reads.load(), 2);
 }
 
 TEST_F(FrontLEDTest, OneSharedObjectPerProcess)

@@ -5,12 +5,17 @@
 #include <pelmux/Pelmux.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <sstream>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
@@ -657,11 +662,61 @@ TEST_F(VideoTest, SaveSnapshotReportsFileFailures)
     };
     for (const auto& c : cases)
         EXPECT_EQ(v.saveSnapshot(c.path.c_str(), 0), c.expected) << c.what;
+    // A name too long for a temporary name beside it (255 bytes at most) is written in place.
+    char pattern[] = "/tmp/pXXXXXX";
+    const std::string shortFolder = ::mkdtemp(pattern);
+    const std::string longName = shortFolder + "/" + std::string(258 - shortFolder.size(), 'z');
+    EXPECT_EQ(v.saveSnapshot(longName.c_str(), 0), Varnholt::ERR_SUCCESS) << "a 246-byte name";
+    EXPECT_GT(std::filesystem::file_size(longName), 4096u);
+    std::filesystem::remove_all(shortFolder);
     // The standard decides the field order: 0 puts field A first, which this frame cannot be.
     setChannel("decoder", {{"140", 0}});
     const std::string file = root().path() + "/standard0.bmp";
     EXPECT_EQ(v.saveSnapshot(file.c_str(), 0), Varnholt::ERR_INVALID_DATA_RANGE);
     EXPECT_FALSE(std::ifstream(file).good());
+}
+
+// A write that stops part-way (a file size limit stands in for a full disk) leaves the earlier
+// snapshot of that name whole, with no temporary file beside it; a write that succeeds replaces it,
+// also through a link, which stays a link.
+TEST_F(VideoTest, FailedSnapshotWriteKeepsTheEarlierFile)
+{
+    namespace fs = std::filesystem;
+    Video& v = opened();
+    const fs::path folder = fs::path(root().path()) / "snapshots";
+    fs::create_directories(folder);
+    const fs::path file = folder / "frame.bmp";
+    const auto content = [&] {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    const auto entries = [&] {
+        return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+    };
+    std::ofstream(file, std::ios::binary) << "earlier snapshot";
+
+    rlimit unlimited{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit limited = unlimited;
+    limited.rlim_cur = 4096;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN); // the write then fails with EFBIG
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const ResultCode failed = v.saveSnapshot(file.c_str(), 0);
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(failed, Varnholt::ERR_DEVICE_WRITE_FAILED);
+    EXPECT_TRUE(content() == "earlier snapshot") << "the file now holds " << content().size() << " bytes";
+    EXPECT_EQ(entries(), 1) << "no temporary file stays";
+
+    const fs::path link = folder / "latest.bmp";
+    fs::create_symlink(file.filename(), link);
+    EXPECT_EQ(v.saveSnapshot(link.c_str(), 0), Varnholt::ERR_SUCCESS);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(content().substr(0, 2), "BM");
+    EXPECT_GT(fs::file_size(file), 4096u);
+    EXPECT_EQ(entries(), 2);
 }
 
 TEST_F(VideoTest, ToolWritesSnapshotsAndSettings)

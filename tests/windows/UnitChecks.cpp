@@ -1,9 +1,10 @@
 // The test Pelmux.dll under wine against a simulated unit (`pelmux sim --tcp`, started by
 // tests/windows/run-sim.sh): the factories by name and by ordinal, every interface's operations by
-// slot number with the Windows conventions, the expectation table the Linux tests run too, a video
-// snapshot for the image-library check on Linux, and the firmware job lock held by a second
-// process. The unit is steered with unit commands over a connection of the program's own.
-// Prints one line per failed check and closes with "N passed, M failed".
+// slot number with the Windows conventions, the expectation table and the null sweep over the slot
+// table that the Linux tests run too, a video snapshot for the image-library check on Linux, and the
+// firmware job lock held by a second process. The unit is steered with unit commands over a
+// connection of the program's own. Prints one line per failed check and closes with "N passed, M
+// failed".
 //
 // Usage: pelmux_unit_checks.exe SNAPSHOT-FILE   (PELMUX_UNIT names the unit)
 //        pelmux_unit_checks.exe hold            (the helper process that holds the job lock)
@@ -309,6 +310,7 @@ int main(int argc, char** argv)
     unitAddresses();
     DllUnit env;
     pelmux::shared::runUnitCases(env);
+    pelmux::shared::runNullSweep(env);
     videoSnapshot(argv[1]);
     supervisorUpgradeOverCom1();
     jobLockAcrossProcesses();

@@ -26,7 +26,6 @@ public:
         return false;
     }
     virtual bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead) = 0;
-    virtual bool write(const void*, std::uint32_t, std::uint32_t*) { return false; }
     virtual bool size(std::uint64_t*) { return false; }
 };
 
@@ -70,22 +69,6 @@ public:
         return true;
     }
 
-    bool write(const void* data, std::uint32_t size, std::uint32_t* written) override
-    {
-        const auto* p = static_cast<const std::uint8_t*>(data);
-        std::uint32_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd_, p + done, size - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::uint32_t>(n);
-        }
-        if (written != nullptr)
-            *written = done;
-        return done == size;
-    }
     bool size(std::uint64_t* bytes) override
     {
         struct stat info {};
@@ -98,19 +81,6 @@ public:
 private:
     int fd_;
 };
-
-// The bytes of a path the library widened byte by byte (see createFile).
-std::string narrowCallerPath(const wchar_t* path)
-{
-    std::string bytes;
-    for (const wchar_t* c = path; *c != L'\0'; ++c) {
-        if (static_cast<std::uint32_t>(*c) <= 0xFF)
-            bytes.push_back(static_cast<char>(static_cast<unsigned char>(*c)));
-        else
-            bytes += posix::toUtf8(std::wstring(1, *c));
-    }
-    return bytes;
-}
 
 HandleObject* object(Handle handle)
 {
@@ -157,7 +127,8 @@ std::optional<std::wstring> callerFileName(const char* name)
 {
     if (name == nullptr || std::strlen(name) > longestCallerFileName)
         return std::nullopt;
-    // Host paths are bytes: each one stands for the character of its value (see createFile).
+    // Host paths are bytes: each one stands for the character of its value (posix::callerPath
+    // gives the bytes back).
     std::wstring wide;
     for (const char* c = name; *c != '\0'; ++c)
         wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
@@ -187,27 +158,6 @@ bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32
         *bytesRead = 0;
     HandleObject* target = object(handle);
     return target != nullptr && target->read(buffer, capacity, bytesRead);
-}
-
-Handle createFile(const wchar_t* path)
-{
-    if (path == nullptr || *path == L'\0')
-        return invalidHandle();
-    int fd;
-    do {
-        fd = ::open(narrowCallerPath(path).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return invalidHandle();
-    return static_cast<HandleObject*>(new FileObject(fd));
-}
-
-bool writeHandle(Handle handle, const void* data, std::uint32_t size, std::uint32_t* written)
-{
-    if (written != nullptr)
-        *written = 0;
-    HandleObject* target = object(handle);
-    return target != nullptr && (size == 0 || data != nullptr) && target->write(data, size, written);
 }
 
 void closeHandle(Handle handle)

@@ -1,7 +1,8 @@
 // Files on Linux: drive C: is PELMUX_ROOT/C, the common application-data folder is
-// C:\ProgramData, and a replacement is a rename of a temporary file that was synced first. A writer
-// keeps an exclusive flock on its temporary file until it is renamed, so that a temporary file
-// nobody has locked is a leftover of a writer that died.
+// C:\ProgramData, and a replacement (of the settings file or of a caller's snapshot file) is a
+// rename of a temporary file that was synced first. A writer keeps an exclusive flock on its
+// temporary file until it is renamed, so that a temporary file nobody has locked is a leftover of
+// a writer that died.
 #include "platform/Files.h"
 
 #include "platform/posix/Root.h"
@@ -152,6 +153,62 @@ void syncFolder(const std::string& folder)
     }
 }
 
+// How a replacement ended: replaceFile and saveCallerFile each tell their callers in their words.
+enum class Replaced { Done, FolderMissing, NameTooLong, NotCreated, NotWritten, NotMoved };
+
+// Replaces the file at a host path: a temporary file beside it, synced, then renamed over it.
+Replaced replaceHostFile(const std::string& host, std::string_view content)
+{
+    const std::filesystem::path target(host);
+    const std::string name = target.filename().string();
+    if (name.empty())
+        return Replaced::NotCreated;
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
+
+    removeLeftovers(folder, name);
+
+    std::string temporary;
+    const int fd = createTemporary(folder, name, temporary);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Replaced::FolderMissing;
+        return errno == ENAMETOOLONG ? Replaced::NameTooLong : Replaced::NotCreated;
+    }
+
+    // The new file keeps the permissions of the one it replaces.
+    struct stat old {};
+    if (::stat(host.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd, old.st_mode & 07777);
+
+    Replaced outcome = Replaced::Done;
+    if (!writeAll(fd, content) || ::fsync(fd) != 0)
+        outcome = Replaced::NotWritten;
+    else if (::rename(temporary.c_str(), host.c_str()) != 0)
+        outcome = Replaced::NotMoved;
+    if (outcome != Replaced::Done)
+        ::unlink(temporary.c_str());
+    ::close(fd);
+    if (outcome == Replaced::Done)
+        syncFolder(folder);
+    return outcome;
+}
+
+// Writes the file where it is, created or cut to nothing first: what is no regular file (a device,
+// a FIFO), which holds no content to keep, and a file whose name leaves no room for a temporary
+// name beside it.
+SaveStatus writeInPlace(const std::string& host, std::string_view content)
+{
+    int fd;
+    do {
+        fd = ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return SaveStatus::NotCreated;
+    const bool written = writeAll(fd, content);
+    ::close(fd);
+    return written ? SaveStatus::Saved : SaveStatus::NotWritten;
+}
+
 } // namespace
 
 std::optional<std::wstring> commonAppDataFolder()
@@ -220,33 +277,39 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
     const auto host = hostOf(path);
     if (!host)
         return ReplaceStatus::Failed;
-    const std::filesystem::path target(*host);
-    const std::string name = target.filename().string();
-    if (name.empty())
-        return ReplaceStatus::Failed;
-    const std::string folder = target.has_parent_path() ? target.parent_path().string() : std::string(".");
-
-    removeLeftovers(folder, name);
-
-    std::string temporary;
-    const int fd = createTemporary(folder, name, temporary);
-    if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? ReplaceStatus::FolderMissing : ReplaceStatus::Failed;
-
-    // The new file keeps the permissions of the one it replaces.
-    struct stat old {};
-    if (::stat(host->c_str(), &old) == 0 && S_ISREG(old.st_mode))
-        ::fchmod(fd, old.st_mode & 07777);
-
-    const bool written = writeAll(fd, content) && ::fsync(fd) == 0;
-    if (!written || ::rename(temporary.c_str(), host->c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        ::close(fd);
+    switch (replaceHostFile(*host, content)) {
+    case Replaced::Done:
+        return ReplaceStatus::Done;
+    case Replaced::FolderMissing:
+        return ReplaceStatus::FolderMissing;
+    default:
         return ReplaceStatus::Failed;
     }
-    ::close(fd);
-    syncFolder(folder);
-    return ReplaceStatus::Done;
+}
+
+SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
+{
+    if (path == nullptr || *path == L'\0')
+        return SaveStatus::NotCreated;
+    std::string host = posix::callerPath(path);
+    // Through a link the file it names takes the new content; the link stays.
+    if (char* resolved = ::realpath(host.c_str(), nullptr)) {
+        host = resolved;
+        std::free(resolved);
+    }
+    struct stat existing {};
+    if (::stat(host.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return writeInPlace(host, content);
+    switch (replaceHostFile(host, content)) {
+    case Replaced::Done:
+        return SaveStatus::Saved;
+    case Replaced::NameTooLong:
+        return writeInPlace(host, content);
+    case Replaced::NotWritten:
+        return SaveStatus::NotWritten;
+    default:
+        return SaveStatus::NotCreated;
+    }
 }
 
 const char* textLineEnd()

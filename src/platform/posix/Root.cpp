@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -98,6 +99,18 @@ int openRegularFile(const std::string& hostPath)
 std::string toUtf8(const std::wstring& text)
 {
     return board::utf8Of(text.data(), text.size());
+}
+
+std::string callerPath(const wchar_t* path)
+{
+    std::string bytes;
+    for (const wchar_t* c = path; *c != L'\0'; ++c) {
+        if (static_cast<std::uint32_t>(*c) <= 0xFF)
+            bytes.push_back(static_cast<char>(static_cast<unsigned char>(*c)));
+        else
+            bytes += toUtf8(std::wstring(1, *c));
+    }
+    return bytes;
 }
 
 std::string hostPath(const std::wstring& windowsPath)

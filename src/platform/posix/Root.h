@@ -36,4 +36,9 @@ int flockRetrying(int fd, int operation);
 // UTF-8 form of a wide text.
 std::string toUtf8(const std::wstring& text);
 
+// The host path of a path a caller gave (a snapshot file), which the library widened byte by byte:
+// each character up to U+00FF is one byte of the path, a larger one its UTF-8 form. Not mapped
+// under the root.
+std::string callerPath(const wchar_t* path);
+
 } // namespace pelmux::platform::posix

@@ -6,9 +6,9 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 
 namespace pelmux::platform {
 
@@ -18,19 +18,21 @@ struct Endpoint {
     std::unique_ptr<board::BoardConnection> connection;
 };
 
+// The open endpoints by handle. A call holds its endpoint until it returns, so that a close on
+// another thread only takes the handle away: the endpoint goes when its last call is done.
 std::mutex endpointsMutex;
-std::set<Endpoint*>& endpoints()
+std::map<Handle, std::shared_ptr<Endpoint>>& endpoints()
 {
-    static std::set<Endpoint*> open;
+    static std::map<Handle, std::shared_ptr<Endpoint>> open;
     return open;
 }
 
 // The endpoint behind a handle, or null for a Windows handle.
-Endpoint* endpointOf(Handle handle)
+std::shared_ptr<Endpoint> endpointOf(Handle handle)
 {
     std::lock_guard lock(endpointsMutex);
-    const auto it = endpoints().find(static_cast<Endpoint*>(handle));
-    return it != endpoints().end() ? *it : nullptr;
+    const auto it = endpoints().find(handle);
+    return it != endpoints().end() ? it->second : nullptr;
 }
 
 } // namespace
@@ -47,10 +49,12 @@ Handle openDevice(const wchar_t* name)
     auto connection = board::BoardConnection::open(board::utf8Of(name));
     if (!connection)
         return INVALID_HANDLE_VALUE;
-    auto* endpoint = new Endpoint{std::move(connection)};
+    auto endpoint = std::make_shared<Endpoint>(Endpoint{std::move(connection)});
+    // The endpoint's address is the handle: unique while the endpoint lives.
+    const Handle handle = endpoint.get();
     std::lock_guard lock(endpointsMutex);
-    endpoints().insert(endpoint);
-    return endpoint;
+    endpoints().emplace(handle, std::move(endpoint));
+    return handle;
 }
 
 bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
@@ -58,14 +62,14 @@ bool deviceControl(Handle device, std::uint32_t code, const void* input, std::ui
 {
     if (returned != nullptr)
         *returned = 0;
-    Endpoint* endpoint = endpointOf(device);
+    const std::shared_ptr<Endpoint> endpoint = endpointOf(device);
     return endpoint != nullptr &&
            endpoint->connection->control(code, input, inputSize, output, outputSize, returned);
 }
 
 bool readHandle(Handle handle, void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead)
 {
-    if (Endpoint* endpoint = endpointOf(handle))
+    if (const std::shared_ptr<Endpoint> endpoint = endpointOf(handle))
         return endpoint->connection->read(buffer, capacity, bytesRead);
     DWORD count = 0;
     const BOOL ok = ::ReadFile(handle, buffer, capacity, &count, nullptr);
@@ -78,16 +82,19 @@ void closeHandle(Handle handle)
 {
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
         return;
+    std::shared_ptr<Endpoint> closed;
     {
         std::lock_guard lock(endpointsMutex);
-        const auto it = endpoints().find(static_cast<Endpoint*>(handle));
+        const auto it = endpoints().find(handle);
         if (it != endpoints().end()) {
-            delete *it;
+            closed = std::move(it->second);
             endpoints().erase(it);
-            return;
         }
     }
-    ::CloseHandle(handle);
+    // A call still running on another thread keeps the endpoint; otherwise it goes here, outside
+    // the lock, as its connection closes.
+    if (closed == nullptr)
+        ::CloseHandle(handle);
 }
 
 } // namespace pelmux::platform

@@ -57,21 +57,4 @@ bool fileSize(Handle file, std::uint64_t* size)
     return true;
 }
 
-Handle createFile(const wchar_t* path)
-{
-    if (path == nullptr)
-        return INVALID_HANDLE_VALUE;
-    return ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
-}
-
-bool writeHandle(Handle handle, const void* data, std::uint32_t size, std::uint32_t* written)
-{
-    DWORD count = 0;
-    const BOOL ok = ::WriteFile(handle, data, size, &count, nullptr);
-    if (written != nullptr)
-        *written = count;
-    return ok != FALSE;
-}
-
 } // namespace pelmux::platform

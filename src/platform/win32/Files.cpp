@@ -3,7 +3,8 @@
 // writer holds its temporary file without sharing while it writes, closes it once the content is
 // on the disk and then moves it into place. The temporary file's name carries the writer's process
 // id and the content's size: a temporary file whose process has ended, or whose id now belongs to
-// a process that started after the file was made, is a leftover of a writer that died.
+// a process that started after the file was made, is a leftover of a writer that died. A caller's
+// file (a snapshot) is replaced the same way, moved over the old one with MoveFileExW.
 #include "platform/Files.h"
 
 #include "platform/win32/EveryAccount.h"
@@ -274,8 +275,19 @@ bool replaceableNow(const std::wstring& path)
     return true;
 }
 
-// The last step of a replacement that removed the old file (or moved it to another name) but
-// could not move the new one in: the temporary file takes the name itself.
+// "<name>.<process>-<sequence>-<size>.tmp" beside the file: the name removeLeftovers and
+// restoreLeftover read.
+std::wstring temporaryName(const PathParts& parts, std::size_t size)
+{
+    static std::atomic<unsigned> sequence{0};
+    return parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(size) + L".tmp";
+}
+
+// Moves the temporary file over the file (MoveFileExW, MOVEFILE_REPLACE_EXISTING), waiting a
+// bounded time for a program that holds the file open. The last step of a replacement that
+// removed the old file (or moved it to another name) but could not move the new one in, and the
+// whole move of a caller's file.
 bool finishMove(const std::wstring& temporary, const std::wstring& path)
 {
     RetryClock clock;
@@ -318,6 +330,18 @@ bool moveIntoPlace(const std::wstring& temporary, const std::wstring& path)
         if (!(retryableMoveError(error) || missingError(error)) || !clock.pauseOrGiveUp())
             return false;
     }
+}
+
+// Writes a caller's file where it is (CreateFileW, create-always, not shared).
+SaveStatus writeInPlace(const std::wstring& path, std::string_view content)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SaveStatus::NotCreated;
+    const bool written = writeAll(file, content);
+    ::CloseHandle(file);
+    return written ? SaveStatus::Saved : SaveStatus::NotWritten;
 }
 
 } // namespace
@@ -419,10 +443,7 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
 
     removeLeftovers(parts.folder, parts.name);
 
-    static std::atomic<unsigned> sequence{0};
-    const std::wstring temporary =
-        parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-        std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(content.size()) + L".tmp";
+    const std::wstring temporary = temporaryName(parts, content.size());
     // A file made here keeps these rights where no file was; ReplaceFileW keeps an existing
     // file's own.
     EveryAccount access;
@@ -445,6 +466,39 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
     if (exists(path))
         ::DeleteFileW(temporary.c_str());
     return ReplaceStatus::Failed;
+}
+
+SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
+{
+    if (path == nullptr || *path == L'\0')
+        return SaveStatus::NotCreated;
+    const std::wstring target(path);
+    const PathParts parts = splitPath(target);
+    if (parts.name.empty())
+        return SaveStatus::NotCreated;
+
+    removeLeftovers(parts.folder, parts.name);
+
+    const std::wstring temporary = temporaryName(parts, content.size());
+    // A path that leaves no room for the temporary name within MAX_PATH is written in place.
+    if (temporary.size() >= MAX_PATH)
+        return writeInPlace(target, content);
+    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return SaveStatus::NotCreated;
+    const bool written = writeAll(file, content);
+    ::CloseHandle(file);
+    if (!written) {
+        ::DeleteFileW(temporary.c_str());
+        return SaveStatus::NotWritten;
+    }
+    // The new file takes the old one's place whole; a program holding the old one open is waited
+    // for a bounded time.
+    if (finishMove(temporary, target))
+        return SaveStatus::Saved;
+    ::DeleteFileW(temporary.c_str());
+    return SaveStatus::NotCreated;
 }
 
 const char* textLineEnd()
