@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 namespace pelmux::cli {
 
@@ -71,6 +72,40 @@ std::string driverHint(Varnholt::ResultCode code)
     return std::string("The board driver is absent: no unit answers on ") +
            (root != nullptr && *root != '\0' ? root : "the default PELMUX_ROOT") +
            "/board.sock. Start one with `pelmux sim`.";
+}
+
+std::optional<long long> parseInteger(const std::string& text)
+{
+    std::size_t at = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    const bool hex = text.size() > at + 2 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X');
+    const std::string digits = text.substr(at + (hex ? 2 : 0));
+    if (digits.empty() ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+        return std::nullopt;
+    try {
+        const long long magnitude = std::stoll(digits, nullptr, hex ? 16 : 10);
+        return text[0] == '-' ? -magnitude : magnitude;
+    } catch (const std::out_of_range&) {
+        return std::nullopt;
+    }
+}
+
+void acceptHexAndDecimal(CLI::App& app)
+{
+    for (CLI::Option* option : app.get_options()) {
+        const std::string type = option->get_type_name(); // "INT:INT in [0 - 255]"
+        if (type.rfind("INT", 0) != 0 && type.rfind("UINT", 0) != 0)
+            continue;
+        // CLI11 reads integers with base 0, which takes 010 as octal 8: hand it the decimal text.
+        option->transform(
+            [](std::string text) {
+                const auto value = parseInteger(text);
+                return value ? std::to_string(*value) : text;
+            },
+            "", "");
+    }
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        acceptHexAndDecimal(*sub);
 }
 
 void printTable(const std::vector<std::pair<std::string, std::string>>& rows)
