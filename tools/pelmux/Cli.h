@@ -35,6 +35,10 @@ std::optional<long long> parseInteger(const std::string& text);
 // Lets every integer option and argument of the tool take decimal or 0x hexadecimal numbers.
 void acceptHexAndDecimal(CLI::App& app);
 
+// Why the tool cannot read (`write` false) or write `path`: "cannot read PATH: No such file or
+// directory"; empty when nothing is in the way. Leaves no file behind.
+std::string fileProblem(const std::string& path, bool write);
+
 // Prints rows as two aligned columns.
 void printTable(const std::vector<std::pair<std::string, std::string>>& rows);
 void printJson(const Json& value);

@@ -399,7 +399,9 @@ bool writeImage(const std::string& target, const std::string& file, std::size_t 
     out << text;
     out.close();
     if (!out) {
-        std::cerr << "pelmux firmware image: cannot write " << file << '\n';
+        const std::string problem = fileProblem(file, true);
+        std::cerr << "pelmux firmware image: " << (problem.empty() ? "cannot write " + file : problem)
+                  << '\n';
         return false;
     }
     std::cout << "Wrote " << file << ": " << target << " image of " << bytes << " bytes (" << text.size()
@@ -432,11 +434,16 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
                         : "Compare the target with an image, with a progress bar. " + std::string(stopHelp));
         job->add_option("target", target, "fpga, ss (system supervisor) or front")
             ->required()
-            ->check(CLI::IsMember(targets));
+            ->check(CLI::IsMember(targets, CLI::ignore_case));
         job->add_option("file", file, "Image file (Intel HEX for ss and front, FPGA lines for fpga)")
             ->required();
         job->add_flag("--no-wait", noWait, "Start the job in the background and return");
         job->callback([&exitCode, action] {
+            if (const std::string problem = fileProblem(file, false); !problem.empty()) {
+                std::cerr << "pelmux firmware " << action << ": " << problem << '\n';
+                exitCode = 1;
+                return;
+            }
             exitCode = noWait ? startDetached(action, target, file) : (runJob(action, target, file) ? 0 : 1);
         });
     }
@@ -449,7 +456,9 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
 
     static std::size_t bytes = 0;
     auto* image = firmware->add_subcommand("image", "Write a generated image to try the upgrade with");
-    image->add_option("target", target, "fpga, ss or front")->required()->check(CLI::IsMember(targets));
+    image->add_option("target", target, "fpga, ss or front")
+        ->required()
+        ->check(CLI::IsMember(targets, CLI::ignore_case));
     image->add_option("file", file, "File to write")->required();
     image->add_option("--bytes", bytes, "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));

@@ -1,8 +1,15 @@
 #include "Cli.h"
 
+#include "exports/ToolAccess.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace pelmux::cli {
 
@@ -68,10 +75,10 @@ std::string driverHint(Varnholt::ResultCode code)
 {
     if (code != Varnholt::ERR_OPEN_FAILED)
         return {};
-    const char* root = std::getenv("PELMUX_ROOT");
-    return std::string("The board driver is absent: no unit answers on ") +
-           (root != nullptr && *root != '\0' ? root : "the default PELMUX_ROOT") +
-           "/board.sock. Start one with `pelmux sim`.";
+    return "The board driver is absent: no unit answers on " + tool::boardSocketPath() +
+           ". Start one with `pelmux sim`" +
+           (std::getenv("PELMUX_ROOT") == nullptr ? " (PELMUX_ROOT is not set: this is the default root)."
+                                                  : ".");
 }
 
 std::optional<long long> parseInteger(const std::string& text)
@@ -108,6 +115,30 @@ void acceptHexAndDecimal(CLI::App& app)
         acceptHexAndDecimal(*sub);
 }
 
+std::string fileProblem(const std::string& path, bool write)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const bool exists = fs::exists(path, error);
+    const std::string verb = write ? "cannot write " : "cannot read ";
+    if (exists && fs::is_directory(path, error))
+        return verb + path + ": " + std::strerror(EISDIR);
+    if (!write) {
+        if (::access(path.c_str(), R_OK) != 0)
+            return verb + path + ": " + std::strerror(errno);
+        return {};
+    }
+    // Opened as the command would open it (access() says yes to root on a read-only file system);
+    // a file made only for the question is removed again.
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (descriptor < 0)
+        return verb + path + ": " + std::strerror(errno);
+    ::close(descriptor);
+    if (!exists)
+        ::unlink(path.c_str());
+    return {};
+}
+
 void printTable(const std::vector<std::pair<std::string, std::string>>& rows)
 {
     std::size_t width = 0;
@@ -136,7 +167,11 @@ int showErrors(const Options& options)
     for (int i = 0; i < Varnholt::resultCodeCount; ++i) {
         const auto code = static_cast<Varnholt::ResultCode>(i);
         list.push_back({{"code", i}, {"name", resultName(code)}, {"text", Varnholt::GetErrorStringA(code)}});
-        rows.emplace_back(std::to_string(i) + "  " + resultName(code), Varnholt::GetErrorStringA(code));
+        // Codes right-aligned, so that the names start in one column.
+        const std::string number = std::to_string(i);
+        rows.emplace_back(std::string(2 - std::min<std::size_t>(2, number.size()), ' ') + number + "  " +
+                              resultName(code),
+                          Varnholt::GetErrorStringA(code));
     }
     if (options.json)
         printJson(list);
