@@ -96,7 +96,6 @@ int main(int argc, char** argv)
 {
     CLI::App app{"pelmux: hardware access of the panel PC (PELMUX_ROOT selects the unit)", "pelmux"};
     app.require_subcommand(1);
-    app.footer(footer);
     // Global options are taken after a command too (`pelmux version --json`); the groups made below
     // inherit this.
     app.fallthrough();
@@ -129,6 +128,7 @@ int main(int argc, char** argv)
     addSimCommands(app, options, exitCode);
     addSimControlCommands(app, options, exitCode);
     acceptHexAndDecimal(app);
+    app.footer(footer); // after the commands, which would inherit it
 
     std::vector<std::string> args(argv + 1, argv + argc);
     if (const int ended = walkCommands(app, args); ended >= 0)
