@@ -249,7 +249,7 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
         backlight->add_subcommand("auto", "Switch the automatic backlight controller on or off");
     autoCommand->add_option("state", automatic, "on or off")
         ->required()
-        ->check(CLI::IsMember({"on", "off"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     autoCommand->callback([&] { exitCode = setAutomatic(automatic == "on", options) ? 0 : 1; });
 
     backlight->add_subcommand("params", "Soft transitions and k of the controller (level = k * ln(lux) - 10)")
@@ -259,7 +259,7 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* softCommand = backlight->add_subcommand("soft", "Soft transitions: one level step every 50 ms");
     softCommand->add_option("state", soft, "on or off")
         ->required()
-        ->check(CLI::IsMember({"on", "off"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     softCommand->callback([&] { exitCode = setSoft(soft == "on", options) ? 0 : 1; });
 
     static std::vector<std::int32_t> filter;
@@ -283,7 +283,7 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* dimmingCommand = backlight->add_subcommand(
         "led-dimming", "Show the LED dimming preference, or set it and tell the service PelmuxService");
     dimmingCommand->add_option("state", dimming, "on or off (none to show)")
-        ->check(CLI::IsMember({"on", "off"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     dimmingCommand->callback([&] {
         exitCode = (dimming.empty() ? showOne("led-dimming", readLedDimming, options)
                                     : setLedDimming(dimming == "on", options))

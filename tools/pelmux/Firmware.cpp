@@ -434,7 +434,7 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
                         : "Compare the target with an image, with a progress bar. " + std::string(stopHelp));
         job->add_option("target", target, "fpga, ss (system supervisor) or front")
             ->required()
-            ->check(CLI::IsMember(targets, CLI::ignore_case));
+            ->transform(CLI::IsMember(targets, CLI::ignore_case));
         job->add_option("file", file, "Image file (Intel HEX for ss and front, FPGA lines for fpga)")
             ->required();
         job->add_flag("--no-wait", noWait, "Start the job in the background and return");
@@ -458,7 +458,7 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* image = firmware->add_subcommand("image", "Write a generated image to try the upgrade with");
     image->add_option("target", target, "fpga, ss or front")
         ->required()
-        ->check(CLI::IsMember(targets, CLI::ignore_case));
+        ->transform(CLI::IsMember(targets, CLI::ignore_case));
     image->add_option("file", file, "File to write")->required();
     image->add_option("--bytes", bytes, "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));

@@ -202,7 +202,7 @@ void addVideoCommands(CLI::App& app, const Options& options, int& exitCode)
     addChannel(snap);
     snap->add_option("file", file, "Bitmap file to write (replaced when it exists)")->required();
     snap->add_option("--field", field, "single: one field, each line shown twice")
-        ->check(CLI::IsMember({"single", "both"}, CLI::ignore_case));
+        ->transform(CLI::IsMember({"single", "both"}, CLI::ignore_case));
     snap->callback([&] { exitCode = snapshot(channel, file, field == "single", options) ? 0 : 1; });
 
     auto* info = video->add_subcommand("info", "Control byte, line mode, standard, signal and every setting");
