@@ -102,7 +102,10 @@ TEST(ToolInterruption, LongCommandsEndCleanlyAndLeaveTheUnitAsFound)
         std::vector<std::string> argv{PELMUX_TOOL};
         argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
         KillableProcess tool(argv);
-        ASSERT_TRUE(waitUntil([&] { return c.running(simulated.unit(), tool); }));
+        if (!waitUntil([&] { return c.running(simulated.unit(), tool); })) {
+            ADD_FAILURE() << "the command did not get going";
+            continue;
+        }
         tool.kill(c.signal);
         const std::string output = tool.readAll();
         EXPECT_EQ(tool.wait(), c.exitCode) << output;
