@@ -1,6 +1,8 @@
 #include "exports/ToolAccess.h"
 
+#include "display/TouchScreenCalib_Imp.h"
 #include "firmware/HexImage.h"
+#include "frame/DriverChannel.h"
 #include "frame/SettingsFile.h"
 #include "frame/Trace.h"
 #include "frame/VendorCalls.h"
@@ -49,6 +51,16 @@ bool writeSetting(const std::string& key, const std::string& value, std::string&
 void traceTo(std::function<void(std::string_view text)> sink)
 {
     setTraceSink(std::move(sink));
+}
+
+Varnholt::ResultCode endTouchCalibration()
+{
+    DriverLink link;
+    link.open();
+    if (!link.isOpen())
+        return Varnholt::ERR_OPEN_FAILED;
+    const std::uint8_t none = 0;
+    return issue(link, calibrationModeWriteRequest, &none, 1, nullptr, 0, Count::Unchecked);
 }
 
 std::uint32_t temperatureSensorCount()

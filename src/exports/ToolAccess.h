@@ -4,6 +4,8 @@
 // unit); nothing else of src/ is the tool's to include.
 #pragma once
 
+#include <pelmux/ResultCode.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -33,6 +35,12 @@ bool writeSetting(const std::string& key, const std::string& value, std::string&
 // Sends the library's trace texts (the automatic backlight controller's, the light-sensor
 // averaging's) to `sink` from now on; an empty function switches them off again.
 void traceTo(std::function<void(std::string_view text)> sink);
+
+// Ends the touch calibration the controller runs (its kind byte 0), which TouchScreenCalib cannot
+// ask for: a calibration left running when its user went away. The controller keeps the values of
+// its last finished calibration. Answers ERR_OPEN_FAILED (1) without a driver, else what the
+// request answered (ERR_IOCTRL_OPERATION_FAILED (7) when it failed). Blocks for one request.
+Varnholt::ResultCode endTouchCalibration();
 
 // How many temperature sensors the board library reports (0 when it does not answer).
 std::uint32_t temperatureSensorCount();

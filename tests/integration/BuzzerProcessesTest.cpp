@@ -32,7 +32,7 @@ TEST(BuzzerProcesses, AnotherProcessBuzzingRefusesThisOnesBuzzUntilItEnds)
     ASSERT_NE(buzzer, nullptr);
 
     // A minute of buzzing in real time: the child is killed long before it would end.
-    KillableProcess other({PELMUX_TOOL, "buzzer", "buzz", "60000", "--wait"});
+    KillableProcess other({PELMUX_TOOL, "buzzer", "buzz", "60000", "--long", "--wait"});
     ASSERT_TRUE(waitUntil([&] { return simulated.unit().snapshot()["buzzer"]["on"] == true; }));
     for (const bool blocking : {true, false})
         EXPECT_EQ(buzzer->buzz(10, blocking), Varnholt::ERR_FUNCTION_IN_PROGRESS) << blocking;

@@ -375,7 +375,7 @@ TEST_F(BacklightTest, ToolCommands)
     };
     const std::tuple<std::vector<std::string>, int, std::function<bool()>> steps[] = {
         {{"backlight", "set", "77"}, 0, [&] { return backlightState()["level"] == 77; }},
-        {{"backlight", "set", "256"}, 105, [&] { return backlightState()["level"] == 77; }},
+        {{"backlight", "set", "256"}, 2, [&] { return backlightState()["level"] == 77; }},
         {{"backlight", "auto", "on"}, 0, [&] { return settings().at("ABL_status") == "1"; }},
         {{"backlight", "filter", "3", "4", "60", "1"}, 0, [&] { return settings().at("ABL_mode") == "1"; }},
         {{"backlight", "filter", "3", "4"}, 2, [&] { return settings().at("ABL_averageWndSize") == "3"; }},

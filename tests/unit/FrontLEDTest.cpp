@@ -413,10 +413,10 @@ TEST_F(FrontLEDTest, ToolSetsAndShowsTheLed)
     const std::tuple<std::string, int, const char*, sim::Json> cases[] = {
         {"led color cyan", 0, "color", {0, 15, 15}},
         {"led color 1 2 3", 0, "color", {1, 2, 3}},
-        {"led color 16 0 0", 1, "color", {1, 2, 3}},
-        {"led color pink", 1, "color", {1, 2, 3}},
+        {"led color 16 0 0", 2, "color", {1, 2, 3}},
+        {"led color pink", 2, "color", {1, 2, 3}},
         {"led blink 2 25", 0, "timing", {12, 38, 0, 0}},
-        {"led blink 0.1 50", 105, "timing", {12, 38, 0, 0}}, // refused by the argument check
+        {"led blink 0.1 50", 2, "timing", {12, 38, 0, 0}}, // refused by the argument check
         {"led off", 0, "timing", {0, 38, 0, 0}},
     };
     for (const auto& [arguments, exitCode, key, expected] : cases) {

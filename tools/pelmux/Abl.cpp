@@ -1,6 +1,7 @@
 // `pelmux abl run`: the automatic backlight controller in the foreground of this process, as a
 // maintenance tool or a service would run it. Applications steer it with `pelmux backlight ...`.
 #include "Cli.h"
+#include "Stop.h"
 
 #include "Server.h"
 #include "exports/ToolAccess.h"
@@ -8,12 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <ctime>
 #include <iomanip>
 #include <iostream>
 #include <mutex>
-#include <pthread.h>
 #include <thread>
 
 namespace pelmux::cli {
@@ -43,11 +42,7 @@ void printTraces()
 int runController(bool withTrace, int seconds)
 {
     // Ctrl-C and SIGTERM end the run through the orderly path below.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    StopSignals stop;
     if (withTrace)
         printTraces();
 
@@ -65,13 +60,10 @@ int runController(bool withTrace, int seconds)
     std::cout << "Automatic backlight controller running (stop with Ctrl-C). Switch it with "
                  "`pelmux backlight auto on|off`."
               << std::endl;
-    if (seconds > 0) {
-        const timespec limit{seconds, 0};
-        sigtimedwait(&stopSignals, nullptr, &limit);
-    } else {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-    }
+    if (seconds > 0)
+        stop.waitFor(std::chrono::seconds(seconds));
+    else
+        stop.wait();
     // Releasing the interface stops the controller's thread and waits for it.
     maintenance->release();
     tool::traceTo({});

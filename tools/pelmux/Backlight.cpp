@@ -207,6 +207,27 @@ bool setLedDimming(bool on, const Options& options)
     });
 }
 
+// The filter as the help states it, judged before it reaches the settings file (the library stores
+// any numbers and the controller would refuse them only when it starts averaging).
+void checkFilter(const std::vector<std::int32_t>& values)
+{
+    struct Limit {
+        const char* name;
+        std::int32_t low, high;
+    };
+    constexpr Limit limits[] = {
+        {"AVERAGE", 1, INT32_MAX}, {"REJECT", 0, INT32_MAX}, {"DELTA", 1, INT32_MAX}, {"MODE", 0, 2}};
+    for (std::size_t i = 0; i < std::size(limits); ++i) {
+        if (values[i] < limits[i].low || values[i] > limits[i].high)
+            throw CLI::ValidationError("pelmux backlight filter",
+                                       std::string(limits[i].name) + " " + std::to_string(values[i]) +
+                                           (limits[i].high == INT32_MAX
+                                                ? " is below " + std::to_string(limits[i].low)
+                                                : " is not 0, 1 or 2") +
+                                           " (see `pelmux backlight filter --help`)");
+    }
+}
+
 } // namespace
 
 void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
@@ -226,7 +247,9 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
     static std::string automatic;
     auto* autoCommand =
         backlight->add_subcommand("auto", "Switch the automatic backlight controller on or off");
-    autoCommand->add_option("state", automatic, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+    autoCommand->add_option("state", automatic, "on or off")
+        ->required()
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     autoCommand->callback([&] { exitCode = setAutomatic(automatic == "on", options) ? 0 : 1; });
 
     backlight->add_subcommand("params", "Soft transitions and k of the controller (level = k * ln(lux) - 10)")
@@ -234,7 +257,9 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
 
     static std::string soft;
     auto* softCommand = backlight->add_subcommand("soft", "Soft transitions: one level step every 50 ms");
-    softCommand->add_option("state", soft, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+    softCommand->add_option("state", soft, "on or off")
+        ->required()
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     softCommand->callback([&] { exitCode = setSoft(soft == "on", options) ? 0 : 1; });
 
     static std::vector<std::int32_t> filter;
@@ -246,11 +271,11 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
         if (filter.empty()) {
             exitCode = showOne("filter", readFilter, options) ? 0 : 1;
         } else if (filter.size() == 4) {
+            checkFilter(filter);
             exitCode = setFilter(filter, options) ? 0 : 1;
         } else {
-            std::cerr
-                << "pelmux backlight filter: give all four numbers AVERAGE REJECT DELTA MODE, or none\n";
-            exitCode = 2;
+            throw CLI::ValidationError("pelmux backlight filter",
+                                       "give all four numbers AVERAGE REJECT DELTA MODE, or none");
         }
     });
 
@@ -258,7 +283,7 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* dimmingCommand = backlight->add_subcommand(
         "led-dimming", "Show the LED dimming preference, or set it and tell the service PelmuxService");
     dimmingCommand->add_option("state", dimming, "on or off (none to show)")
-        ->check(CLI::IsMember({"on", "off"}));
+        ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
     dimmingCommand->callback([&] {
         exitCode = (dimming.empty() ? showOne("led-dimming", readLedDimming, options)
                                     : setLedDimming(dimming == "on", options))

@@ -44,7 +44,8 @@ void readStates(Battery& battery, Summary& summary)
     summary.add("register4State", "Register 4 state", result, state, std::to_string(state) + " (0 to 4)");
     int flag = 0;
     result = battery.getRegister4Flag(&flag);
-    summary.add("register4Flag", "Register 4 flag", result, flag, std::to_string(flag) + " (bit 0 clear)");
+    summary.add("register4Flag", "Register 4 flag", result, flag,
+                std::to_string(flag) + (flag == 1 ? " (bit 0 clear)" : " (bit 0 set)"));
     short value = 0;
     result = battery.getRegister3Value(&value);
     summary.add("register3", "Register 3", result, value, std::to_string(value));

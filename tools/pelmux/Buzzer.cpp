@@ -1,8 +1,11 @@
 // `pelmux buzzer`: the unit's buzzer: its tone (frequency and volume), whether it sounds, and
 // timed buzzes (one at a time in the session).
 #include "Cli.h"
+#include "Stop.h"
 
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 namespace pelmux::cli {
 
@@ -90,17 +93,58 @@ bool setTone(int frequency, int volume, const Options& options)
     });
 }
 
-// --wait buzzes on this thread; without it the library's own thread buzzes, and the tool still stays
-// until that buzz has ended (giving the object back waits for it), or the buzzer would stay on.
+// A buzz longer than this is refused unless the user insists (--long): a zero too many would
+// otherwise sound for minutes.
+constexpr std::uint32_t longBuzzMs = 10000;
+
+// Switches the buzzer off after a stop. The buzz switches it on first thing; a stop that came before
+// that would be undone by it, so this waits (briefly) until the unit reports the buzzer on.
+ResultCode switchOff(Buzzer& buzzer)
+{
+    bool on = false;
+    for (int i = 0; i < 50 && buzzer.isSounding(on) == Varnholt::ERR_SUCCESS && !on; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return buzzer.setSounding(false);
+}
+
+// The library cannot cut a timed buzz short and its thread sleeps on: the buzzer is switched off
+// here and the process ends, which gives the session's buzzing lock back.
+[[noreturn]] void stopBuzz(Buzzer& buzzer, int signal)
+{
+    const ResultCode off = switchOff(buzzer);
+    std::cerr << "pelmux buzzer buzz: " << stopName(signal) << "; "
+              << (off == Varnholt::ERR_SUCCESS ? "the buzzer is off."
+                                               : "the buzzer could not be switched off: " + describe(off))
+              << '\n';
+    endAfterStop(signal);
+}
+
+// --wait buzzes on a thread of the tool (a blocking buzz); without it the library's own thread
+// buzzes, and the tool still stays until that buzz has ended (giving the object back waits for it),
+// or the buzzer would stay on. Ctrl-C or SIGTERM switch the buzzer off and end the tool.
 bool buzz(std::uint32_t durationMs, bool wait, const Options& options)
 {
-    return withBuzzer(" buzz", [&](Buzzer& buzzer) {
-        const ResultCode result = buzzer.buzz(durationMs, wait);
-        return report("buzz", result, options,
-                      wait ? "Buzzed for " + std::to_string(durationMs) + " ms."
-                           : "Buzzing for " + std::to_string(durationMs) + " ms.",
-                      {{"durationMs", durationMs}, {"waited", wait}});
-    });
+    StopSignals stop;
+    Buzzer* buzzer = GetBuzzer();
+    if (buzzer == nullptr) {
+        std::cerr << "pelmux buzzer buzz: no memory for the buzzer object\n";
+        return false;
+    }
+    ResultCode result = Varnholt::ERR_SUCCESS;
+    if (wait) {
+        if (const int signal = stop.runUntilStopped([&] { result = buzzer->buzz(durationMs, true); }))
+            stopBuzz(*buzzer, signal);
+    } else {
+        result = buzzer->buzz(durationMs, false);
+    }
+    const bool ok = report("buzz", result, options,
+                           wait ? "Buzzed for " + std::to_string(durationMs) + " ms."
+                                : "Buzzing for " + std::to_string(durationMs) + " ms.",
+                           {{"durationMs", durationMs}, {"waited", wait}});
+    std::cout.flush();
+    if (const int signal = stop.runUntilStopped([&] { buzzer->release(); }))
+        stopBuzz(*buzzer, signal);
+    return ok;
 }
 
 } // namespace
@@ -124,13 +168,21 @@ void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode)
 
     static std::uint32_t durationMs = 0;
     static bool wait = false;
+    static bool longBuzz = false;
     auto* buzzCommand = buzzer->add_subcommand(
         "buzz", "Sound the buzzer for a time (one timed buzz at a time in the session); the tool returns "
-                "when the buzz has ended");
-    buzzCommand->add_option("ms", durationMs, "milliseconds")->required();
+                "when the buzz has ended. Ctrl-C or SIGTERM switch the buzzer off and end the tool");
+    buzzCommand->add_option("ms", durationMs, "milliseconds, up to 10000 (more with --long)")->required();
     buzzCommand->add_flag("--wait", wait,
                           "Buzz on the tool's own thread (a blocking buzz) instead of the library's");
-    buzzCommand->callback([&] { exitCode = buzz(durationMs, wait, options) ? 0 : 1; });
+    buzzCommand->add_flag("--long", longBuzz, "Allow a buzz longer than 10000 ms");
+    buzzCommand->callback([&] {
+        if (durationMs > longBuzzMs && !longBuzz)
+            throw CLI::ValidationError("pelmux buzzer buzz",
+                                       std::to_string(durationMs) + " ms is longer than " +
+                                           std::to_string(longBuzzMs) + " ms; give --long to buzz that long");
+        exitCode = buzz(durationMs, wait, options) ? 0 : 1;
+    });
 }
 
 TourStep buzzerTour()

@@ -131,7 +131,7 @@ void addCanCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* rateOption =
         set->add_option("--rate", rate, "Bit rate in kbit/s, 0 to 1000")->check(CLI::Range(0, 1000));
     auto* framesOption = set->add_option("--frames", frames, "standard, extended or both")
-                             ->check(CLI::IsMember({"standard", "extended", "both"}));
+                             ->transform(CLI::IsMember({"standard", "extended", "both"}, CLI::ignore_case));
     set->callback([&, rateOption, framesOption] {
         if (rateOption->count() == 0 && framesOption->count() == 0) {
             std::cerr << "pelmux can set: give --rate, --frames or both\n";

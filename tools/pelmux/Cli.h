@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,16 @@ std::string describe(Varnholt::ResultCode code);
 Json failure(Varnholt::ResultCode code);
 // A line explaining an absent board driver, or empty when the code is another.
 std::string driverHint(Varnholt::ResultCode code);
+
+// A whole text read as a decimal or 0x hexadecimal integer (a leading zero does not make it octal);
+// nullopt when it is none.
+std::optional<long long> parseInteger(const std::string& text);
+// Lets every integer option and argument of the tool take decimal or 0x hexadecimal numbers.
+void acceptHexAndDecimal(CLI::App& app);
+
+// Why the tool cannot read (`write` false) or write `path`: "cannot read PATH: No such file or
+// directory"; empty when nothing is in the way. Leaves no file behind.
+std::string fileProblem(const std::string& path, bool write);
 
 // Prints rows as two aligned columns.
 void printTable(const std::vector<std::pair<std::string, std::string>>& rows);

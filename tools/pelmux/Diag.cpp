@@ -212,7 +212,7 @@ void addDiagCommands(CLI::App& app, const Options& options, int& exitCode)
     auto* text = diag->add_subcommand("text", "Text of a hardware error status or start-up reason code");
     text->add_option("kind", kind, "hw (hardware error status) or startup (start-up reason)")
         ->required()
-        ->check(CLI::IsMember({"hw", "startup"}));
+        ->transform(CLI::IsMember({"hw", "startup"}, CLI::ignore_case));
     text->add_option("code", code, "The code; only its low 16 bits count")->required();
     text->callback([&] { exitCode = showText(options, kind, code) ? 0 : 1; });
 

@@ -2,6 +2,7 @@
 // micro-controller from an image file with a live progress bar, follow a job started with
 // --no-wait, and write generated images to try it with.
 #include "Cli.h"
+#include "Stop.h"
 
 #include "exports/ToolAccess.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -50,8 +52,8 @@ bool ended(const UpgradeStatus& s)
     return s.currentAction == Varnholt::UPGRADE_COMPLETE || s.currentAction == Varnholt::UPGRADE_FAILED;
 }
 
-// Draws the job's progress: on a terminal one bar per step, redrawn in place; otherwise a plain
-// line whenever the step changes.
+// Draws the job's progress: on a terminal one bar per step, redrawn in place, as wide as the
+// terminal allows, a finished step left at 100 %; otherwise a line per step and per tenth.
 class ProgressView {
 public:
     ProgressView() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
@@ -60,36 +62,69 @@ public:
     {
         const bool newStep = s.currentAction != shownAction_ || first_;
         if (ended(s)) {
-            if (terminal_ && !first_)
+            if (terminal_ && !first_) {
+                if (s.currentAction == Varnholt::UPGRADE_COMPLETE)
+                    drawBar(shownAction_, 100);
                 std::cout << '\n';
+            }
             std::cout << actionName(s.currentAction);
             if (s.errorCode != Varnholt::ERR_SUCCESS)
                 std::cout << ": " << describe(s.errorCode);
             std::cout << std::endl;
         } else if (terminal_) {
-            if (newStep && !first_)
+            if (newStep && !first_) {
+                drawBar(shownAction_, 100); // the step before has ended
                 std::cout << '\n';
-            constexpr int width = 30;
-            const int filled = s.percent * width / 100;
-            std::cout << '\r' << "  " << actionName(s.currentAction)
-                      << std::string(13 - std::string(actionName(s.currentAction)).size(), ' ') << '['
-                      << std::string(filled, '#') << std::string(width - filled, ' ') << "] "
-                      << int(s.percent) << " %" << std::flush;
-        } else if (newStep || s.errorCode != Varnholt::ERR_SUCCESS) {
+            }
+            drawBar(s.currentAction, s.percent);
+            std::cout << std::flush;
+        } else if (newStep || s.percent / 10 != shownPercent_ / 10 || s.errorCode != Varnholt::ERR_SUCCESS) {
             std::cout << "  " << actionName(s.currentAction) << ' ' << int(s.percent) << " %";
             if (s.errorCode != Varnholt::ERR_SUCCESS)
                 std::cout << " (" << describe(s.errorCode) << ')';
-            std::cout << '\n';
+            std::cout << std::endl;
         }
         shownAction_ = s.currentAction;
+        shownPercent_ = s.percent;
         first_ = false;
     }
 
 private:
+    // "  Writing      [#####     ] 50 %", the bar cut to the terminal's width.
+    static void drawBar(std::uint32_t action, int percent)
+    {
+        constexpr int label = 13;
+        constexpr int besides = 2 + label + 2 + 6; // indent, label, brackets, " 100 %"
+        winsize size{};
+        const int columns =
+            ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        const int width = std::clamp(columns - besides - 1, 0, 30);
+        const int filled = percent * width / 100;
+        const std::string name = actionName(action);
+        std::cout << '\r' << "  " << name << std::string(label - std::min<int>(label, name.size()), ' ');
+        if (width > 0)
+            std::cout << '[' << std::string(filled, '#') << std::string(width - filled, ' ') << ']';
+        std::cout << ' ' << percent << " %";
+    }
+
     bool terminal_;
     bool first_ = true;
     std::uint32_t shownAction_ = 0;
+    int shownPercent_ = 0;
 };
+
+// The unit's state after a job's process ended in the middle of a step.
+std::string stateAfterStop(bool upgrade, std::uint32_t action)
+{
+    if (!upgrade || action < Varnholt::UPGRADE_WRITING)
+        return "nothing was written; the target keeps its firmware";
+    if (action == Varnholt::UPGRADE_WRITING)
+        return "the target may be left without working firmware: run the upgrade again";
+    return "the image is written but not verified: run `pelmux firmware verify` with it";
+}
+
+// How often the tool looks at a running job's status (and for Ctrl-C).
+constexpr std::chrono::milliseconds statusPoll{20};
 
 using Start = ResultCode (FirmwareUpgrade::*)(const char*, bool);
 
@@ -124,15 +159,20 @@ void saveStatus(const UpgradeStatus& s, const std::string& what)
     std::rename((path + ".new").c_str(), path.c_str());
 }
 
-// Follows a started job through its status until it ends; answers whether it completed.
-template <class Show> bool follow(FirmwareUpgrade& upgrade, Show show)
+// Follows a started job through its status until it ends; answers whether it completed. A stop
+// signal goes to `onStop` with the status it came at.
+template <class Show, class OnStop>
+bool follow(FirmwareUpgrade& upgrade, StopSignals& stop, Show show, OnStop onStop)
 {
     UpgradeStatus status{};
-    do {
-        upgrade.getUpgradeStatus(status, true);
+    for (;;) {
+        upgrade.getUpgradeStatus(status, false);
         show(status);
-    } while (!ended(status));
-    return status.currentAction == Varnholt::UPGRADE_COMPLETE;
+        if (ended(status))
+            return status.currentAction == Varnholt::UPGRADE_COMPLETE;
+        if (const int signal = stop.waitFor(statusPoll); signal != 0)
+            onStop(signal, status);
+    }
 }
 
 const char* targetName(const std::string& target)
@@ -170,10 +210,42 @@ bool imageSuitsTarget(const std::string& action, const std::string& target, cons
     return false;
 }
 
+// The library has no cancel for a job. While an upgrade writes, the first Ctrl-C only says what
+// stopping would do; a second one, or SIGTERM, ends the process and with it the job (the system
+// gives the session's job lock back; the serial line is the next job's to take).
+class JobStop {
+public:
+    JobStop(const std::string& action, const std::string& target) : action_(action), target_(target) {}
+
+    void operator()(int signal, const UpgradeStatus& s)
+    {
+        const bool upgrade = action_ == "upgrade";
+        if (signal == SIGINT && !warned_ && upgrade && s.currentAction == Varnholt::UPGRADE_WRITING) {
+            warned_ = true;
+            std::cerr << "\npelmux firmware upgrade: the job is writing " << target_
+                      << "; stopping it now leaves the target without working firmware. The job goes on: "
+                         "press Ctrl-C again (or send SIGTERM) to stop it anyway."
+                      << std::endl;
+            return;
+        }
+        std::cerr << "\npelmux firmware " << action_ << ": " << stopName(signal) << " during "
+                  << actionName(s.currentAction) << " at " << int(s.percent)
+                  << " %: the job ends with this process; " << stateAfterStop(upgrade, s.currentAction) << '.'
+                  << std::endl;
+        endAfterStop(signal);
+    }
+
+private:
+    std::string action_;
+    std::string target_;
+    bool warned_ = false;
+};
+
 bool runJob(const std::string& action, const std::string& target, const std::string& file)
 {
     if (!imageSuitsTarget(action, target, file))
         return false;
+    StopSignals stop;
     FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
     if (upgrade == nullptr) {
         std::cerr << "pelmux firmware: no memory for the firmware upgrade object\n";
@@ -186,7 +258,8 @@ bool runJob(const std::string& action, const std::string& target, const std::str
         std::cerr << "pelmux firmware " << action << ": " << describe(started) << '\n';
     } else {
         ProgressView view;
-        done = follow(*upgrade, [&](const UpgradeStatus& s) { view.show(s); });
+        done = follow(
+            *upgrade, stop, [&](const UpgradeStatus& s) { view.show(s); }, JobStop(action, target));
         if (!done)
             std::cerr << "pelmux firmware " << action << ": the job failed\n";
     }
@@ -214,6 +287,7 @@ int startDetached(const std::string& action, const std::string& target, const st
     if (child == 0) {
         ::close(channel[0]);
         ::setsid();
+        StopSignals stop; // SIGTERM ends the job's process; `firmware status` then tells so
         FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
         const ResultCode started = upgrade != nullptr
                                        ? (upgrade->*startOperation(action, target))(file.c_str(), false)
@@ -224,8 +298,9 @@ int startDetached(const std::string& action, const std::string& target, const st
         ::close(channel[1]);
         bool complete = false;
         if (started == Varnholt::ERR_SUCCESS)
-            complete =
-                follow(*upgrade, [&](const UpgradeStatus& s) { saveStatus(s, action + " " + target); });
+            complete = follow(
+                *upgrade, stop, [&](const UpgradeStatus& s) { saveStatus(s, action + " " + target); },
+                [](int signal, const UpgradeStatus&) { endAfterStop(signal); });
         if (upgrade != nullptr)
             upgrade->release();
         ::_exit(complete ? 0 : 1);
@@ -248,6 +323,7 @@ int startDetached(const std::string& action, const std::string& target, const st
 
 int showStatus(bool wait, const Options& options)
 {
+    StopSignals stop;
     ProgressView view;
     for (;;) {
         std::ifstream in(statusFilePath());
@@ -282,7 +358,11 @@ int showStatus(bool wait, const Options& options)
         }
         if (!options.json)
             view.show(s);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (const int signal = stop.waitFor(std::chrono::milliseconds(100)); signal != 0) {
+            std::cerr << "\npelmux firmware status: " << stopName(signal) << "; the job goes on in process "
+                      << record.value("pid", 0) << ".\n";
+            return stoppedExitCode(signal);
+        }
     }
 }
 
@@ -358,7 +438,9 @@ bool writeImage(const std::string& target, const std::string& file, std::size_t 
     out << text;
     out.close();
     if (!out) {
-        std::cerr << "pelmux firmware image: cannot write " << file << '\n';
+        const std::string problem = fileProblem(file, true);
+        std::cerr << "pelmux firmware image: " << (problem.empty() ? "cannot write " + file : problem)
+                  << '\n';
         return false;
     }
     std::cout << "Wrote " << file << ": " << target << " image of " << bytes << " bytes (" << text.size()
@@ -370,6 +452,11 @@ bool writeImage(const std::string& target, const std::string& file, std::size_t 
 
 void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    constexpr const char* stopHelp =
+        "The library cannot cancel a job: while an upgrade writes, the first Ctrl-C only warns; a second "
+        "one, or SIGTERM, ends the tool and the job with it (the job lock comes back and the serial "
+        "line is free for the next job, but a target stopped while written is left without working "
+        "firmware until an upgrade runs again). At other steps Ctrl-C ends it at once.";
     auto* firmware =
         app.add_subcommand("firmware", "Upgrade or verify the FPGA, supervisor or front firmware");
     firmware->require_subcommand(1);
@@ -380,29 +467,37 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
     static std::string file;
     static bool noWait = false;
     for (const char* action : {"upgrade", "verify"}) {
-        auto* job =
-            firmware->add_subcommand(action, std::string(action) == "upgrade"
-                                                 ? "Write an image and verify it, with a progress bar"
-                                                 : "Compare the target with an image, with a progress bar");
+        auto* job = firmware->add_subcommand(
+            action, std::string(action) == "upgrade"
+                        ? "Write an image and verify it, with a progress bar. " + std::string(stopHelp)
+                        : "Compare the target with an image, with a progress bar. " + std::string(stopHelp));
         job->add_option("target", target, "fpga, ss (system supervisor) or front")
             ->required()
-            ->check(CLI::IsMember(targets));
+            ->transform(CLI::IsMember(targets, CLI::ignore_case));
         job->add_option("file", file, "Image file (Intel HEX for ss and front, FPGA lines for fpga)")
             ->required();
         job->add_flag("--no-wait", noWait, "Start the job in the background and return");
         job->callback([&exitCode, action] {
+            if (const std::string problem = fileProblem(file, false); !problem.empty()) {
+                std::cerr << "pelmux firmware " << action << ": " << problem << '\n';
+                exitCode = 1;
+                return;
+            }
             exitCode = noWait ? startDetached(action, target, file) : (runJob(action, target, file) ? 0 : 1);
         });
     }
 
     static bool wait = false;
-    auto* status = firmware->add_subcommand("status", "Status of the job started with --no-wait");
+    auto* status = firmware->add_subcommand(
+        "status", "Status of the job started with --no-wait (Ctrl-C stops following it, not the job)");
     status->add_flag("--wait", wait, "Follow the job until it ends");
     status->callback([&] { exitCode = showStatus(wait, options); });
 
     static std::size_t bytes = 0;
     auto* image = firmware->add_subcommand("image", "Write a generated image to try the upgrade with");
-    image->add_option("target", target, "fpga, ss or front")->required()->check(CLI::IsMember(targets));
+    image->add_option("target", target, "fpga, ss or front")
+        ->required()
+        ->transform(CLI::IsMember(targets, CLI::ignore_case));
     image->add_option("file", file, "File to write")->required();
     image->add_option("--bytes", bytes, "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));

@@ -141,7 +141,7 @@ bool setColor(const std::vector<std::string>& values, const Options& options)
 {
     if (values.size() == 1) {
         for (std::size_t i = 0; i < colorNames.size(); ++i) {
-            if (values[0] != colorNames[i])
+            if (CLI::detail::to_lower(values[0]) != colorNames[i])
                 continue;
             return withLed(" color", [&](FrontLED& led) {
                 const ResultCode result = led.setStandardColor(static_cast<std::int32_t>(i));
@@ -153,25 +153,20 @@ bool setColor(const std::vector<std::string>& values, const Options& options)
     std::array<int, 3> channels{};
     bool numbers = values.size() == 3;
     for (std::size_t i = 0; numbers && i < 3; ++i) {
-        std::size_t used = 0;
-        try {
-            channels[i] = std::stoi(values[i], &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        numbers = used == values[i].size() && channels[i] >= 0 && channels[i] <= 15;
+        const auto channel = parseInteger(values[i]);
+        numbers = channel && *channel >= 0 && *channel <= 15;
+        channels[i] = numbers ? static_cast<int>(*channel) : 0;
     }
-    if (!numbers) {
-        std::cerr << "pelmux led color: give a colour name (red, green, blue, cyan, magenta, orange) or "
-                     "three channels RED GREEN BLUE of 0 to 15\n";
-        return false;
-    }
+    if (!numbers)
+        throw CLI::ValidationError("pelmux led color", "give a colour name (red, green, blue, cyan, magenta, "
+                                                       "orange) or three channels RED GREEN BLUE of 0 to 15");
     return withLed(" color", [&](FrontLED& led) {
         const ResultCode result =
             led.setColor(static_cast<unsigned char>(channels[0]), static_cast<unsigned char>(channels[1]),
                          static_cast<unsigned char>(channels[2]));
         return report("color", result, options,
-                      "LED colour " + values[0] + " " + values[1] + " " + values[2] + ".",
+                      "LED colour " + std::to_string(channels[0]) + " " + std::to_string(channels[1]) + " " +
+                          std::to_string(channels[2]) + ".",
                       {{"red", channels[0]}, {"green", channels[1]}, {"blue", channels[2]}});
     });
 }

@@ -1,10 +1,10 @@
 // `pelmux light`: the ambient light sensor, one reading or an averaging calculation.
 #include "Cli.h"
+#include "Stop.h"
 
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <thread>
 
 namespace pelmux::cli {
 
@@ -73,21 +73,26 @@ bool showReading(bool raw, const Options& options)
     return true;
 }
 
-// Averages for `seconds`, printing the average once a second, then stops the calculation.
-bool runAverage(unsigned seconds, const Options& options)
+// Averages for `seconds`, printing the average once a second, then stops the calculation. Ctrl-C
+// or SIGTERM end it early the same way: the calculation stopped, the sensor released (which gives
+// the session's averaging lock back), the averages so far printed. Answers the exit code.
+int runAverage(unsigned seconds, const Options& options)
 {
+    StopSignals stop;
     Varnholt::Lightsensor* sensor = GetLightsensor();
     const auto started =
         sensor->startAverageCalc(averageWindow, rejectWindow, rejectDeltaLux, Varnholt::RANGE_MODE_AUTO);
     if (started != Varnholt::ERR_SUCCESS) {
         sensor->release();
         printFailure("Averaging", started, options);
-        return false;
+        return 1;
     }
     Json samples = Json::array();
     bool allRead = true;
+    int signal = 0;
     for (unsigned second = 1; second <= seconds; ++second) {
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if ((signal = stop.waitFor(std::chrono::seconds(1))) != 0)
+            break;
         std::uint16_t lux = 0;
         const auto result = sensor->getAverageIlluminance(&lux);
         if (result == Varnholt::ERR_SUCCESS) {
@@ -107,7 +112,11 @@ bool runAverage(unsigned seconds, const Options& options)
     sensor->release();
     if (options.json)
         printJson(samples);
-    return allRead;
+    if (signal != 0) {
+        std::cerr << "pelmux light: " << stopName(signal) << "; the averaging is stopped.\n";
+        return stoppedExitCode(signal);
+    }
+    return allRead ? 0 : 1;
 }
 
 } // namespace
@@ -125,7 +134,7 @@ void addLightCommands(CLI::App& app, const Options& options, int& exitCode)
     rawFlag->excludes(average);
     light->callback([&, average] {
         if (average->count() > 0)
-            exitCode = runAverage(seconds, options) ? 0 : 1;
+            exitCode = runAverage(seconds, options);
         else
             exitCode = showReading(raw, options) ? 0 : 1;
     });

@@ -1,7 +1,15 @@
 #include "Cli.h"
 
+#include "exports/ToolAccess.h"
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <iostream>
+#include <stdexcept>
+#include <unistd.h>
 
 namespace pelmux::cli {
 
@@ -67,10 +75,68 @@ std::string driverHint(Varnholt::ResultCode code)
 {
     if (code != Varnholt::ERR_OPEN_FAILED)
         return {};
-    const char* root = std::getenv("PELMUX_ROOT");
-    return std::string("The board driver is absent: no unit answers on ") +
-           (root != nullptr && *root != '\0' ? root : "the default PELMUX_ROOT") +
-           "/board.sock. Start one with `pelmux sim`.";
+    return "The board driver is absent: no unit answers on " + tool::boardSocketPath() +
+           ". Start one with `pelmux sim`" +
+           (std::getenv("PELMUX_ROOT") == nullptr ? " (PELMUX_ROOT is not set: this is the default root)."
+                                                  : ".");
+}
+
+std::optional<long long> parseInteger(const std::string& text)
+{
+    std::size_t at = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    const bool hex = text.size() > at + 2 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X');
+    const std::string digits = text.substr(at + (hex ? 2 : 0));
+    if (digits.empty() ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+        return std::nullopt;
+    try {
+        const long long magnitude = std::stoll(digits, nullptr, hex ? 16 : 10);
+        return text[0] == '-' ? -magnitude : magnitude;
+    } catch (const std::out_of_range&) {
+        return std::nullopt;
+    }
+}
+
+void acceptHexAndDecimal(CLI::App& app)
+{
+    for (CLI::Option* option : app.get_options()) {
+        const std::string type = option->get_type_name(); // "INT:INT in [0 - 255]"
+        if (type.rfind("INT", 0) != 0 && type.rfind("UINT", 0) != 0)
+            continue;
+        // CLI11 reads integers with base 0, which takes 010 as octal 8: hand it the decimal text.
+        option->transform(
+            [](std::string text) {
+                const auto value = parseInteger(text);
+                return value ? std::to_string(*value) : text;
+            },
+            "", "");
+    }
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        acceptHexAndDecimal(*sub);
+}
+
+std::string fileProblem(const std::string& path, bool write)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const bool exists = fs::exists(path, error);
+    const std::string verb = write ? "cannot write " : "cannot read ";
+    if (exists && fs::is_directory(path, error))
+        return verb + path + ": " + std::strerror(EISDIR);
+    if (!write) {
+        if (::access(path.c_str(), R_OK) != 0)
+            return verb + path + ": " + std::strerror(errno);
+        return {};
+    }
+    // Opened as the command would open it (access() says yes to root on a read-only file system);
+    // a file made only for the question is removed again.
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (descriptor < 0)
+        return verb + path + ": " + std::strerror(errno);
+    ::close(descriptor);
+    if (!exists)
+        ::unlink(path.c_str());
+    return {};
 }
 
 void printTable(const std::vector<std::pair<std::string, std::string>>& rows)
@@ -101,7 +167,11 @@ int showErrors(const Options& options)
     for (int i = 0; i < Varnholt::resultCodeCount; ++i) {
         const auto code = static_cast<Varnholt::ResultCode>(i);
         list.push_back({{"code", i}, {"name", resultName(code)}, {"text", Varnholt::GetErrorStringA(code)}});
-        rows.emplace_back(std::to_string(i) + "  " + resultName(code), Varnholt::GetErrorStringA(code));
+        // Codes right-aligned, so that the names start in one column.
+        const std::string number = std::to_string(i);
+        rows.emplace_back(std::string(2 - std::min<std::size_t>(2, number.size()), ' ') + number + "  " +
+                              resultName(code),
+                          Varnholt::GetErrorStringA(code));
     }
     if (options.json)
         printJson(list);

@@ -137,7 +137,7 @@ void addPowerCommands(CLI::App& app, const Options& options, int& exitCode)
             power->add_subcommand(output.name, std::string("Switch the ") + output.label + " on or off");
         command->add_option("state", states[output.name], "on or off")
             ->required()
-            ->check(CLI::IsMember({"on", "off"}));
+            ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
         command->callback([&, &output = output] {
             exitCode = switchOutput(output, states[output.name] == "on", options) ? 0 : 1;
         });

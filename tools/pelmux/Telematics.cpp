@@ -168,8 +168,10 @@ void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode)
         auto& [module, state] = arguments[what];
         command->add_option("module", module, "gprs, wlan, bt or gps")
             ->required()
-            ->check(CLI::IsMember({"gprs", "wlan", "bt", "gps"}));
-        command->add_option("state", state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+            ->transform(CLI::IsMember({"gprs", "wlan", "bt", "gps"}, CLI::ignore_case));
+        command->add_option("state", state, "on or off")
+            ->required()
+            ->transform(CLI::IsMember({"on", "off"}, CLI::ignore_case));
         command->callback([&, what = std::string(what)] {
             const auto& [chosen, wanted] = arguments[what];
             exitCode = switchModule(options, what, chosen, wanted) ? 0 : 1;

@@ -2,13 +2,13 @@
 // `pelmux calib`: the touch calibration: start one, name and check points, read and write its six
 // values, and run a whole calibration (touching the simulated screen itself with --touch).
 #include "Cli.h"
+#include "Stop.h"
 
 #include "Server.h"
 #include "exports/ToolAccess.h"
 
 #include <chrono>
 #include <iostream>
-#include <thread>
 
 namespace pelmux::cli {
 
@@ -212,62 +212,101 @@ bool touchCommand(const Options& options)
     return ok;
 }
 
+// What a calibration that ends unfinished leaves: ended, so that the controller does not await
+// points nobody touches, with the values of its last finished calibration.
+constexpr const char* endedText = "the calibration is ended; the controller keeps its earlier values";
+
+bool abortCalibration(const Options& options)
+{
+    const ResultCode result = tool::endTouchCalibration();
+    return reportChange("calib abort", result, options, std::string("Calibration ended: ") + endedText + ".",
+                        {{"kind", 0}});
+}
+
 // A whole calibration: starts it, names each point and waits until the controller has taken it
 // (a person touches the screen, or with `touch` the tool touches the simulated one), then shows the
-// values the controller keeps.
-bool runCalibration(int kind, bool touch, int secondsPerPoint, const Options& options)
+// values the controller keeps. A point not taken in time, a refusal, Ctrl-C or SIGTERM end the
+// calibration. Answers the exit code.
+int runCalibration(int kind, bool touch, int secondsPerPoint, const Options& options)
 {
-    return withObject(GetTouchScreenCalib, "calib run", [&](TouchScreenCalib& calib) {
-        const bool quiet = options.json;
-        Json progress = Json::array();
-        ResultCode result = calib.setCalibrationMode(kind);
-        for (int point = 1; result == Varnholt::ERR_SUCCESS && point <= kindPoints[kind - 1]; ++point) {
-            const auto p = static_cast<unsigned char>(point);
-            result = calib.setCalibrationPoint(p);
-            if (result != Varnholt::ERR_SUCCESS)
-                break;
-            if (!quiet)
-                std::cout << "  point " << point << " of " << kindPoints[kind - 1]
-                          << (touch ? ": touching the simulated screen" : ": touch the screen now")
-                          << std::flush;
-            if (touch && !touchSimulatedScreen().value("ok", false)) {
-                std::cerr << "\npelmux calib run: the simulated screen could not be touched\n";
-                return false;
-            }
-            unsigned char done = 0;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(secondsPerPoint);
-            while ((result = calib.checkCalibrationPoint(&done, p)) == Varnholt::ERR_SUCCESS && done != 1 &&
-                   std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (result == Varnholt::ERR_SUCCESS && done != 1) {
-                std::cerr << "\npelmux calib run: point " << point << " was not taken within "
-                          << secondsPerPoint << " s\n";
-                return false;
-            }
-            if (!quiet && result == Varnholt::ERR_SUCCESS)
-                std::cout << ", taken\n";
+    StopSignals stop;
+    TouchScreenCalib* calib = GetTouchScreenCalib();
+    if (calib == nullptr) {
+        std::cerr << "pelmux calib run: no memory for the object\n";
+        return 1;
+    }
+    ResultCode result = calib->setCalibrationMode(kind);
+    if (result != Varnholt::ERR_SUCCESS) {
+        calib->release();
+        if (options.json)
+            printJson(failure(result));
+        else
+            std::cerr << "pelmux calib run: " << describe(result) << '\n';
+        return 1;
+    }
+    const bool quiet = options.json;
+    Json progress = Json::array();
+    std::string unfinished; // why the calibration did not finish
+    int signal = 0;
+    for (int point = 1; unfinished.empty() && point <= kindPoints[kind - 1]; ++point) {
+        const auto p = static_cast<unsigned char>(point);
+        if ((result = calib->setCalibrationPoint(p)) != Varnholt::ERR_SUCCESS) {
+            unfinished = "point " + std::to_string(point) + ": " + describe(result);
+            break;
+        }
+        if (!quiet)
+            std::cout << "  point " << point << " of " << kindPoints[kind - 1]
+                      << (touch ? ": touching the simulated screen" : ": touch the screen now") << std::flush;
+        if (touch && !touchSimulatedScreen().value("ok", false)) {
+            unfinished = "the simulated screen could not be touched";
+            break;
+        }
+        unsigned char done = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(secondsPerPoint);
+        while ((result = calib->checkCalibrationPoint(&done, p)) == Varnholt::ERR_SUCCESS && done != 1 &&
+               std::chrono::steady_clock::now() < until && signal == 0)
+            signal = stop.waitFor(std::chrono::milliseconds(100));
+        if (signal != 0)
+            unfinished = stopName(signal);
+        else if (result != Varnholt::ERR_SUCCESS)
+            unfinished = "point " + std::to_string(point) + ": " + describe(result);
+        else if (done != 1)
+            unfinished = "point " + std::to_string(point) + " was not taken within " +
+                         std::to_string(secondsPerPoint) + " s";
+        else if (!quiet)
+            std::cout << ", taken\n";
+        if (unfinished.empty())
             progress.push_back(point);
-        }
-        if (result != Varnholt::ERR_SUCCESS) {
-            if (options.json)
-                printJson(failure(result));
-            else
-                std::cerr << "\npelmux calib run: " << describe(result) << '\n';
-            return false;
-        }
-        std::int32_t running = -1;
-        result = calib.getCalibrationMode(&running);
-        if (options.json) {
+    }
+    if (!unfinished.empty()) {
+        const ResultCode ended = tool::endTouchCalibration();
+        calib->release();
+        std::cerr << "\npelmux calib run: " << unfinished << "; ";
+        if (ended == Varnholt::ERR_SUCCESS)
+            std::cerr << endedText << ".\n";
+        else
+            std::cerr << "the calibration could not be ended (" << describe(ended)
+                      << ") and still runs: `pelmux calib abort` ends it.\n";
+        if (options.json)
             printJson({{"result", static_cast<int>(result)},
                        {"kind", kind},
                        {"pointsTaken", progress},
-                       {"running", running}});
-        } else {
-            std::cout << "  every point taken; the controller "
-                      << (running == 0 ? "has ended the calibration" : "still runs it") << ".\n";
-        }
-        return result == Varnholt::ERR_SUCCESS;
-    });
+                       {"ended", ended == Varnholt::ERR_SUCCESS}});
+        return signal != 0 ? stoppedExitCode(signal) : 1;
+    }
+    std::int32_t running = -1;
+    result = calib->getCalibrationMode(&running);
+    calib->release();
+    if (options.json) {
+        printJson({{"result", static_cast<int>(result)},
+                   {"kind", kind},
+                   {"pointsTaken", progress},
+                   {"running", running}});
+    } else {
+        std::cout << "  every point taken; the controller "
+                  << (running == 0 ? "has ended the calibration" : "still runs it") << ".\n";
+    }
+    return result == Varnholt::ERR_SUCCESS ? 0 : 1;
 }
 
 std::optional<int> optionalNumber(const std::vector<int>& values, std::size_t at)
@@ -353,12 +392,18 @@ void addTouchCommands(CLI::App& app, const Options& options, int& exitCode)
     static bool runTouch = false;
     static int seconds = 30;
     auto* run = calib->add_subcommand("run", "Run a whole calibration: name each point and wait until it is "
-                                             "taken (touch the screen, or `pelmux calib touch`)");
+                                             "taken (touch the screen, or `pelmux calib touch`). A point not "
+                                             "taken in time, Ctrl-C or SIGTERM end the calibration");
     run->add_option("kind", runKind, "1 to 4")->required()->check(CLI::Range(1, 4));
     run->add_flag("--touch", runTouch, "Touch each point of the simulated screen from here");
     run->add_option("--seconds", seconds, "How long to wait for each point (default 30)")
         ->check(CLI::Range(1, 3600));
-    run->callback([&] { exitCode = runCalibration(runKind, runTouch, seconds, options) ? 0 : 1; });
+    run->callback([&] { exitCode = runCalibration(runKind, runTouch, seconds, options); });
+
+    calib
+        ->add_subcommand("abort", "End a running calibration (one a `calib run` or `calib start` left); the "
+                                  "controller keeps its earlier values")
+        ->callback([&] { exitCode = abortCalibration(options) ? 0 : 1; });
 }
 
 TourStep touchTour()
@@ -367,7 +412,7 @@ TourStep touchTour()
                 const Options quiet{};
                 bool all = showTouch(quiet);
                 std::cout << "  a five-point calibration, touching the simulated screen:\n";
-                all = runCalibration(1, true, 5, quiet) && all;
+                all = runCalibration(1, true, 5, quiet) == 0 && all;
                 return showCalibration(quiet) && all;
             }};
 }

@@ -164,6 +164,14 @@ std::pair<int, int> bitmapSize(const std::string& path)
 
 bool snapshot(int channel, const std::string& file, bool singleField, const Options& options)
 {
+    // A file the tool cannot write would come back as the driver's open failure.
+    if (const std::string problem = fileProblem(file, true); !problem.empty()) {
+        if (options.json)
+            printJson({{"result", static_cast<int>(Varnholt::ERR_OPEN_FAILED)}, {"error", problem}});
+        else
+            std::cerr << "pelmux video snapshot: " << problem << '\n';
+        return false;
+    }
     return withChannel("snapshot", channel, options, [&](Video& video) {
         const ResultCode result = video.saveSnapshot(file.c_str(), singleField ? 1 : 0);
         const auto [width, height] = bitmapSize(file);
@@ -194,7 +202,7 @@ void addVideoCommands(CLI::App& app, const Options& options, int& exitCode)
     addChannel(snap);
     snap->add_option("file", file, "Bitmap file to write (replaced when it exists)")->required();
     snap->add_option("--field", field, "single: one field, each line shown twice")
-        ->check(CLI::IsMember({"single", "both"}));
+        ->transform(CLI::IsMember({"single", "both"}, CLI::ignore_case));
     snap->callback([&] { exitCode = snapshot(channel, file, field == "single", options) ? 0 : 1; });
 
     auto* info = video->add_subcommand("info", "Control byte, line mode, standard, signal and every setting");

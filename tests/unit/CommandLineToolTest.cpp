@@ -1,0 +1,83 @@
+// The command line a user expects: global options anywhere, --version, unknown commands named, usage
+// errors exit 2, numbers in hex or decimal, names in any case, values judged as the help states
+// them, and messages that name what failed.
+#include "SimFixture.h"
+
+#include <cstdio>
+#include <sys/wait.h>
+
+namespace pelmux::test {
+namespace PELMUX_FILE_SCOPE {
+
+// Runs the tool; answers its exit code and what it wrote on both outputs.
+std::pair<int, std::string> runBoth(const std::string& arguments)
+{
+    FILE* pipe = ::popen((std::string(PELMUX_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return {-1, {}};
+    std::string output;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+class CommandLineToolTest : public SimTest {};
+
+TEST_F(CommandLineToolTest, ArgumentsGiveTheExitCodeAndMessageTheHelpPromises)
+{
+    struct Case {
+        const char* arguments;
+        int exitCode;
+        const char* says; // a part of the output
+    };
+    const Case cases[] = {
+        {"version --json", 0, "\"library\": {"},
+        {"buzzer --json tone 0x9C4 20", 0, "\"frequency\": 2500"},
+        {"--version", 0, "pelmux 1.5.0.0"},
+        {"--help", 0, "2    usage"},
+        {"frob", 2, "pelmux: unknown command 'frob'"},
+        {"buzzer frob", 2, "pelmux buzzer: unknown command 'frob'"},
+        {"backlight set 300", 2, "300"},
+        {"backlight set", 2, "level"},
+        {"backlight set 010 --json", 0, "\"level\": 10"},
+        {"backlight set 0x20", 0, "Backlight level 32."},
+        {"backlight auto ON", 0, "Automatic backlight on."},
+        {"led color Cyan", 0, "LED colour cyan."},
+        {"led color 0xF 0 010", 0, "LED colour 15 0 10."},
+        {"led color purple", 2, "colour name"},
+        {"backlight filter 0 5 50 2", 2, "AVERAGE 0 is below 1"},
+        {"backlight filter 5 5 0 2", 2, "DELTA 0 is below 1"},
+        {"backlight filter 5 5 50 7", 2, "MODE 7 is not 0, 1 or 2"},
+        {"backlight filter 5 5 50", 2, "all four"},
+        {"buzzer buzz 60000", 2, "--long"},
+        {"--json settings", 0, "\"settings\""},
+        {"firmware upgrade ss /nonexistent/ss.hex", 1,
+         "cannot read /nonexistent/ss.hex: No such file or directory"},
+        {"video snapshot 1 /nonexistent/v.bmp", 1,
+         "cannot write /nonexistent/v.bmp: No such file or directory"},
+        {"errors", 0, "\n   9  ERR_INVALID_PARAMETER_NULL    Invalid"},
+        {"errors", 0, "\n  10  ERR_CREATING_THREAD           Error"},
+    };
+    for (const auto& c : cases) {
+        const auto [code, output] = runBoth(c.arguments);
+        EXPECT_EQ(code, c.exitCode) << c.arguments << '\n' << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << c.arguments << '\n' << output;
+    }
+}
+
+TEST_F(CommandLineToolTest, ACalibrationLeftRunningIsEndedByAbort)
+{
+    ASSERT_EQ(runBoth("calib start 3").first, 0);
+    EXPECT_NE(unit().snapshot()["touch"]["calibration"]["kind"], 0);
+    const auto [code, output] = runBoth("calib abort");
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_EQ(unit().snapshot()["touch"]["calibration"]["kind"], 0);
+    EXPECT_EQ(runBoth("calib run 1 --seconds 1").first, 1) << "nobody touches the screen";
+    EXPECT_EQ(unit().snapshot()["touch"]["calibration"]["kind"], 0) << "the timed-out run left it running";
+}
+
+} // namespace PELMUX_FILE_SCOPE
+} // namespace pelmux::test
