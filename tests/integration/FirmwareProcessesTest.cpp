@@ -98,7 +98,9 @@ TEST(FirmwareProcesses, AJobKilledWhileWritingLeavesAUnitTheNextJobUpgrades)
     };
     const Target targets[] = {{"ss", 1, 36 * 1024, &Varnholt::FirmwareUpgrade::startSSUpgrade},
                               {"front", 2, 24 * 1024, &Varnholt::FirmwareUpgrade::startFrontUpgrade}};
-    const int signals[] = {SIGKILL, SIGTERM, SIGINT};
+    // Ctrl-C of an upgrade that writes is the tool's to weigh (it warns first; see the tool's
+    // interruption tests); these end the job's process at once.
+    const int signals[] = {SIGKILL, SIGTERM};
     const unsigned seed = std::random_device()();
     std::mt19937 random(seed);
     for (int round = 0; round < 10; ++round) {
@@ -136,7 +138,7 @@ TEST(FirmwareProcesses, AJobKilledWhileWritingLeavesAUnitTheNextJobUpgrades)
             // Not killed, but the next upgrade must work all the same.
             std::printf("[ killed jobs ] %s: the job ended by itself with %d\n", where.c_str(), job.wait());
         } else {
-            const int signal = signals[round % 3];
+            const int signal = signals[(round / 2) % 2];
             job.kill(signal);
             EXPECT_EQ(job.wait(), 128 + signal) << where << ": the job ended before the kill";
         }

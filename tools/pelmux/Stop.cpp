@@ -31,11 +31,17 @@ constexpr std::chrono::milliseconds workPoll{20};
 StopSignals::StopSignals()
 {
     const sigset_t set = stopSet();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    sigset_t before;
+    pthread_sigmask(SIG_BLOCK, &set, &before);
+    outer_ = sigismember(&before, SIGINT) == 1;
 }
 
 StopSignals::~StopSignals()
 {
+    // Signals that someone around this command already waits for (the tour between its steps)
+    // stay theirs: neither taken here nor let loose.
+    if (outer_)
+        return;
     waitFor(std::chrono::milliseconds(0));
     const sigset_t set = stopSet();
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);

@@ -18,7 +18,7 @@ class StopSignals {
 public:
     StopSignals();
     // Takes a signal that came after the last wait (the command has finished anyway), then lets the
-    // signals act as usual again.
+    // signals act as usual again; both only when no enclosing command had them blocked already.
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
@@ -31,6 +31,9 @@ public:
     // for a signal; answers 0 when the work ended, the signal otherwise. On a signal the work runs
     // on: the caller ends it in its own way, or ends the process (endAfterStop).
     int runUntilStopped(const std::function<void()>& work);
+
+private:
+    bool outer_ = false; // the signals were blocked before: an enclosing command waits for them
 };
 
 // The exit code of a command that a signal stopped: 128 + the signal, as a shell reports it.
