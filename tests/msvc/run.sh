@@ -105,7 +105,7 @@ mkdir "$work/run" "$work/unit"
 cp "$client" "$simBuild/Pelmux.dll" "$simBuild/unit/Jida.dll" "$work/run/"
 "$linux/pelmux" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
 sim=$!
-for _ in $(seq 100); do
+for _ in $(seq 600); do # up to 30 s: a busy machine starts it late
   grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break
   kill -0 "$sim" 2>/dev/null || break
   sleep 0.05

@@ -30,7 +30,7 @@ fi
 # The unit, on a port the system chooses; its first lines name the socket and the port.
 "$tool" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 100); do
+for _ in $(seq 600); do # up to 30 s: a busy machine starts it late
   grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break
   kill -0 "$sim_pid" 2>/dev/null || break
   sleep 0.1
