@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             python3-pil stm32flash binutils srecord \
             doxygen pkgconf \
             libcpp-httplib-dev chromium chromium-driver python3-selenium
-FUZZ_SECONDS ?= 10
+FUZZ_SECONDS ?= 5
 
 .PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean \
         docs test-docs

@@ -4,6 +4,7 @@
 #include "VendorFixture.h"
 
 #include "SavedState.h"
+#include "Server.h"
 #include "identity/IdentityRecord.h"
 
 #include <pelmux/Pelmux.h>
@@ -103,8 +104,11 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         ::posix_spawn(&pid_, tool.c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
+        // Serving once it answers a unit command (the socket file appears before that).
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!std::filesystem::exists(root + "/board.sock") && std::chrono::steady_clock::now() < deadline)
+        while (!sim::sendUnitCommand(root + "/board.sock", R"({"cmd":"get","path":"/backlight"})")
+                    .value("ok", false) &&
+               std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ~SimDaemon() { stop(); }

@@ -37,7 +37,7 @@ namespace {
 #endif
 #endif
 #if defined(__SANITIZE_THREAD__) || defined(PELMUX_THREAD_SANITIZER)
-constexpr double peerSlowdown = 20.0;
+constexpr double peerSlowdown = 10.0;
 #elif defined(__SANITIZE_ADDRESS__) || defined(PELMUX_ADDRESS_SANITIZER)
 constexpr double peerSlowdown = 4.0;
 #else
