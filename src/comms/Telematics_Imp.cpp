@@ -98,18 +98,10 @@ ResultCode readStartupPreference(Module module, const char* key, std::int32_t* s
         return notAvailable(module);
     if (status == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::string text;
-    const ResultCode read = settingsCycle([&](SettingsFile& file) {
-        text = file.getValue(key);
-        return Varnholt::ERR_SUCCESS;
-    });
-    if (read != Varnholt::ERR_SUCCESS)
-        return read;
     std::int32_t number = 0;
-    const ResultCode parsed = textToInt(text, number);
-    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
-        return parsed;
-    *status = parsed == Varnholt::ERR_SUCCESS && number == 1 ? 1 : 0;
+    if (const ResultCode read = readSettingNumber(key, number); read != Varnholt::ERR_SUCCESS)
+        return read;
+    *status = number == 1 ? 1 : 0;
     return Varnholt::ERR_SUCCESS;
 }
 

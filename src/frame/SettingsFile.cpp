@@ -171,6 +171,23 @@ ResultCode textToInt(const std::string& text, std::int32_t& value)
     return parseNumber(text, value);
 }
 
+ResultCode readSettingNumber(const char* key, std::int32_t& value)
+{
+    std::string text;
+    const ResultCode read = settingsCycle([&](SettingsFile& file) {
+        text = file.getValue(key);
+        return Varnholt::ERR_SUCCESS;
+    });
+    if (read != Varnholt::ERR_SUCCESS)
+        return read;
+    std::int32_t number = 0;
+    const ResultCode parsed = textToInt(text, number);
+    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return parsed;
+    value = parsed == Varnholt::ERR_SUCCESS ? number : 0;
+    return Varnholt::ERR_SUCCESS;
+}
+
 ResultCode textToDouble(const std::string& text, double& value)
 {
     return parseNumber(text, value);

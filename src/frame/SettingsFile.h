@@ -118,4 +118,8 @@ template <class Body> ResultCode settingsCycle(Body body)
     });
 }
 
+// One settings cycle reading `key` as a number into `value`; a missing or unparsable value reads
+// as 0. ERR_MEMORY_ALLOCATION_FAILED (Windows, exhausted memory) leaves `value` untouched.
+ResultCode readSettingNumber(const char* key, std::int32_t& value);
+
 } // namespace pelmux

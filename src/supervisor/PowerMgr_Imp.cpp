@@ -9,24 +9,6 @@ namespace pelmux {
 
 namespace {
 
-// One settings cycle reading `key` as a number; a missing or unparsable value reads as 0.
-ResultCode readNumber(const char* key, std::int32_t& value)
-{
-    std::string text;
-    const ResultCode read = settingsCycle([&](SettingsFile& file) {
-        text = file.getValue(key);
-        return Varnholt::ERR_SUCCESS;
-    });
-    if (read != Varnholt::ERR_SUCCESS)
-        return read;
-    std::int32_t number = 0;
-    const ResultCode parsed = textToInt(text, number);
-    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
-        return parsed;
-    value = parsed == Varnholt::ERR_SUCCESS ? number : 0;
-    return Varnholt::ERR_SUCCESS;
-}
-
 // One settings cycle writing `key`. The hand-shake reports no failure of the file, only exhausted
 // memory.
 ResultCode writeText(const char* key, const char* value)
@@ -101,7 +83,7 @@ ResultCode PowerMgr_Imp::getRequest(int* request)
     if (request == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::int32_t posted = 0;
-    const ResultCode read = readNumber(powerMgrRequestKey, posted);
+    const ResultCode read = readSettingNumber(powerMgrRequestKey, posted);
     if (read != Varnholt::ERR_SUCCESS)
         return read;
     // Taken unsigned: a negative value is no request either.
@@ -144,7 +126,7 @@ ResultCode PowerMgr_Imp::getResumeFlag(bool* resume)
     if (resume == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::int32_t flag = 0;
-    const ResultCode read = readNumber(powerMgrResumeKey, flag);
+    const ResultCode read = readSettingNumber(powerMgrResumeKey, flag);
     if (read != Varnholt::ERR_SUCCESS)
         return read;
     *resume = flag != 0;

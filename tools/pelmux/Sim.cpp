@@ -1,5 +1,6 @@
 // `pelmux sim` and `pelmux demo`: a simulated unit as a daemon or for one tour.
 #include "Cli.h"
+#include "Stop.h"
 
 #include "HttpPanel.h"
 #include "SavedState.h"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <unistd.h>
 
 namespace pelmux::cli {
@@ -54,23 +56,6 @@ std::unique_ptr<sim::HttpPanel> startPanel(sim::Unit& unit)
     panel->start();
     std::cout << "Front panel at " << panel->url() << std::endl;
     return panel;
-}
-
-sigset_t stopSignalSet()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    return signals;
-}
-
-// Waits `ms` for Ctrl-C (blocked signals); answers whether it came.
-bool stopRequestedWithin(int ms)
-{
-    const sigset_t signals = stopSignalSet();
-    timespec wait{ms / 1000, (ms % 1000) * 1000000L};
-    return sigtimedwait(&signals, nullptr, &wait) > 0;
 }
 
 } // namespace
@@ -119,11 +104,7 @@ int runSim(const std::string& profilePath, const std::string& root, const std::s
     const std::string folder = tool::unitRoot();
     if (folder.empty())
         return 1; // the library has said why
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    StopSignals stop;
     try {
         // What the unit changed of its lasting state (the identity EEPROMs) survives a restart.
         const std::string statePath = sim::savedStatePath(folder);
@@ -136,8 +117,7 @@ int runSim(const std::string& profilePath, const std::string& root, const std::s
             const std::uint16_t port = unit.serveTcp(*tcpAddress);
             std::cout << "Simulated unit serving tcp:" << tcpAddress->host << ':' << port << std::endl;
         }
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        stop.wait();
         std::cout << "Stopping the simulated unit" << std::endl;
     } catch (const std::exception& e) {
         std::cerr << "pelmux sim: " << e.what() << '\n';
@@ -157,11 +137,10 @@ int runDemo(const std::string& profilePath)
     ::setenv("PELMUX_ROOT", folder, 1);
     int failures = 0;
     const bool watched = !panelOptions().address.empty();
-    if (watched) {
-        // Ctrl-C reaches the tour between its steps, not the panel's threads.
-        const sigset_t signals = stopSignalSet();
-        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    }
+    // Ctrl-C reaches the tour between its steps, not the panel's threads.
+    std::optional<StopSignals> stop;
+    if (watched)
+        stop.emplace();
     try {
         sim::SimulatedUnit unit(folder, profileFrom(profilePath));
         const auto panel = startPanel(unit.unit());
@@ -169,18 +148,16 @@ int runDemo(const std::string& profilePath)
         bool stopped = false;
         for (const auto& step : tourSteps()) {
             // A person watching the page needs time to see each step.
-            if (watched && (stopped = stopRequestedWithin(panelOptions().paceMs)))
+            if (stop && (stopped = stop->waitFor(std::chrono::milliseconds(panelOptions().paceMs)) != 0))
                 break;
             heading(step.title);
             if (!step.run())
                 ++failures;
         }
-        if (watched && !stopped) {
+        if (stop && !stopped) {
             std::cout << "\nTour done; the front panel stays at " << panel->url() << " (stop with Ctrl-C)"
                       << std::endl;
-            int signal = 0;
-            const sigset_t signals = stopSignalSet();
-            sigwait(&signals, &signal);
+            stop->wait();
         }
     } catch (const std::exception& e) {
         std::cerr << "pelmux demo: " << e.what() << '\n';
