@@ -12,7 +12,7 @@ function(pelmux_collect_sources out)
       # The test build: the device and service endpoints reach the simulated unit over loopback
       # TCP; the vendor library stays Jida.dll, loaded as in the product.
       list(FILTER seam EXCLUDE REGEX "/src/platform/win32/(Device|Service)\\.cpp$")
-      file(GLOB tcp CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32-unit/*.cpp)
+      file(GLOB tcp CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/win32-tcp/*.cpp)
       list(APPEND seam ${tcp} ${CMAKE_SOURCE_DIR}/src/platform/board/Connection.cpp)
     endif()
   else()

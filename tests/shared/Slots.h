@@ -1,5 +1,5 @@
 // Every operation of every interface, by slot, with the kinds of its arguments: the table that the
-// sweeps reaching every slot share (the Linux tests, tests/unit/UnitExpectationsTest.cpp, and the
+// sweeps reaching every slot share (the Linux tests, tests/library/UnitExpectationsTest.cpp, and the
 // Windows program under wine, tests/windows/UnitChecks.cpp). The Linux tests hold it against the
 // public headers, so that an operation added to an interface without a row here fails them.
 //

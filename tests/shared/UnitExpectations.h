@@ -1,5 +1,5 @@
 // What every interface answers against the simulated unit's default profile, as one table that the
-// Linux tests (tests/unit/UnitExpectationsTest.cpp, in-process unit) and the Windows program
+// Linux tests (tests/library/UnitExpectationsTest.cpp, in-process unit) and the Windows program
 // (tests/windows/UnitChecks.cpp, Pelmux.dll under wine against `pelmux sim --tcp`) both run. Each
 // row sets the unit up with unit commands (docs/board-protocol.md), calls one operation by its
 // slot number, and names the result code, the outputs and, optionally, a value of the unit's state

@@ -4,7 +4,7 @@
 #include "Stop.h"
 
 #include "Server.h"
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <algorithm>
 #include <chrono>

@@ -2,7 +2,7 @@
 // the texts of start-up reason and hardware error codes.
 #include "Cli.h"
 
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <cstdio>
 #include <iostream>

@@ -4,7 +4,7 @@
 #include "Cli.h"
 #include "Stop.h"
 
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "Cli.h"
 
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "Cli.h"
 
 #include "Server.h"
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <chrono>
 #include <iostream>

@@ -1,7 +1,7 @@
 // `pelmux settings`: the unit's shared settings file, one load-modify-write cycle per command.
 #include "Cli.h"
 
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <iostream>
 

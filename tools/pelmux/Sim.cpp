@@ -5,7 +5,7 @@
 #include "HttpPanel.h"
 #include "SavedState.h"
 #include "Server.h"
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 
 #include "Adjust.h"
 #include "Server.h"
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -5,7 +5,7 @@
 #include "Stop.h"
 
 #include "Server.h"
-#include "exports/ToolAccess.h"
+#include "ToolAccess.h"
 
 #include <chrono>
 #include <iostream>
