@@ -13,7 +13,7 @@ namespace pelmux::sim {
 
 namespace {
 
-constexpr std::uint16_t registerCount = 64;
+constexpr std::uint16_t batteryRegisterCount = 64;
 
 // Charge: the controller reads 8100 when empty and 12300 when full, 42 steps a percent.
 constexpr long long emptyReading = 8100;
@@ -90,7 +90,7 @@ std::optional<std::uint16_t> described(const Json& battery, std::uint16_t number
     return std::nullopt;
 }
 
-std::uint16_t registerValue(const Json& battery, std::uint16_t number)
+std::uint16_t batteryRegister(const Json& battery, std::uint16_t number)
 {
     const auto raw = battery.find("registers");
     if (raw != battery.end() && raw->contains(std::to_string(number)))
@@ -107,9 +107,9 @@ ControlReply readBatteryRegister(Unit& unit, const ControlRequest& request)
     if (battery == state.end() || !battery->is_object() || !fitted(*battery))
         return ControlReply::failed();
     const std::uint16_t number = Reader(request.input).u16();
-    if (number >= registerCount)
+    if (number >= batteryRegisterCount)
         return ControlReply::failed();
-    return ControlReply::data(Writer().u16(registerValue(*battery, number)).take());
+    return ControlReply::data(Writer().u16(batteryRegister(*battery, number)).take());
 }
 
 } // namespace

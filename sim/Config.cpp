@@ -45,8 +45,6 @@ constexpr Setting settings[] = {
     {"flagSetting", 0x2225A4, 0x2225A8, Encoding::Word},
 };
 
-constexpr double referenceVolts = 3.3;
-constexpr double converterSteps = 4096.0;
 constexpr double dividerRatio = 12.0;
 constexpr int celsiusOffset = 56;
 // Byte 1 of the video power answer carries nothing; the unit fills it so that a reader using it shows.
@@ -57,15 +55,10 @@ std::size_t wireSize(Encoding encoding)
     return encoding == Encoding::Pair || encoding == Encoding::Long ? 4 : 2;
 }
 
-std::uint16_t word(const Json& value)
-{
-    return static_cast<std::uint16_t>(value.get<std::int64_t>() & 0xFFFF);
-}
-
 // The converter's reading for `volts` at the rail, clamped to what a word holds.
 std::uint16_t converterReading(double volts)
 {
-    const double steps = std::round(volts / dividerRatio / referenceVolts * converterSteps);
+    const double steps = converterStepsFor(volts, dividerRatio);
     return static_cast<std::uint16_t>(std::clamp(steps, 0.0, 65535.0));
 }
 
@@ -77,16 +70,16 @@ ControlReply readSetting(Unit& unit, const Setting& setting)
     Writer out;
     switch (setting.encoding) {
     case Encoding::Word:
-        out.u16(word(value));
+        out.u16(stateWord(value));
         break;
     case Encoding::Pair:
-        out.u16(word(value.at(0))).u16(word(value.at(1)));
+        out.u16(stateWord(value.at(0))).u16(stateWord(value.at(1)));
         break;
     case Encoding::Long:
         out.u32(static_cast<std::uint32_t>(value.get<std::int64_t>() & 0xFFFFFFFF));
         break;
     case Encoding::Byte:
-        out.u8(static_cast<std::uint8_t>(word(value) & 0xFF)).u8(fillerByte);
+        out.u8(static_cast<std::uint8_t>(stateWord(value) & 0xFF)).u8(fillerByte);
         break;
     case Encoding::Volts:
         out.u16(converterReading(value.get<double>()));
@@ -121,7 +114,7 @@ ControlReply writeSetting(Unit& unit, const Setting& setting, const ControlReque
         value = in.u32();
         break;
     case Encoding::Volts:
-        value = in.u16() / converterSteps * referenceVolts * dividerRatio;
+        value = in.u16() / static_cast<double>(converterSteps) * converterReferenceVolts * dividerRatio;
         break;
     case Encoding::Celsius:
         value = static_cast<int>(in.u16()) - celsiusOffset;

@@ -58,7 +58,7 @@ ControlReply pair(Unit& unit, const ControlRequest&)
 }
 
 // The command carries no data; the unit counts it in "commands" and reports no bytes.
-ControlReply command(Unit& unit, const ControlRequest&)
+ControlReply diagnosticCommand(Unit& unit, const ControlRequest&)
 {
     Json& section = diagnostics(unit);
     const Json& count = field(unit, "commands");
@@ -78,7 +78,7 @@ void installDiagnostics(Unit& unit)
     unit.onControl(0x222480, word("word6"));
     unit.onControl(0x222470, record);
     unit.onControl(0x222484, pair);
-    unit.onControl(0x22259C, command);
+    unit.onControl(0x22259C, diagnosticCommand);
 }
 
 } // namespace pelmux::sim

@@ -101,9 +101,9 @@ void addMachine(Json& view, const std::string& root)
     if (root.empty())
         return;
     std::error_code error;
-    const fs::path settings = fs::path(root) / "C" / "ProgramData" / "Varnholt" / "Pelmux.ini";
-    if (fs::is_regular_file(settings, error))
-        for (const auto& [key, value] : settingsEntries(fileText(settings)))
+    const fs::path settingsFile = fs::path(root) / "C" / "ProgramData" / "Varnholt" / "Pelmux.ini";
+    if (fs::is_regular_file(settingsFile, error))
+        for (const auto& [key, value] : settingsEntries(fileText(settingsFile)))
             view["settings"][key] = value;
     const fs::path can = fs::path(root) / "registry" / "HKEY_LOCAL_MACHINE" / "SYSTEM" / "CurrentControlSet" /
                          "Services" / "CanXilinxVH" / "Parameters";

@@ -33,7 +33,7 @@ ControlHandler writeByte(const char* name)
 }
 
 // The command: counted in "commands", its byte kept in "lastCommand".
-ControlReply command(Unit& unit, const ControlRequest& request)
+ControlReply powerCommand(Unit& unit, const ControlRequest& request)
 {
     if (request.input.size() != 1)
         return ControlReply::failed();
@@ -56,7 +56,7 @@ void installPower(Unit& unit)
     unit.onControl(0x2224A8, readByte("aux"));
     unit.onControl(0x2224AC, writeByte("aux"));
     unit.onControl(0x2224B0, readByte("state"));
-    unit.onControl(0x2224B4, command);
+    unit.onControl(0x2224B4, powerCommand);
 }
 
 } // namespace pelmux::sim

@@ -25,13 +25,10 @@ constexpr Rail rails[] = {
     {"1V5", 1.0},  {"1V2", 1.0},    {"1V05", 1.0},   {"1V0", 1.0},      {"0V9", 1.0},
 };
 
-constexpr double referenceVolts = 3.3;
-constexpr int converterSteps = 4096;
-
 // What the converter reads for `volts` on a rail with `divider`, clamped to its 12 bits.
 std::uint16_t converterReading(double volts, double divider)
 {
-    const double steps = std::round(volts / divider / referenceVolts * converterSteps);
+    const double steps = converterStepsFor(volts, divider);
     return static_cast<std::uint16_t>(std::clamp(steps, 0.0, static_cast<double>(converterSteps - 1)));
 }
 

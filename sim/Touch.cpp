@@ -82,11 +82,6 @@ Json& calibration(Json& touch)
     return section;
 }
 
-std::uint16_t word(const Json& value)
-{
-    return static_cast<std::uint16_t>(value.get<std::int64_t>() & 0xFFFF);
-}
-
 Json& parameters(Json& touch)
 {
     Json& section = touch["parameters"];
@@ -178,7 +173,7 @@ ControlReply writeMode(Unit& unit, const ControlRequest& request)
 
 ControlReply readValue(Unit& unit, const ControlRequest&)
 {
-    return ControlReply::data(Writer().u16(word(controller(unit).at("value"))).take());
+    return ControlReply::data(Writer().u16(stateWord(controller(unit).at("value"))).take());
 }
 
 ControlReply writeValue(Unit& unit, const ControlRequest& request)
@@ -207,7 +202,7 @@ ControlReply readParameter(Unit& unit, const ControlRequest& request)
     } else if (code >= firstCode && code <= lastCode) {
         const Json& stored = parameters(touch);
         const auto it = stored.find(std::to_string(code));
-        out.u16(it == stored.end() ? 0 : word(*it));
+        out.u16(it == stored.end() ? 0 : stateWord(*it));
     } else {
         return ControlReply::failed();
     }

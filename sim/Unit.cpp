@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -563,6 +564,16 @@ Json loadProfile(const std::string& path)
     } catch (const Json::parse_error& e) {
         throw std::runtime_error("the unit profile " + path + " is not valid JSON: " + e.what());
     }
+}
+
+std::uint16_t stateWord(const Json& value)
+{
+    return static_cast<std::uint16_t>(value.get<std::int64_t>() & 0xFFFF);
+}
+
+double converterStepsFor(double volts, double divider)
+{
+    return std::round(volts / divider / converterReferenceVolts * converterSteps);
 }
 
 } // namespace pelmux::sim

@@ -220,4 +220,13 @@ void installBattery(Unit& unit);
 bool boardHandleOpen(Unit& unit, std::uint32_t handle);
 VendorHandler countedVendorCall(std::uint16_t ordinal, VendorHandler handler);
 
+// A state value as the 16-bit word a register holds (its low 16 bits).
+std::uint16_t stateWord(const Json& value);
+
+// The supervisor's analog-to-digital converter: 12 bits over a 3.3 V reference.
+inline constexpr double converterReferenceVolts = 3.3;
+inline constexpr int converterSteps = 4096;
+// The converter's steps, rounded and not yet clamped, for `volts` behind a divider of `divider`.
+double converterStepsFor(double volts, double divider);
+
 } // namespace pelmux::sim
