@@ -106,7 +106,7 @@ bench: build
 
 # Upgrade jobs with random faults on the serial line: 1000 of them (`make test` runs 200).
 stress: build
-	PELMUX_STRESS_JOBS=1000 ./build/linux/tests/pelmux_integration_tests \
+	PELMUX_STRESS_JOBS=1000 ./build/linux/pelmux_integration_tests \
 	    --gtest_filter='FirmwareStressTest.*' --gtest_brief=1
 
 format:
