@@ -3,6 +3,7 @@
 #include "KillableProcess.h"
 #include "Process.h"
 #include "SimFixture.h"
+#include "Waiting.h"
 
 #include <pelmux/Pelmux.h>
 
@@ -12,16 +13,6 @@
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
-
-bool waitUntil(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 2000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
 
 TEST(BuzzerProcesses, AnotherProcessBuzzingRefusesThisOnesBuzzUntilItEnds)
 {

@@ -4,6 +4,7 @@
 #include "KillableProcess.h"
 #include "Process.h"
 #include "SimFixture.h"
+#include "Waiting.h"
 
 #include <nlohmann/json.hpp>
 
@@ -14,16 +15,6 @@ namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
 
 using nlohmann::json;
-
-bool waitUntil(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 2000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
 
 bool lockFree(const std::string& root, const char* name)
 {

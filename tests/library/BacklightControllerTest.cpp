@@ -2,6 +2,7 @@
 // level set by someone else, soft transitions, the repair of its settings, and its thread's end.
 #include "SimFixture.h"
 
+#include "Waiting.h"
 #include "display/BacklightController.h"
 #include "frame/SettingsFile.h"
 #include "frame/Trace.h"
@@ -52,16 +53,6 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> texts_;
 };
-
-bool waitUntil(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 1000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
 
 std::string setting(const std::string& key)
 {

@@ -4,6 +4,7 @@
 #include "SimFixture.h"
 #include "ToolRun.h"
 
+#include "Waiting.h"
 #include "indicators/FrontLED_Imp.h"
 
 #include <pelmux/Pelmux.h>
@@ -341,18 +342,6 @@ bool sleepsOnALock(pid_t thread)
     std::ifstream call("/proc/self/task/" + std::to_string(thread) + "/syscall");
     long number = -1;
     return static_cast<bool>(call >> number) && number == SYS_futex;
-}
-
-// Waits, without a fixed pause, until `condition` holds; false after a generous bound.
-bool waitUntil(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
 }
 
 // Two threads change different timing bytes at once, each through a driver handle of its own, so

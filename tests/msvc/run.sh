@@ -15,6 +15,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
+. "$here/../shared/tcp-unit.sh"
 usage="usage: run.sh BUILD-WIN32 BUILD-WIN32-SIM BUILD-LINUX"
 package=$(cd "${1:?$usage}/package" && pwd)
 simBuild=$(cd "${2:?$usage}" && pwd)
@@ -103,16 +104,7 @@ fi
 # ---- 3. Against the simulated unit, beside the test DLL
 mkdir "$work/run" "$work/unit"
 cp "$client" "$simBuild/Pelmux.dll" "$simBuild/unit/Jida.dll" "$work/run/"
-"$linux/pelmux" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
-sim=$!
-for _ in $(seq 600); do # up to 30 s: a busy machine starts it late
-  grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break
-  kill -0 "$sim" 2>/dev/null || break
-  sleep 0.05
-done
-export PELMUX_UNIT
-PELMUX_UNIT=$(sed -n 's/^Simulated unit serving \(tcp:.*\)$/\1/p' "$work/sim.log")
-[ -n "$PELMUX_UNIT" ] || { cat "$work/sim.log"; echo "FAIL: pelmux sim --tcp did not start"; exit 1; }
+start_tcp_unit "$linux/pelmux" "$work/unit" "$work/sim.log"
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX="$simBuild/wineprefix-msvc"

@@ -13,6 +13,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
+. "$here/../shared/tcp-unit.sh"
 mode=${1:?usage: run.sh linux|windows BUILD}
 build=$(cd "${2:?usage: run.sh linux|windows BUILD}" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelmux-package.XXXXXX")
@@ -136,12 +137,7 @@ windows() {
   mkdir "$work/unit" "$work/on-unit"
   cp example.exe "$work/on-unit/"
   cp "$testDll" "$work/on-unit/Pelmux.dll"
-  "$tool" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
-  sim=$!
-  for _ in $(seq 100); do grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break; sleep 0.05; done
-  export PELMUX_UNIT
-  PELMUX_UNIT=$(sed -n 's/^Simulated unit serving \(tcp:.*\)$/\1/p' "$work/sim.log")
-  [ -n "$PELMUX_UNIT" ] || { cat "$work/sim.log"; echo "FAIL: pelmux sim --tcp did not start"; exit 1; }
+  start_tcp_unit "$tool" "$work/unit" "$work/sim.log"
   PELMUX_ROOT=$work/unit "$tool" simctl '{"cmd":"set","path":"/versions/fpga","value":[3,1,4,1]}' >/dev/null
   cd "$work/on-unit"
   expect "import library, simulated unit" 0 "FPGA version 3.1.4.1" -- wine example.exe

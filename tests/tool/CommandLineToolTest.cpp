@@ -2,9 +2,7 @@
 // errors exit 2, numbers in hex or decimal, names in any case, values judged as the help states
 // them, and messages that name what failed.
 #include "SimFixture.h"
-
-#include <cstdio>
-#include <sys/wait.h>
+#include "ToolRun.h"
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
@@ -12,16 +10,7 @@ namespace PELMUX_FILE_SCOPE {
 // Runs the tool; answers its exit code and what it wrote on both outputs.
 std::pair<int, std::string> runBoth(const std::string& arguments)
 {
-    FILE* pipe = ::popen((std::string(PELMUX_TOOL) + " " + arguments + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return {-1, {}};
-    std::string output;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return runTool(arguments, "", true);
 }
 
 class CommandLineToolTest : public SimTest {};

@@ -8,10 +8,11 @@ set -euo pipefail
 build=$(cd "${1:-build/win32-sim}" && pwd)
 tool=$(cd "$(dirname "${2:-build/linux/pelmux}")" && pwd)/$(basename "${2:-build/linux/pelmux}")
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../shared/tcp-unit.sh"
 work=$(mktemp -d /tmp/pelmux-wine-XXXXXX)
-sim_pid=""
+sim=""
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
@@ -28,20 +29,7 @@ if ! wine cmd /c exit >"$work/wineboot.log" 2>&1; then
 fi
 
 # The unit, on a port the system chooses; its first lines name the socket and the port.
-"$tool" sim --root "$work/unit" --tcp 127.0.0.1:0 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 600); do # up to 30 s: a busy machine starts it late
-  grep -q '^Simulated unit serving tcp:' "$work/sim.log" && break
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.1
-done
-address=$(sed -n 's/^Simulated unit serving \(tcp:.*\)$/\1/p' "$work/sim.log")
-if [ -z "$address" ]; then
-  echo "run-sim.sh: the simulated unit did not start:" >&2
-  cat "$work/sim.log" >&2
-  exit 1
-fi
-export PELMUX_UNIT="$address"
+start_tcp_unit "$tool" "$work/unit" "$work/sim.log"
 
 # wine's COM1 is the unit's serial line (a pseudo-terminal behind unit/COM1).
 ln -sfn "$(readlink -f "$work/unit/COM1")" "$WINEPREFIX/dosdevices/com1"
