@@ -10,10 +10,35 @@ namespace pelmux::platform::board {
 
 namespace {
 
+// Repeats `some(data, size)` until every byte has moved; false as soon as one transfer moves none.
+template <class Byte, class Transfer> bool transferAll(Byte* data, std::size_t size, Transfer some)
+{
+    while (size > 0) {
+        const long moved = some(data, size);
+        if (moved <= 0)
+            return false;
+        data += moved;
+        size -= static_cast<std::size_t>(moved);
+    }
+    return true;
+}
+
 // No reply of the unit is anywhere near this; a larger length means a broken peer.
 constexpr std::uint32_t maxReplyLength = 64u * 1024u * 1024u;
 
 } // namespace
+
+bool Stream::sendAll(const std::uint8_t* data, std::size_t size)
+{
+    return transferAll(data, size,
+                       [this](const std::uint8_t* at, std::size_t left) { return sendSome(at, left); });
+}
+
+bool Stream::receiveAll(std::uint8_t* data, std::size_t size)
+{
+    return transferAll(data, size,
+                       [this](std::uint8_t* at, std::size_t left) { return receiveSome(at, left); });
+}
 
 std::unique_ptr<BoardConnection> BoardConnection::open(const std::string& endpoint)
 {

@@ -18,12 +18,19 @@ namespace pelmux::platform::board {
 
 enum class BoardOp : std::uint8_t { Open = 1, Control = 2, Read = 3, Vendor = 4, Service = 5 };
 
-// A connected byte stream to the unit. Both calls move every byte or fail.
+// A connected byte stream to the unit.
 class Stream {
 public:
     virtual ~Stream() = default;
-    virtual bool sendAll(const std::uint8_t* data, std::size_t size) = 0;
-    virtual bool receiveAll(std::uint8_t* data, std::size_t size) = 0;
+    // Move every byte or fail.
+    bool sendAll(const std::uint8_t* data, std::size_t size);
+    bool receiveAll(std::uint8_t* data, std::size_t size);
+
+protected:
+    // One transfer of at most `size` bytes, retried by the platform when a signal interrupted it:
+    // how many bytes moved, 0 or less when the stream broke or the peer closed it.
+    virtual long sendSome(const std::uint8_t* data, std::size_t size) = 0;
+    virtual long receiveSome(std::uint8_t* data, std::size_t size) = 0;
 };
 
 // Where the unit listens, in the platform's words (a socket path, "tcp:127.0.0.1:PORT"), read

@@ -19,32 +19,23 @@ public:
     UnixStream(const UnixStream&) = delete;
     UnixStream& operator=(const UnixStream&) = delete;
 
-    bool sendAll(const std::uint8_t* data, std::size_t size) override
+protected:
+    long sendSome(const std::uint8_t* data, std::size_t size) override
     {
-        while (size > 0) {
-            const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
+        ssize_t n;
+        do
+            n = ::send(fd_, data, size, MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        return n;
     }
 
-    bool receiveAll(std::uint8_t* data, std::size_t size) override
+    long receiveSome(std::uint8_t* data, std::size_t size) override
     {
-        while (size > 0) {
-            const ssize_t n = ::recv(fd_, data, size, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
+        ssize_t n;
+        do
+            n = ::recv(fd_, data, size, 0);
+        while (n < 0 && errno == EINTR);
+        return n;
     }
 
 private:

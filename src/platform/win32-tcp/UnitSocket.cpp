@@ -28,31 +28,19 @@ public:
     TcpStream(const TcpStream&) = delete;
     TcpStream& operator=(const TcpStream&) = delete;
 
-    bool sendAll(const std::uint8_t* data, std::size_t size) override
+protected:
+    // Winsock counts in int: at most 64 KiB a call.
+    long sendSome(const std::uint8_t* data, std::size_t size) override
     {
-        while (size > 0) {
-            const int chunk = static_cast<int>(size > 0x10000 ? 0x10000 : size);
-            const int n = ::send(socket_, reinterpret_cast<const char*>(data), chunk, 0);
-            if (n <= 0)
-                return false;
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
+        return ::send(socket_, reinterpret_cast<const char*>(data), chunk(size), 0);
     }
 
-    bool receiveAll(std::uint8_t* data, std::size_t size) override
+    long receiveSome(std::uint8_t* data, std::size_t size) override
     {
-        while (size > 0) {
-            const int chunk = static_cast<int>(size > 0x10000 ? 0x10000 : size);
-            const int n = ::recv(socket_, reinterpret_cast<char*>(data), chunk, 0);
-            if (n <= 0)
-                return false;
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
+        return ::recv(socket_, reinterpret_cast<char*>(data), chunk(size), 0);
     }
+
+    static int chunk(std::size_t size) { return static_cast<int>(size > 0x10000 ? 0x10000 : size); }
 
 private:
     SOCKET socket_;
