@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 namespace pelmux {
 
@@ -35,11 +36,9 @@ class FirmwareJob {
 public:
     // Creates the two unnamed status semaphores and opens the job lock; one that cannot be made
     // stays null, and what needs it then does without (no posting, no lock: every start refused).
+    // The destructor closes them: no job may be running on this object any more.
     FirmwareJob();
-    // Closes the three semaphores; no job may be running on this object any more.
     ~FirmwareJob();
-    FirmwareJob(const FirmwareJob&) = delete;
-    FirmwareJob& operator=(const FirmwareJob&) = delete;
 
     // Takes the job lock without waiting. False when it is missing or another job holds it, in this
     // process or another. Does not block.
@@ -76,6 +75,10 @@ public:
     void setPostObserver(PostObserver observer) { postObserver_ = std::move(observer); }
 
 private:
+    // The semaphores are this object's own.
+    FirmwareJob(const FirmwareJob&) = delete;
+    FirmwareJob& operator=(const FirmwareJob&) = delete;
+
     platform::SemaphoreHandle statusLock_ = nullptr;
     platform::SemaphoreHandle statusPosted_ = nullptr;
     platform::SemaphoreHandle upgradeInProgress_ = nullptr;
