@@ -1,16 +1,20 @@
 #include "firmware/Flasher_FPGA.h"
 
+#include "firmware/FpgaImage.h"
 #include "firmware/HexImage.h"
+#include "frame/LittleEndian.h"
 #include "platform/Time.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 namespace pelmux {
 
 namespace {
 
+using Varnholt::ERR_DATATYPE_MISMATCH;
 using Varnholt::ERR_DEVICE_READ_FAILED;
 using Varnholt::ERR_INITIALISATION_FAILED;
 using Varnholt::ERR_INVALID_DATA_RANGE;
@@ -28,28 +32,31 @@ BlockRecord blockRecord(std::uint16_t length, std::uint32_t position, const std:
                         std::size_t count)
 {
     BlockRecord record{};
-    record[0] = static_cast<std::uint8_t>(length);
-    record[1] = static_cast<std::uint8_t>(length >> 8);
-    for (int i = 0; i < 4; ++i)
-        record[4 + i] = static_cast<std::uint8_t>(position >> (8 * i));
+    putWord(record.data(), length);
+    putDword(record.data() + 4, position);
     if (count > 0)
         std::memcpy(record.data() + fpgaBlockHeader, data, count);
     return record;
 }
 
-std::uint32_t u32At(const std::uint8_t* bytes)
+// The percent of the image that `done` bytes are, counted in 32 bits as every step's progress.
+std::uint8_t imagePercent(std::size_t done, const std::vector<std::uint8_t>& image)
 {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-std::uint8_t percentOf(std::size_t done, std::size_t size)
-{
-    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(done * 100u) /
-                                     static_cast<std::uint32_t>(size));
+    return percentOf(static_cast<std::uint32_t>(done), static_cast<std::uint32_t>(image.size()));
 }
 
 } // namespace
+
+ResultCode checkFpgaImageFile(const char* fileName)
+{
+    ImageFile file(fileName, false);
+    if (!file.isOpen())
+        return ERR_SUCCESS;
+    std::uint64_t size = 0;
+    std::string text;
+    const bool readable = file.size(size) && file.read(size, text);
+    return readable && imageKindOf(text).carriesMarker() ? ERR_DATATYPE_MISMATCH : ERR_SUCCESS;
+}
 
 Flasher_FPGA::~Flasher_FPGA()
 {
@@ -57,59 +64,70 @@ Flasher_FPGA::~Flasher_FPGA()
     controlHandle().close();
 }
 
-ResultCode Flasher_FPGA::run(bool program)
+ResultCode Flasher_FPGA::checkImage(const char* fileName) const
 {
-    ResultCode result = checkReadiness();
+    return checkFpgaImageFile(fileName);
+}
+
+ResultCode Flasher_FPGA::run(FirmwareJob& job, bool program)
+{
+    ResultCode result = checkReadiness(job);
     if (result == ERR_SUCCESS)
-        result = readImage();
+        result = readImage(job);
     if (result == ERR_SUCCESS) {
         sendUpgradeMode(upgradeModeFpgaOrFront);
         if (program)
-            result = writeImage();
+            result = writeImage(job);
         if (result == ERR_SUCCESS) {
-            postStatus(ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
+            job.post(ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
             platform::sleepMs(verifyPauseMs);
-            result = verifyImage();
+            result = verifyImage(job);
         }
         sendUpgradeMode(upgradeModeEnded);
     }
-    postFinalStatus(result);
     jobHandle_.close();
-    releaseJobLock();
-    return result;
+    return job.finish(result);
 }
 
-ResultCode Flasher_FPGA::checkReadiness()
+ResultCode Flasher_FPGA::checkReadiness(FirmwareJob& job)
 {
-    postStatus(ERR_SUCCESS, 0, Varnholt::UPGRADE_PREPARING);
+    job.post(ERR_SUCCESS, 0, Varnholt::UPGRADE_PREPARING);
     jobHandle_.open();
     if (!jobHandle_.isOpen()) {
-        postStatus(ERR_OPEN_FAILED, 0);
+        job.post(ERR_OPEN_FAILED, 0);
         return ERR_OPEN_FAILED;
     }
-    postStatus(ERR_SUCCESS, 50);
+    job.post(ERR_SUCCESS, 50);
     std::uint8_t notReady = 0xFF;
     ResultCode result = readRequest(jobHandle_, fpgaReadinessRequest, &notReady, sizeof notReady);
     if (result == ERR_SUCCESS && notReady != 0)
         result = ERR_INITIALISATION_FAILED;
-    postStatus(result, 100);
+    job.post(result, 100);
     return result;
 }
 
-ResultCode Flasher_FPGA::readImage()
+ResultCode Flasher_FPGA::readImage(FirmwareJob& job)
 {
-    postStatus(ERR_SUCCESS, 0, Varnholt::UPGRADE_READING_FILE);
-    return readFpgaImage(fileName(), image_,
-                         [this](ResultCode code, std::uint8_t percent) { postStatus(code, percent); });
+    job.post(ERR_SUCCESS, 0, Varnholt::UPGRADE_READING_FILE);
+    return readFpgaImage(job.fileName(), image_,
+                         [&job](ResultCode code, std::uint8_t percent) { job.post(code, percent); });
 }
 
-ResultCode Flasher_FPGA::writeImage()
+ResultCode Flasher_FPGA::beginTransfer(FirmwareJob& job, UpgradeAction action)
 {
-    postStatus(ERR_SUCCESS, 0, Varnholt::UPGRADE_WRITING);
+    job.post(ERR_SUCCESS, 0, action);
     if (image_.empty()) {
-        postStatus(ERR_INVALID_DATA_RANGE, 0);
+        job.post(ERR_INVALID_DATA_RANGE, 0);
         return ERR_INVALID_DATA_RANGE;
     }
+    return ERR_SUCCESS;
+}
+
+ResultCode Flasher_FPGA::writeImage(FirmwareJob& job)
+{
+    const ResultCode begun = beginTransfer(job, Varnholt::UPGRADE_WRITING);
+    if (begun != ERR_SUCCESS)
+        return begun;
     std::uint32_t position = 0;
     std::size_t next = 0;
     while (next < image_.size()) {
@@ -121,27 +139,25 @@ ResultCode Flasher_FPGA::writeImage()
                                       sizeof answer, Count::Output);
         // The driver says how far it got: the next block starts there. A position that stands
         // still, runs backwards or claims more than was sent would repeat or skip image bytes.
-        const std::uint32_t returned = u32At(answer);
+        const std::uint32_t returned = dwordAt(answer);
         if (sent != ERR_SUCCESS || returned <= position || returned - position > length) {
-            postStatus(ERR_IOCTRL_OPERATION_FAILED, 100);
+            job.post(ERR_IOCTRL_OPERATION_FAILED, 100);
             return ERR_IOCTRL_OPERATION_FAILED;
         }
         next += returned - position;
         position = returned;
-        postStatus(ERR_SUCCESS, percentOf(next, image_.size()));
+        job.post(ERR_SUCCESS, imagePercent(next, image_));
     }
-    postStatus(ERR_SUCCESS, 100);
+    job.post(ERR_SUCCESS, 100);
     return ERR_SUCCESS;
 }
 
-ResultCode Flasher_FPGA::verifyImage()
+ResultCode Flasher_FPGA::verifyImage(FirmwareJob& job)
 {
     readBack_.clear();
-    postStatus(ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
-    if (image_.empty()) {
-        postStatus(ERR_INVALID_DATA_RANGE, 0);
-        return ERR_INVALID_DATA_RANGE;
-    }
+    const ResultCode begun = beginTransfer(job, Varnholt::UPGRADE_VERIFYING);
+    if (begun != ERR_SUCCESS)
+        return begun;
     std::uint32_t position = 0;
     std::size_t done = 0;
     for (;;) {
@@ -149,11 +165,11 @@ ResultCode Flasher_FPGA::verifyImage()
         BlockRecord answer{};
         if (issue(jobHandle_, fpgaReadRequest, request.data(), fpgaBlockRecord, answer.data(),
                   fpgaBlockRecord, Count::Output) != ERR_SUCCESS) {
-            postStatus(ERR_IOCTRL_OPERATION_FAILED, 100);
+            job.post(ERR_IOCTRL_OPERATION_FAILED, 100);
             return ERR_IOCTRL_OPERATION_FAILED;
         }
-        if ((answer[0] | answer[1]) == 0) {
-            postStatus(ERR_DEVICE_READ_FAILED, 100);
+        if (wordAt(answer.data()) == 0) {
+            job.post(ERR_DEVICE_READ_FAILED, 100);
             return ERR_DEVICE_READ_FAILED;
         }
         const std::size_t count = std::min<std::size_t>(fpgaBlockData, image_.size() - done);
@@ -161,14 +177,15 @@ ResultCode Flasher_FPGA::verifyImage()
                          answer.begin() + fpgaBlockHeader + count);
         const auto differs = std::mismatch(readBack_.begin() + done, readBack_.end(), image_.begin() + done);
         if (differs.first != readBack_.end()) {
-            postStatus(ERR_VERIFY_FAILED, percentOf(differs.first - readBack_.begin(), image_.size()));
+            job.post(ERR_VERIFY_FAILED,
+                     imagePercent(static_cast<std::size_t>(differs.first - readBack_.begin()), image_));
             return ERR_VERIFY_FAILED;
         }
         done += count;
-        postStatus(ERR_SUCCESS, percentOf(done, image_.size()));
+        job.post(ERR_SUCCESS, imagePercent(done, image_));
         if (done == image_.size())
             return ERR_SUCCESS;
-        position = u32At(answer.data() + 4);
+        position = dwordAt(answer.data() + 4);
     }
 }
 

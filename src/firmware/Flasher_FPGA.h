@@ -25,26 +25,37 @@ public:
     ~Flasher_FPGA();
 
     // Checks the FPGA is ready, reads the image file, enters upgrade mode (0x0F), writes the image
-    // (program true) and verifies it, leaves upgrade mode (0xC3), posts the final status, closes
-    // the job's driver handle and gives the job lock back. Blocks for the whole job. Result codes:
-    // ERR_OPEN_FAILED (1) without a driver; 7, 6 or ERR_INITIALISATION_FAILED (13) from the
-    // readiness request; the image reader's codes; ERR_INVALID_DATA_RANGE (8) for an empty image;
-    // 7 for a failed block request or a write position that does not move forward within the
-    // block sent; ERR_DEVICE_READ_FAILED (15) for an empty read; ERR_VERIFY_FAILED (14).
-    ResultCode run(bool program) override;
+    // (program true) and verifies it, leaves upgrade mode (0xC3), closes the job's driver handle
+    // and finishes the job. Blocks for the whole job. Result codes: ERR_OPEN_FAILED (1) without a
+    // driver; 7, 6 or ERR_INITIALISATION_FAILED (13) from the readiness request; the image reader's
+    // codes; ERR_INVALID_DATA_RANGE (8) for an empty image; 7 for a failed block request or a write
+    // position that does not move forward within the block sent; ERR_DEVICE_READ_FAILED (15) for
+    // an empty read; ERR_VERIFY_FAILED (14).
+    ResultCode run(FirmwareJob& job, bool program) override;
+
+    // checkFpgaImageFile below.
+    ResultCode checkImage(const char* fileName) const override;
 
     // The image of the last job (empty after a failed read).
     const std::vector<std::uint8_t>& image() const { return image_; }
 
 private:
-    ResultCode checkReadiness();
-    ResultCode readImage();
-    ResultCode writeImage();
-    ResultCode verifyImage();
+    ResultCode checkReadiness(FirmwareJob& job);
+    ResultCode readImage(FirmwareJob& job);
+    // Posts (0, 0, action); an empty image fails the step with ERR_INVALID_DATA_RANGE (8).
+    ResultCode beginTransfer(FirmwareJob& job, UpgradeAction action);
+    ResultCode writeImage(FirmwareJob& job);
+    ResultCode verifyImage(FirmwareJob& job);
 
     std::vector<std::uint8_t> image_;
     std::vector<std::uint8_t> readBack_;
     DriverLink jobHandle_;
 };
+
+// The check an FPGA image passes before its job starts: a file that carries a micro-controller's
+// marker ("SystemSupervisor", "Front_uc") gives ERR_DATATYPE_MISMATCH (4); its records would
+// read as FPGA data lines. A file that cannot be opened or read passes: the job's reading step
+// reports it. Reads the whole file into memory.
+ResultCode checkFpgaImageFile(const char* fileName);
 
 } // namespace pelmux

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace pelmux {
 
@@ -16,11 +18,6 @@ constexpr int connectRetries = 5;
 constexpr std::uint32_t retryPauseMs = 500;
 constexpr std::uint32_t resyncPauseMs = 100;
 
-std::uint8_t percentOf(std::uint32_t done, std::uint32_t size)
-{
-    return static_cast<std::uint8_t>(done * 100 / size);
-}
-
 // The serial line of one exchange: opened and configured at the start, closed with its settings
 // as found on every way out.
 class PortSession {
@@ -29,54 +26,112 @@ public:
     platform::SerialPort port;
 };
 
+// What a target's image file must be: its size, and no marker of the other target.
+struct ImageRule {
+    std::uint64_t smallest;
+    std::uint64_t largest;
+    std::string_view otherMarker;
+};
+
+constexpr ImageRule supervisorImage = {95000, 1000000, frontMarker};
+constexpr ImageRule frontImage = {50000, 110000, supervisorMarker};
+
+// Takes the image block by block from the flash start: blocks as large as the bootloader takes,
+// never past the flash end. `transfer` moves one block (its address, its image bytes, their
+// count) and answers ERR_SUCCESS or its failure, which is posted at the last good percent and ends
+// the walk; each block done posts its percent, remembered as `lastGood`.
+template <class Transfer>
+ResultCode eachBlock(FirmwareJob& job, const HexImage& image, const Stm32Device& device,
+                     std::uint8_t& lastGood, Transfer transfer)
+{
+    std::uint32_t address = device.flashStart;
+    std::uint32_t done = 0;
+    while (done < image.size && address < device.flashEnd) {
+        const std::uint32_t count =
+            std::min({bootloaderBlockBytes, device.flashEnd - address, image.size - done});
+        const ResultCode moved = transfer(address, image.data.data() + done, count);
+        if (moved != Varnholt::ERR_SUCCESS) {
+            job.post(moved, lastGood);
+            return moved;
+        }
+        address += count;
+        done += count;
+        lastGood = percentOf(done, image.size);
+        job.post(Varnholt::ERR_SUCCESS, lastGood);
+    }
+    return Varnholt::ERR_SUCCESS;
+}
+
 } // namespace
 
-ResultCode Flasher_STM32::run(bool program)
+ResultCode checkImageFile(const char* fileName, std::uint32_t target)
+{
+    ImageFile file(fileName, true);
+    if (!file.isOpen())
+        return Varnholt::ERR_OPEN_FAILED;
+    std::uint64_t size = 0;
+    const bool sized = file.size(size);
+    const ImageRule* rule =
+        target == targetSupervisor ? &supervisorImage : (target == targetFront ? &frontImage : nullptr);
+    // A size outside the target's range fails whatever the file holds: it is not read.
+    if (!sized || rule == nullptr || size < rule->smallest || size > rule->largest)
+        return sized ? Varnholt::ERR_DATATYPE_MISMATCH : Varnholt::ERR_OPEN_FAILED;
+    std::string text;
+    if (!file.read(size, text))
+        return Varnholt::ERR_OPEN_FAILED;
+    return text.find(rule->otherMarker) == std::string::npos ? Varnholt::ERR_SUCCESS
+                                                             : Varnholt::ERR_DATATYPE_MISMATCH;
+}
+
+ResultCode Flasher_STM32::checkImage(const char* fileName) const
+{
+    return checkImageFile(fileName, target_);
+}
+
+ResultCode Flasher_STM32::run(FirmwareJob& job, bool program)
 {
     frontModeSet_ = false;
     linkSelected_ = false;
-    ResultCode result = prepare();
+    ResultCode result = prepare(job);
     if (result == Varnholt::ERR_SUCCESS)
-        result = readImage();
+        result = readImage(job);
     if (result == Varnholt::ERR_SUCCESS)
-        result = unlessMemoryExhausted([&] { return exchange(program); });
+        result = unlessMemoryExhausted([&] { return exchange(job, program); });
     image_ = HexImage{};
     undoPreparation();
-    postFinalStatus(result);
     controlHandle().close();
-    releaseJobLock();
-    return result;
+    return job.finish(result);
 }
 
 // The results of these requests are not judged: a target that did not enter its bootloader
 // shows up as a bootloader that does not answer.
-ResultCode Flasher_STM32::prepare()
+ResultCode Flasher_STM32::prepare(FirmwareJob& job)
 {
-    postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_PREPARING);
-    if (target == targetSupervisor) {
+    job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_PREPARING);
+    if (target_ == targetSupervisor) {
         sendUpgradeMode(upgradeModeSupervisor);
-        postStatus(Varnholt::ERR_SUCCESS, 25);
+        job.post(Varnholt::ERR_SUCCESS, 25);
         platform::sleepMs(100);
         sendBootloaderLink(linkSupervisor);
-        postStatus(Varnholt::ERR_SUCCESS, 75);
+        job.post(Varnholt::ERR_SUCCESS, 75);
         linkSelected_ = true;
         platform::sleepMs(100);
-        postStatus(Varnholt::ERR_SUCCESS, 100);
+        job.post(Varnholt::ERR_SUCCESS, 100);
         return Varnholt::ERR_SUCCESS;
     }
-    if (target == targetFront) {
+    if (target_ == targetFront) {
         sendUpgradeMode(upgradeModeFpgaOrFront);
-        postStatus(Varnholt::ERR_SUCCESS, 25);
+        job.post(Varnholt::ERR_SUCCESS, 25);
         frontModeSet_ = true;
         platform::sleepMs(500);
         sendFrontPreparation();
-        postStatus(Varnholt::ERR_SUCCESS, 50);
+        job.post(Varnholt::ERR_SUCCESS, 50);
         platform::sleepMs(500);
         sendBootloaderLink(linkFront);
-        postStatus(Varnholt::ERR_SUCCESS, 75);
+        job.post(Varnholt::ERR_SUCCESS, 75);
         linkSelected_ = true;
         platform::sleepMs(500);
-        postStatus(Varnholt::ERR_SUCCESS, 100);
+        job.post(Varnholt::ERR_SUCCESS, 100);
         return Varnholt::ERR_SUCCESS;
     }
     return Varnholt::ERR_INVALID_PARAMETER_NULL;
@@ -90,42 +145,41 @@ void Flasher_STM32::undoPreparation()
         sendBootloaderLink(linkNone);
 }
 
-ResultCode Flasher_STM32::readImage()
+ResultCode Flasher_STM32::readImage(FirmwareJob& job)
 {
-    postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_READING_FILE);
-    return readHexImage(fileName(), image_, [this](ResultCode errorCode, std::uint8_t percent) {
-        postStatus(errorCode, percent);
-    });
+    job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_READING_FILE);
+    return readHexImage(job.fileName(), image_,
+                        [&job](ResultCode errorCode, std::uint8_t percent) { job.post(errorCode, percent); });
 }
 
-ResultCode Flasher_STM32::exchange(bool program)
+ResultCode Flasher_STM32::exchange(FirmwareJob& job, bool program)
 {
-    postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_CONNECTING);
+    job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_CONNECTING);
     PortSession session;
     if (!session.port.open()) {
-        postStatus(Varnholt::ERR_OPEN_FAILED, 0);
+        job.post(Varnholt::ERR_OPEN_FAILED, 0);
         return Varnholt::ERR_OPEN_FAILED;
     }
-    postStatus(Varnholt::ERR_SUCCESS, 50);
+    job.post(Varnholt::ERR_SUCCESS, 50);
     if (!session.port.configure()) {
-        postStatus(Varnholt::ERR_OPEN_FAILED, 55);
+        job.post(Varnholt::ERR_OPEN_FAILED, 55);
         return Varnholt::ERR_OPEN_FAILED;
     }
-    postStatus(Varnholt::ERR_SUCCESS, 75);
+    job.post(Varnholt::ERR_SUCCESS, 75);
     std::unique_ptr<BootloaderLink> link = connect(session.port);
     if (link == nullptr) {
-        postStatus(Varnholt::ERR_OPEN_FAILED, 100);
+        job.post(Varnholt::ERR_OPEN_FAILED, 100);
         return Varnholt::ERR_OPEN_FAILED;
     }
-    postStatus(Varnholt::ERR_SUCCESS, 100);
+    job.post(Varnholt::ERR_SUCCESS, 100);
 
     std::uint8_t lastGood = 0;
     if (program) {
-        const ResultCode written = writeImage(*link, lastGood);
+        const ResultCode written = writeImage(job, *link, lastGood);
         if (written != Varnholt::ERR_SUCCESS)
             return written;
     }
-    return verifyImage(*link, lastGood);
+    return verifyImage(job, *link, lastGood);
 }
 
 std::unique_ptr<BootloaderLink> Flasher_STM32::connect(platform::SerialPort& port)
@@ -150,13 +204,6 @@ std::unique_ptr<BootloaderLink> Flasher_STM32::connect(platform::SerialPort& por
     return link;
 }
 
-// Blocks as large as the bootloader takes, from the flash start, never past the flash end.
-std::uint32_t Flasher_STM32::nextBlock(const Stm32Device& device, std::uint32_t address,
-                                       std::uint32_t done) const
-{
-    return std::min({bootloaderBlockBytes, device.flashEnd - address, image_.size - done});
-}
-
 // The image goes to the flash start: data[0] is written there whatever window the file names. An
 // image linked for another window (an application above a boot loader of its own) would land
 // below its addresses, over what lives there, and read back "equal" from the same wrong place;
@@ -169,67 +216,43 @@ bool Flasher_STM32::imageFits(const Stm32Device& device) const
     return placed && image_.size <= device.flashEnd - device.flashStart;
 }
 
-ResultCode Flasher_STM32::writeImage(BootloaderLink& link, std::uint8_t& lastGood)
+ResultCode Flasher_STM32::writeImage(FirmwareJob& job, BootloaderLink& link, std::uint8_t& lastGood)
 {
-    postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_WRITING);
+    job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_WRITING);
     const Stm32Device& device = link.device();
     // Refused before the erase: an image without data would leave the device erased and report
     // the upgrade complete.
     if (image_.size == 0 || !imageFits(device)) {
-        postStatus(Varnholt::ERR_INVALID_DATA_RANGE, 0);
+        job.post(Varnholt::ERR_INVALID_DATA_RANGE, 0);
         return Varnholt::ERR_INVALID_DATA_RANGE;
     }
     // A failed erase shows up in the writes or in the verification.
     link.eraseAll();
-    postStatus(Varnholt::ERR_SUCCESS, 0);
-    std::uint32_t address = device.flashStart;
-    std::uint32_t done = 0;
-    image_.cursor = 0;
-    while (done < image_.size && address < device.flashEnd) {
-        const std::uint32_t count = nextBlock(device, address, done);
-        if (!link.writeMemory(address, image_.data.data() + image_.cursor, count)) {
-            postStatus(Varnholt::ERR_DEVICE_WRITE_FAILED, lastGood);
-            return Varnholt::ERR_DEVICE_WRITE_FAILED;
-        }
-        address += count;
-        done += count;
-        image_.cursor += count;
-        lastGood = percentOf(done, image_.size);
-        postStatus(Varnholt::ERR_SUCCESS, lastGood);
-    }
-    return Varnholt::ERR_SUCCESS;
+    job.post(Varnholt::ERR_SUCCESS, 0);
+    return eachBlock(job, image_, device, lastGood,
+                     [&link](std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count) {
+                         return link.writeMemory(address, bytes, count) ? Varnholt::ERR_SUCCESS
+                                                                        : Varnholt::ERR_DEVICE_WRITE_FAILED;
+                     });
 }
 
-ResultCode Flasher_STM32::verifyImage(BootloaderLink& link, std::uint8_t& lastGood)
+ResultCode Flasher_STM32::verifyImage(FirmwareJob& job, BootloaderLink& link, std::uint8_t& lastGood)
 {
-    postStatus(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
+    job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
     const Stm32Device& device = link.device();
     // Such a verification would compare the wrong place, part of the image or nothing.
     if (!imageFits(device)) {
-        postStatus(Varnholt::ERR_INVALID_DATA_RANGE, 0);
+        job.post(Varnholt::ERR_INVALID_DATA_RANGE, 0);
         return Varnholt::ERR_INVALID_DATA_RANGE;
     }
     std::uint8_t block[bootloaderBlockBytes];
-    std::uint32_t address = device.flashStart;
-    std::uint32_t done = 0;
-    image_.cursor = 0;
-    while (done < image_.size && address < device.flashEnd) {
-        const std::uint32_t count = nextBlock(device, address, done);
-        if (!link.readMemory(address, block, count)) {
-            postStatus(Varnholt::ERR_DEVICE_READ_FAILED, lastGood);
-            return Varnholt::ERR_DEVICE_READ_FAILED;
-        }
-        if (!std::equal(block, block + count, image_.data.begin() + image_.cursor)) {
-            postStatus(Varnholt::ERR_VERIFY_FAILED, lastGood);
-            return Varnholt::ERR_VERIFY_FAILED;
-        }
-        address += count;
-        done += count;
-        image_.cursor += count;
-        lastGood = percentOf(done, image_.size);
-        postStatus(Varnholt::ERR_SUCCESS, lastGood);
-    }
-    return Varnholt::ERR_SUCCESS;
+    return eachBlock(job, image_, device, lastGood,
+                     [&link, &block](std::uint32_t address, const std::uint8_t* bytes, std::uint32_t count) {
+                         if (!link.readMemory(address, block, count))
+                             return Varnholt::ERR_DEVICE_READ_FAILED;
+                         return std::equal(block, block + count, bytes) ? Varnholt::ERR_SUCCESS
+                                                                        : Varnholt::ERR_VERIFY_FAILED;
+                     });
 }
 
 } // namespace pelmux

@@ -1,27 +1,21 @@
-// Firmware image files: the Intel HEX reader of the micro-controller jobs and the line reader of
-// the FPGA jobs. Plain components: they post their progress through the function they are given
-// and know nothing of jobs or targets.
+// Micro-controller image files: the Intel HEX reader, and what an image file's text shows of the
+// target it was built for. Plain components: the reader posts its progress through the function it
+// is given and knows nothing of jobs or targets.
 #pragma once
 
-#include <pelmux/ResultCode.h>
+#include "firmware/ImageFile.h"
 
 #include <cstdint>
-#include <functional>
+#include <span>
 #include <string_view>
 #include <vector>
 
 namespace pelmux {
 
-using Varnholt::ResultCode;
-
-// Posts (errorCode, percent) within the reading step.
-using ReadProgress = std::function<void(ResultCode errorCode, std::uint8_t percent)>;
-
 // A micro-controller image. data[0] stands for offset 0 of the first 64 KB window the file uses;
 // bytes no record gives are 0x00.
 struct HexImage {
-    std::uint32_t size = 0;   // bytes in data
-    std::uint32_t cursor = 0; // bytes the programming or verifying loop has taken from data
+    std::uint32_t size = 0; // bytes in data
     std::vector<std::uint8_t> data;
     std::uint32_t base = 0; // window (upper 16 address bits) of the first non-zero extended address
     // The window data[0] stands for: `base` as the first data record found it (0 when data came
@@ -33,17 +27,17 @@ struct HexImage {
 // No image grows beyond the largest flash a known micro-controller has.
 inline constexpr std::uint32_t maxHexImageBytes = 0x100000;
 
-// Reads the Intel HEX file `fileName` (8-bit path) into `image`, replacing what it held. The
-// caller has posted (0, 0, UPGRADE_READING_FILE). Result codes: ERR_OPEN_FAILED (1),
-// ERR_INITIALISATION_FAILED (13), ERR_INVALID_DATA_RANGE (8) for malformed text, an address below
-// the first window, overlapping or descending records or an image above maxHexImageBytes,
-// ERR_CHECKSUM_INCORRECT (12). On failure the image is empty.
-ResultCode readHexImage(const char* fileName, HexImage& image, const ReadProgress& post);
+// Reads the Intel HEX text `bytes` (any bytes) into `image`, replacing what it held; the
+// percentages count against their number. The caller has posted (0, 0, UPGRADE_READING_FILE). Result
+// codes: ERR_INITIALISATION_FAILED (13) when memory runs out, ERR_INVALID_DATA_RANGE (8) for
+// malformed text, an address below the first window, overlapping or descending records or an
+// image above maxHexImageBytes, ERR_CHECKSUM_INCORRECT (12). On failure the image is empty.
+ResultCode readHexImage(std::span<const std::uint8_t> bytes, HexImage& image, const ReadProgress& post);
 
-// Reads the FPGA line file `fileName` into `image` (the 16 data bytes of every data line, in file
-// order), replacing what it held. The caller has posted (0, 0, UPGRADE_READING_FILE). Result
-// codes: ERR_OPEN_FAILED (1), ERR_CHECKSUM_INCORRECT (12). On failure the image is empty.
-ResultCode readFpgaImage(const char* fileName, std::vector<std::uint8_t>& image, const ReadProgress& post);
+// The same on the Intel HEX file `fileName` (8-bit path), opened without sharing and read whole;
+// the percentages count against the size the file system reports. A file that cannot be opened
+// gives ERR_OPEN_FAILED (1); one whose reading fails part-way is read as far as it got.
+ResultCode readHexImage(const char* fileName, HexImage& image, const ReadProgress& post);
 
 // The 64 KB window of the micro-controllers' flash (0x08000000), as their images name it.
 inline constexpr std::uint32_t microControllerFlashWindow = 0x0800;

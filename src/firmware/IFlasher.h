@@ -1,19 +1,14 @@
-// What every flasher shares: the status it posts for the application, the image file name of the
-// current job, the driver handle that puts a target into upgrade mode, and the end of every job.
+// What both flashers are: one whole job on the job they are handed, the check an image file passes
+// before its job starts, and the driver requests that put a target into upgrade mode and bring it
+// back.
 #pragma once
 
+#include "firmware/FirmwareJob.h"
 #include "frame/DriverChannel.h"
-#include "platform/Semaphore.h"
-
-#include <pelmux/FirmwareUpgrade.h>
 
 #include <cstdint>
-#include <functional>
 
 namespace pelmux {
-
-using Varnholt::UpgradeAction;
-using Varnholt::UpgradeStatus;
 
 // Driver requests that prepare a target and bring it back.
 inline constexpr std::uint32_t upgradeModeRequest = 0x222508;      // 1 byte in: one of the codes below
@@ -29,35 +24,17 @@ inline constexpr std::uint8_t linkNone = 0;
 inline constexpr std::uint8_t linkSupervisor = 1;
 inline constexpr std::uint8_t linkFront = 2;
 
-// Longest image file name a job keeps, terminator included.
-inline constexpr std::size_t flasherFileNameSize = 256;
-
 class IFlasher {
 public:
-    // Carries out one whole job: program true writes the image and then verifies it, false only
-    // verifies. Posts its progress, ends with UPGRADE_COMPLETE or UPGRADE_FAILED, gives
-    // `upgradeInProgress` back as its very last step and returns the job's result code.
-    virtual ResultCode run(bool program) = 0; // 0
+    // Carries out one whole job on the image file `job.fileName()`: program true writes the image
+    // and then verifies it, false only verifies. Posts its progress through `job` and ends it with
+    // job.finish() (UPGRADE_COMPLETE or UPGRADE_FAILED, then the job lock given back); returns the
+    // job's result code. Blocks for the whole job.
+    virtual ResultCode run(FirmwareJob& job, bool program) = 0;
 
-    // The owner's semaphores and status record; the flasher uses but never closes them.
-    void attach(platform::SemaphoreHandle statusLock, platform::SemaphoreHandle statusPosted,
-                platform::SemaphoreHandle upgradeInProgress, UpgradeStatus* status);
-
-    // Takes the image file name of the next job; the owner has checked it holds fewer than
-    // flasherFileNameSize characters.
-    void setFileName(const char* fileName);
-    const char* fileName() const { return fileName_; }
-
-    // Posts (errorCode, percent, currentAction) for the application unless it equals the last
-    // posting or the semaphores are missing; wakes a caller waiting for a new status.
-    void postStatus(ResultCode errorCode, std::uint8_t percent, std::uint32_t currentAction);
-    // The same within the step last posted.
-    void postStatus(ResultCode errorCode, std::uint8_t percent);
-
-    // Tests: called on the job's thread with every status the flasher posts, in order, after it
-    // was written; postings collapse for an application polling the status, not here.
-    using PostObserver = std::function<void(const UpgradeStatus& posted)>;
-    void setPostObserver(PostObserver observer) { postObserver_ = std::move(observer); }
+    // The check an image file passes before its job starts, on the starting caller's thread:
+    // ERR_SUCCESS or the code the start operation answers.
+    virtual ResultCode checkImage(const char* fileName) const = 0;
 
 protected:
     IFlasher() = default;
@@ -75,25 +52,10 @@ protected:
     // any request, otherwise as sendFrontPreparation.
     ResultCode sendBootloaderLink(std::uint8_t value);
 
-    // Posts the job's final status: on failure waits 100 ms and posts (result, 0, UPGRADE_FAILED),
-    // otherwise posts (ERR_SUCCESS, 0, UPGRADE_COMPLETE).
-    void postFinalStatus(ResultCode result);
-    // Gives `upgradeInProgress` back; the last step of every job.
-    void releaseJobLock();
-
     DriverLink& controlHandle() { return controlHandle_; }
 
 private:
-    platform::SemaphoreHandle statusLock_ = nullptr;
-    platform::SemaphoreHandle statusPosted_ = nullptr;
-    platform::SemaphoreHandle upgradeInProgress_ = nullptr;
-    UpgradeStatus* status_ = nullptr;
-    char fileName_[flasherFileNameSize] = {};
     DriverLink controlHandle_;
-    std::uint32_t lastAction_ = 0;
-    std::uint8_t lastPercent_ = 0;
-    ResultCode lastError_ = Varnholt::ERR_SUCCESS;
-    PostObserver postObserver_;
 };
 
 } // namespace pelmux

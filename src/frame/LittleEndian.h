@@ -1,4 +1,5 @@
-// Little-endian 16-bit words, as the driver's request and answer records carry them.
+// Little-endian 16-bit words and 32-bit double words, as the driver's request and answer records
+// carry them.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,17 @@ inline void putWord(std::uint8_t* at, std::uint16_t value)
 inline std::uint16_t wordAt(const std::uint8_t* at)
 {
     return static_cast<std::uint16_t>(at[0] | (at[1] << 8));
+}
+
+inline void putDword(std::uint8_t* at, std::uint32_t value)
+{
+    putWord(at, static_cast<std::uint16_t>(value));
+    putWord(at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+inline std::uint32_t dwordAt(const std::uint8_t* at)
+{
+    return wordAt(at) | static_cast<std::uint32_t>(wordAt(at + 2)) << 16;
 }
 
 } // namespace pelmux

@@ -1,7 +1,6 @@
 #include "SimFixture.h"
 
 #include "firmware/Flasher_FPGA.h"
-#include "platform/Semaphore.h"
 
 #include <cstdio>
 #include <functional>
@@ -76,6 +75,7 @@ protected:
     void SetUp() override
     {
         SimTest::SetUp();
+        job_.setPostObserver([this](const UpgradeStatus& s) { posts_.push_back(s); });
         freshFlasher();
     }
     // A new unit, and a new flasher: the old one keeps its control handle to the old unit.
@@ -85,34 +85,24 @@ protected:
         startUnit(sim::defaultProfile());
         freshFlasher();
     }
-    void freshFlasher()
-    {
-        flasher_ = std::make_unique<Flasher_FPGA>();
-        flasher_->attach(statusLock_, statusPosted_, jobLock_, &status_);
-        flasher_->setPostObserver([this](const UpgradeStatus& s) { posts_.push_back(s); });
-    }
-    void TearDown() override
-    {
-        platform::closeSemaphore(statusLock_);
-        platform::closeSemaphore(statusPosted_);
-        platform::closeSemaphore(jobLock_);
-        SimTest::TearDown();
-    }
+    void freshFlasher() { flasher_ = std::make_unique<Flasher_FPGA>(); }
 
     // Runs one job on an image file as the owner does: the job lock taken first.
     ResultCode job(bool program, const std::string& fileText)
     {
         root().writeFile("fpga.txt", fileText);
         const std::string name = root().path() + "/fpga.txt";
-        flasher_->setFileName(name.c_str());
+        job_.begin(name.c_str());
         posts_.clear();
-        EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0));
-        const ResultCode result = flasher_->run(program);
+        EXPECT_TRUE(job_.tryTake());
+        const ResultCode result = flasher_->run(job_, program);
         // Every job gives the lock back.
-        EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0));
-        platform::giveSemaphore(jobLock_);
+        EXPECT_TRUE(job_.tryTake());
+        job_.giveBack();
         return result;
     }
+    // The status an application collects.
+    UpgradeStatus status() { return job_.collect(false); }
     void setFpga(const std::function<void(sim::Json&)>& change)
     {
         unit().update([&](sim::Json& s) { change(s["firmware"]["fpga"]); });
@@ -128,10 +118,7 @@ protected:
         return posts_.size() >= 2 ? posts_[posts_.size() - 2] : UpgradeStatus{};
     }
 
-    platform::SemaphoreHandle statusLock_ = platform::createSemaphore(nullptr);
-    platform::SemaphoreHandle statusPosted_ = platform::createSemaphore(nullptr);
-    platform::SemaphoreHandle jobLock_ = platform::createSemaphore(nullptr);
-    UpgradeStatus status_{};
+    FirmwareJob job_;
     std::unique_ptr<Flasher_FPGA> flasher_;
     std::vector<UpgradeStatus> posts_;
 };
@@ -168,7 +155,7 @@ TEST_F(FlasherFpgaTest, WritesInBlocksFromWhereTheDriverGot)
         EXPECT_EQ(unit().requestCount(writeCode), c.writes) << c.what;
         EXPECT_EQ(unit().requestCount(readCode), c.reads) << c.what;
         EXPECT_EQ(modeLog(), (std::vector<int>{0x0F, 0xC3})) << c.what;
-        EXPECT_EQ(status_, (UpgradeStatus{complete, 0, Varnholt::ERR_SUCCESS})) << c.what;
+        EXPECT_EQ(status(), (UpgradeStatus{complete, 0, Varnholt::ERR_SUCCESS})) << c.what;
     }
 }
 
@@ -202,7 +189,7 @@ TEST_F(FlasherFpgaTest, VerificationReadsWithoutWriting)
     setFpga([&](sim::Json& f) { f["contents"] = stored; });
     EXPECT_EQ(job(false, fpgaFile(other)), Varnholt::ERR_VERIFY_FAILED);
     EXPECT_EQ(failingPost(), (UpgradeStatus{verifying, 59, Varnholt::ERR_VERIFY_FAILED}));
-    EXPECT_EQ(status_, (UpgradeStatus{failed, 0, Varnholt::ERR_VERIFY_FAILED}));
+    EXPECT_EQ(status(), (UpgradeStatus{failed, 0, Varnholt::ERR_VERIFY_FAILED}));
 }
 
 TEST_F(FlasherFpgaTest, FailuresEndTheJobWithTheirCode)
@@ -321,10 +308,10 @@ TEST_F(FlasherFpgaTest, FailuresEndTheJobWithTheirCode)
         c.arrange();
         ResultCode result;
         if (std::string(c.what) == "file missing") {
-            flasher_->setFileName((root().path() + "/none.txt").c_str());
+            job_.begin((root().path() + "/none.txt").c_str());
             posts_.clear();
-            ASSERT_TRUE(platform::takeSemaphore(jobLock_, 0));
-            result = flasher_->run(true);
+            ASSERT_TRUE(job_.tryTake());
+            result = flasher_->run(job_, true);
             EXPECT_EQ(result, Varnholt::ERR_OPEN_FAILED);
             EXPECT_EQ(failingPost(), (UpgradeStatus{reading, 0, Varnholt::ERR_OPEN_FAILED}));
             EXPECT_TRUE(modeLog().empty());
@@ -333,7 +320,7 @@ TEST_F(FlasherFpgaTest, FailuresEndTheJobWithTheirCode)
         result = job(c.program, c.file);
         EXPECT_EQ(result, c.result) << c.what;
         EXPECT_EQ(failingPost(), c.failing) << c.what;
-        EXPECT_EQ(status_, (UpgradeStatus{failed, 0, c.result})) << c.what;
+        EXPECT_EQ(status(), (UpgradeStatus{failed, 0, c.result})) << c.what;
         if (c.what != std::string("no driver")) {
             EXPECT_EQ(modeLog(), c.modes) << c.what;
         }

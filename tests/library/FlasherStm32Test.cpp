@@ -7,7 +7,6 @@
 
 #include "firmware/BootloaderLink.h"
 #include "firmware/Flasher_STM32.h"
-#include "platform/Semaphore.h"
 #include "platform/SerialPort.h"
 
 #include <cstdio>
@@ -291,20 +290,13 @@ protected:
     void SetUp() override
     {
         SimTest::SetUp();
-        statusLock_ = platform::createSemaphore(nullptr);
-        statusPosted_ = platform::createSemaphore(nullptr);
-        jobLock_ = platform::createSemaphore(nullptr);
-        flasher_.attach(statusLock_, statusPosted_, jobLock_, &status_);
-        flasher_.setPostObserver([this](const UpgradeStatus& s) {
+        job_.setPostObserver([this](const UpgradeStatus& s) {
             posts_.push_back({s.currentAction, s.percent, s.errorCode});
         });
     }
     void TearDown() override
     {
         peer_.reset();
-        platform::closeSemaphore(statusLock_);
-        platform::closeSemaphore(statusPosted_);
-        platform::closeSemaphore(jobLock_);
         SimTest::TearDown();
     }
 
@@ -321,13 +313,14 @@ protected:
             peer_ = std::make_unique<BootloaderPeer>(root().path(), options);
         const std::string file = root().path() + "/image.hex";
         std::ofstream(file, std::ios::binary) << text;
-        flasher_.setFileName(file.c_str());
-        flasher_.target = target;
-        EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0));
+        job_.begin(file.c_str());
+        EXPECT_TRUE(job_.tryTake());
         posts_.clear();
-        const ResultCode result = flasher_.run(program);
-        EXPECT_TRUE(platform::takeSemaphore(jobLock_, 0)) << "the job gives its lock back";
-        platform::giveSemaphore(jobLock_);
+        // A flasher keeps nothing from one job to the next; the job keeps its last posting.
+        Flasher_STM32 flasher(target);
+        const ResultCode result = flasher.run(job_, program);
+        EXPECT_TRUE(job_.tryTake()) << "the job gives its lock back";
+        job_.giveBack();
         return result;
     }
 
@@ -347,11 +340,7 @@ protected:
     bool onModel_ = false; // the simulated unit's own bootloaders answer
 
 private:
-    platform::SemaphoreHandle statusLock_ = nullptr;
-    platform::SemaphoreHandle statusPosted_ = nullptr;
-    platform::SemaphoreHandle jobLock_ = nullptr;
-    UpgradeStatus status_{};
-    Flasher_STM32 flasher_;
+    FirmwareJob job_;
 };
 
 constexpr std::uint32_t preparing = Varnholt::UPGRADE_PREPARING;
@@ -405,7 +394,7 @@ TEST_F(FlasherStm32Test, PostsEveryStepInOrder)
         if (p.action != reading)
             withoutReading.push_back(p);
     const std::vector<Post> expected = {
-        // A fresh flasher's first posting (0, 0, PREPARING) equals the last one it knows of.
+        // A fresh job's first posting (0, 0, PREPARING) equals the last one it knows of.
         {preparing, 25, ok},  {preparing, 75, ok},  {preparing, 100, ok},  {connecting, 0, ok},
         {connecting, 50, ok}, {connecting, 75, ok}, {connecting, 100, ok}, {writing, 0, ok},
         {writing, 85, ok},    {writing, 100, ok},   {verifying, 0, ok},    {verifying, 85, ok},
