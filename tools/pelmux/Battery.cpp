@@ -20,7 +20,7 @@ struct Summary {
     bool add(const char* key, const std::string& label, ResultCode result, Json value, std::string text)
     {
         if (result != Varnholt::ERR_SUCCESS) {
-            json[key] = {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
+            json[key] = failure(result);
             failures.push_back(label + ": " + describe(result));
             return false;
         }

@@ -209,36 +209,15 @@ void reportFailure(const char* command, const SettingOps& setting, ResultCode re
 bool listSettings(const Options& options)
 {
     return withConfig("list", [&](Config& config) {
-        bool all = true;
-        Json json = Json::object();
-        std::vector<std::pair<std::string, std::string>> rows;
-        std::string hint;
+        Readings readings;
+        // A feature the unit lacks is no failure of the listing.
+        readings.absentText = "not fitted on this unit";
         for (const auto& setting : settingOps()) {
             const Reading reading = setting.read(config);
-            if (reading.result == Varnholt::ERR_SUCCESS) {
-                json[setting.name] = {{"result", 0}, {"value", reading.value}};
-                rows.emplace_back(setting.name, reading.text + "   [" + setting.accepts + "]");
-                continue;
-            }
-            json[setting.name] = failure(reading.result);
-            // A feature the unit lacks is no failure of the listing.
-            if (reading.result == Varnholt::ERR_NOT_SUPPORTED) {
-                rows.emplace_back(setting.name, "not fitted on this unit");
-                continue;
-            }
-            all = false;
-            rows.emplace_back(setting.name, "error: " + describe(reading.result));
-            if (hint.empty())
-                hint = driverHint(reading.result);
+            readings.add(setting.name, setting.name, reading.result, reading.value,
+                         reading.text + "   [" + setting.accepts + "]");
         }
-        if (options.json) {
-            printJson(json);
-        } else {
-            printTable(rows);
-            if (!hint.empty())
-                std::cout << hint << '\n';
-        }
-        return all;
+        return readings.print(options);
     });
 }
 

@@ -22,26 +22,6 @@ template <class Use> bool withLed(const char* command, Use use)
     return withObject(GetFrontLED, "led", command, "front LED object", use);
 }
 
-// Prints what a change answered: `done` on success, the result on standard error otherwise.
-bool report(const char* command, ResultCode result, const Options& options, const std::string& done,
-            Json data)
-{
-    const bool ok = result == Varnholt::ERR_SUCCESS;
-    if (options.json) {
-        if (ok)
-            data["result"] = 0;
-        printJson(ok ? data : failure(result));
-    } else if (ok) {
-        std::cout << done << '\n';
-    } else {
-        std::cerr << "pelmux led " << command << ": " << describe(result) << '\n';
-        const std::string hint = driverHint(result);
-        if (!hint.empty())
-            std::cerr << hint << '\n';
-    }
-    return ok;
-}
-
 std::string hertz(double frequency)
 {
     char text[32];
@@ -52,34 +32,17 @@ std::string hertz(double frequency)
 bool showLed(const Options& options)
 {
     return withLed("", [&](FrontLED& led) {
-        Json json = Json::object();
-        std::vector<std::pair<std::string, std::string>> rows;
-        bool all = true;
-        std::string hint;
-        const auto failed = [&](const char* key, const char* label, ResultCode result) {
-            json[key] = failure(result);
-            rows.emplace_back(label, "error: " + describe(result));
-            if (hint.empty())
-                hint = driverHint(result);
-            all = false;
-        };
-
+        Readings readings;
         unsigned char red = 0, green = 0, blue = 0;
         std::int32_t index = 0;
         ResultCode result = led.getColor(red, green, blue);
         if (result == Varnholt::ERR_SUCCESS)
             result = led.getStandardColor(index);
-        if (result == Varnholt::ERR_SUCCESS) {
-            const bool standard = index >= 0 && index < static_cast<std::int32_t>(colorNames.size());
-            json["color"] = {
-                {"result", 0}, {"red", red}, {"green", green}, {"blue", blue}, {"standard", index}};
-            rows.emplace_back(
-                "Colour",
-                std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) + " (" +
-                    (standard ? colorNames[static_cast<std::size_t>(index)] : "no standard colour") + ")");
-        } else {
-            failed("color", "Colour", result);
-        }
+        const bool standard = index >= 0 && index < static_cast<std::int32_t>(colorNames.size());
+        readings.add(
+            "color", "Colour", result, {{"red", red}, {"green", green}, {"blue", blue}, {"standard", index}},
+            std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) + " (" +
+                (standard ? colorNames[static_cast<std::size_t>(index)] : "no standard colour") + ")");
 
         unsigned char on = 0, off = 0, timing2 = 0, timing3 = 0;
         result = led.getOnTime(on);
@@ -89,50 +52,34 @@ bool showLed(const Options& options)
             result = led.getTiming2(timing2);
         if (result == Varnholt::ERR_SUCCESS)
             result = led.getTiming3(timing3);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["timing"] = {{"result", 0},    {"onMs", on * 10},    {"offMs", off * 10}, {"onTime", on},
-                              {"offTime", off}, {"timing2", timing2}, {"timing3", timing3}};
-            rows.emplace_back("On, off time", std::to_string(on * 10) + " ms, " + std::to_string(off * 10) +
-                                                  " ms" +
-                                                  (on == 0    ? " (dark)"
-                                                   : off == 0 ? " (steady)"
-                                                              : ""));
-            rows.emplace_back("Timing bytes 2, 3", std::to_string(timing2) + ", " + std::to_string(timing3));
-        } else {
-            failed("timing", "On, off time", result);
-        }
+        if (readings.add("timing", "On, off time", result,
+                         {{"onMs", on * 10},
+                          {"offMs", off * 10},
+                          {"onTime", on},
+                          {"offTime", off},
+                          {"timing2", timing2},
+                          {"timing3", timing3}},
+                         std::to_string(on * 10) + " ms, " + std::to_string(off * 10) + " ms" +
+                             (on == 0    ? " (dark)"
+                              : off == 0 ? " (steady)"
+                                         : "")))
+            readings.rows.emplace_back("Timing bytes 2, 3",
+                                       std::to_string(timing2) + ", " + std::to_string(timing3));
 
         double frequency = 0.0;
         unsigned char duty = 0;
         result = led.getSignal(frequency, duty);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["signal"] = {{"result", 0}, {"frequency", frequency}, {"dutyCycle", duty}};
-            rows.emplace_back("Blink", hertz(frequency) + ", " + std::to_string(duty) + " % lit");
-        } else if (result == Varnholt::ERR_INVALID_DATA_RANGE) {
-            // On and off time 0: a dark LED without a period, which is no failure.
-            json["signal"] = failure(result);
-            rows.emplace_back("Blink", "none (on and off time 0)");
-        } else {
-            failed("signal", "Blink", result);
-        }
+        // On and off time 0: a dark LED without a period, which is no failure.
+        if (result == Varnholt::ERR_INVALID_DATA_RANGE)
+            readings.addAbsent("signal", "Blink", result, "none (on and off time 0)");
+        else
+            readings.add("signal", "Blink", result, {{"frequency", frequency}, {"dutyCycle", duty}},
+                         hertz(frequency) + ", " + std::to_string(duty) + " % lit");
 
         std::int32_t flag = 0;
         result = led.getControlFlag(flag);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["controlFlag"] = {{"result", 0}, {"value", flag}};
-            rows.emplace_back("Control flag", flag == 1 ? "set" : "clear");
-        } else {
-            failed("controlFlag", "Control flag", result);
-        }
-
-        if (options.json) {
-            printJson(json);
-        } else {
-            printTable(rows);
-            if (!hint.empty())
-                std::cout << hint << '\n';
-        }
-        return all;
+        readings.add("controlFlag", "Control flag", result, {{"value", flag}}, flag == 1 ? "set" : "clear");
+        return readings.print(options);
     });
 }
 
@@ -145,8 +92,8 @@ bool setColor(const std::vector<std::string>& values, const Options& options)
                 continue;
             return withLed(" color", [&](FrontLED& led) {
                 const ResultCode result = led.setStandardColor(static_cast<std::int32_t>(i));
-                return report("color", result, options, std::string("LED colour ") + colorNames[i] + ".",
-                              {{"standard", i}});
+                return reportChange(result, options, std::string("LED colour ") + colorNames[i] + ".",
+                                    {{"standard", i}}, {.command = "led color"});
             });
         }
     }
@@ -164,10 +111,11 @@ bool setColor(const std::vector<std::string>& values, const Options& options)
         const ResultCode result =
             led.setColor(static_cast<unsigned char>(channels[0]), static_cast<unsigned char>(channels[1]),
                          static_cast<unsigned char>(channels[2]));
-        return report("color", result, options,
-                      "LED colour " + std::to_string(channels[0]) + " " + std::to_string(channels[1]) + " " +
-                          std::to_string(channels[2]) + ".",
-                      {{"red", channels[0]}, {"green", channels[1]}, {"blue", channels[2]}});
+        return reportChange(result, options,
+                            "LED colour " + std::to_string(channels[0]) + " " + std::to_string(channels[1]) +
+                                " " + std::to_string(channels[2]) + ".",
+                            {{"red", channels[0]}, {"green", channels[1]}, {"blue", channels[2]}},
+                            {.command = "led color"});
     });
 }
 
@@ -175,16 +123,17 @@ bool setBlink(double frequency, int duty, const Options& options)
 {
     return withLed(" blink", [&](FrontLED& led) {
         const ResultCode result = led.setSignal(frequency, static_cast<unsigned char>(duty));
-        return report("blink", result, options,
-                      "LED blinks at " + hertz(frequency) + ", " + std::to_string(duty) + " % lit.",
-                      {{"frequency", frequency}, {"dutyCycle", duty}});
+        return reportChange(result, options,
+                            "LED blinks at " + hertz(frequency) + ", " + std::to_string(duty) + " % lit.",
+                            {{"frequency", frequency}, {"dutyCycle", duty}}, {.command = "led blink"});
     });
 }
 
 bool setOff(const Options& options)
 {
-    return withLed(" off",
-                   [&](FrontLED& led) { return report("off", led.setOff(), options, "LED dark.", {}); });
+    return withLed(" off", [&](FrontLED& led) {
+        return reportChange(led.setOff(), options, "LED dark.", Json::object(), {.command = "led off"});
+    });
 }
 
 } // namespace

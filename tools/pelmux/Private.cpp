@@ -66,8 +66,7 @@ const char* eepromName(bool expansion)
 bool failed(const char* command, ResultCode result, Json what, const Options& options)
 {
     if (options.json) {
-        what["result"] = static_cast<int>(result);
-        what["error"] = Varnholt::GetErrorStringA(result);
+        what.update(failure(result));
         printJson(what);
     } else {
         std::cerr << "pelmux private " << command << ": " << describe(result) << '\n';

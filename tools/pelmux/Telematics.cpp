@@ -67,12 +67,11 @@ bool readValue(Telematics& telematics, Getter get, Json& json, std::string& text
 {
     std::int32_t value = 0;
     const ResultCode result = (telematics.*get)(&value);
+    json = outcome(result, {{"on", value == 1}});
     if (result != Varnholt::ERR_SUCCESS) {
-        json = failure(result);
         text = "error: " + describe(result);
         return false;
     }
-    json = {{"result", 0}, {"on", value == 1}};
     text = onOff(value);
     return true;
 }
