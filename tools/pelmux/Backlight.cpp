@@ -7,7 +7,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Backlight;
 using Varnholt::ResultCode;
@@ -212,10 +212,11 @@ void checkFilter(const std::vector<std::int32_t>& values)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* backlight = app.add_subcommand("backlight", "Display backlight level and automatic backlight");
     backlight->require_subcommand(1);
 
@@ -278,6 +279,7 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep backlightTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Backlight", [] {
                 // What an application sets for the controller; k is the controller's own (the
                 // settings step stored its default).

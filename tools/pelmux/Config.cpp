@@ -10,7 +10,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Config;
 using Varnholt::ResultCode;
@@ -191,7 +191,8 @@ template <class Use> bool withConfig(const char* command, Use use)
     return withObject(GetConfig, "config", command, "configuration object", use);
 }
 
-void reportFailure(const char* command, const SettingOps& setting, ResultCode result, const Options& options)
+void reportSettingFailure(const char* command, const SettingOps& setting, ResultCode result,
+                          const Options& options)
 {
     if (options.json) {
         Json json = failure(result);
@@ -226,7 +227,7 @@ bool getSetting(const SettingOps& setting, const Options& options)
     return withConfig("get", [&](Config& config) {
         const Reading reading = setting.read(config);
         if (reading.result != Varnholt::ERR_SUCCESS) {
-            reportFailure("get", setting, reading.result, options);
+            reportSettingFailure("get", setting, reading.result, options);
             return false;
         }
         if (options.json)
@@ -250,7 +251,7 @@ int setSetting(const SettingOps& setting, const std::string& text, const Options
             return false;
         }
         if (*result != Varnholt::ERR_SUCCESS) {
-            reportFailure("set", setting, *result, options);
+            reportSettingFailure("set", setting, *result, options);
             return false;
         }
         // What the supervisor keeps now, read back (the voltage is kept in converter steps).
@@ -292,10 +293,11 @@ std::string settingsHelp()
     return help;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addConfigCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* config = app.add_subcommand(
         "config", "The settings the system supervisor stores: list them, read or write one by name");
     config->require_subcommand(1);
@@ -322,6 +324,7 @@ void addConfigCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep configTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Supervisor settings", [] {
                 const Options quiet{};
                 bool all = listSettings(quiet);

@@ -10,7 +10,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Diagnostic;
 using Varnholt::ResultCode;
@@ -154,10 +154,11 @@ bool showText(const Options& options, const std::string& kind, const std::string
     return true;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addDiagCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* diag = app.add_subcommand(
         "diag", "Diagnostic words and record, temperatures, start-up reason and hardware error status");
     diag->callback([&, diag] {
@@ -182,6 +183,7 @@ void addDiagCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep diagTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Diagnostics", [] {
                 bool all = showDiagnostics(Options{});
                 for (const unsigned code : {15u, 85u, 170u, 240u, 0u})

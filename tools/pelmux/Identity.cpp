@@ -6,7 +6,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::About;
 using Varnholt::ResultCode;
@@ -114,16 +114,18 @@ bool showIdentity(const Options& options)
     return unit.all && expansion.all;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addIdentityCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     app.add_subcommand("identity", "Every field of the unit's and the expansion board's identity EEPROMs")
         ->callback([&] { exitCode = showIdentity(options) ? 0 : 1; });
 }
 
 TourStep identityTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Unit identity", [] { return showIdentity(Options{}); }};
 }
 

@@ -8,7 +8,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Power;
 using Varnholt::ResultCode;
@@ -101,10 +101,11 @@ bool sendCommand(const Options& options)
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addPowerCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* power = app.add_subcommand(
         "power", "Power outputs (display, CAN, video inputs, auxiliary) and the supervisor's power state");
     power->callback([&, power] {
@@ -137,6 +138,7 @@ void addPowerCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep powerTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Power outputs", [] {
                 const Options quiet{};
                 bool all = showPower(quiet);

@@ -9,7 +9,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::PelmuxPrivate;
 using Varnholt::ResultCode;
@@ -202,10 +202,11 @@ int registerCommand(const std::string& indexText, const std::string* valueText, 
     return setRegister(*index, static_cast<std::uint16_t>(*value), options) ? 0 : 1;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     static bool expansion = false;
     static std::string name;
     static std::string value;
@@ -257,6 +258,7 @@ void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep privateTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Maintenance access", [] {
                 Door door;
                 if (!door)

@@ -8,7 +8,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::Telematics;
@@ -146,10 +146,11 @@ bool switchModule(const Options& options, const std::string& what, const std::st
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* telematics = app.add_subcommand(
         "telematics", "Radio modules (GSM/GPRS, WLAN, Bluetooth, GPS): fitted, power, power at start-up");
     telematics->callback([&, telematics] {
@@ -180,6 +181,7 @@ void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep telematicsTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Telematics", [] {
                 bool all = showTelematics(Options{});
                 std::cout << "  switching WLAN on and off:\n";

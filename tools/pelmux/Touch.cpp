@@ -12,7 +12,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::TouchScreen;
@@ -293,10 +293,11 @@ std::optional<int> optionalNumber(const std::vector<int>& values, std::size_t at
     return values.size() > at ? std::optional<int>(values[at]) : std::nullopt;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addTouchCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* touch = app.add_subcommand("touch", "Touch controller: mode, value and parameters (shown without a "
                                               "subcommand)");
     touch->callback([&, touch] {
@@ -387,6 +388,7 @@ void addTouchCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep touchTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Touch screen", [] {
                 const Options quiet{};
                 bool all = showTouch(quiet);

@@ -3,7 +3,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Read = Varnholt::ResultCode (Varnholt::AuxVersion::*)(unsigned char*, unsigned char*, unsigned char*,
                                                             unsigned char*);
@@ -39,10 +39,11 @@ bool showVersions(const Options& options)
     return readings.print(options);
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addVersionCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     app.add_subcommand("version", "Firmware, library and OS image versions")->callback([&] {
         exitCode = showVersions(options) ? 0 : 1;
     });
@@ -50,6 +51,7 @@ void addVersionCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep versionTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Versions", [] { return showVersions(Options{}); }};
 }
 

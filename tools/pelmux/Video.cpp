@@ -9,7 +9,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::Video;
@@ -156,10 +156,11 @@ bool snapshot(int channel, const std::string& file, bool singleField, const Opti
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addVideoCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* video = app.add_subcommand("video", "Analogue video inputs: settings and snapshots");
     video->require_subcommand(1);
 
@@ -256,6 +257,7 @@ void addVideoCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep videoTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Video", [] {
                 const Options quiet{};
                 bool all = showInfo(1, quiet);
