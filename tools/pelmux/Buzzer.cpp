@@ -9,7 +9,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Buzzer;
 using Varnholt::ResultCode;
@@ -115,10 +115,11 @@ bool buzz(std::uint32_t durationMs, bool wait, const Options& options)
     return ok;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* buzzer =
         app.add_subcommand("buzzer", "The buzzer: tone and timed buzzes (without a subcommand: show)");
     buzzer->callback([&, buzzer] {
@@ -155,6 +156,7 @@ void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep buzzerTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Buzzer", [] {
                 const Options quiet{};
                 bool all = setTone(2500, 20, quiet);

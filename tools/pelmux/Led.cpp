@@ -8,7 +8,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::FrontLED;
 using Varnholt::ResultCode;
@@ -29,55 +29,64 @@ std::string hertz(double frequency)
     return text;
 }
 
+void readColor(FrontLED& led, Readings& readings)
+{
+    unsigned char red = 0, green = 0, blue = 0;
+    std::int32_t index = 0;
+    ResultCode result = led.getColor(red, green, blue);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getStandardColor(index);
+    const bool standard = index >= 0 && index < static_cast<std::int32_t>(colorNames.size());
+    readings.add("color", "Colour", result,
+                 {{"red", red}, {"green", green}, {"blue", blue}, {"standard", index}},
+                 std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) + " (" +
+                     (standard ? colorNames[static_cast<std::size_t>(index)] : "no standard colour") + ")");
+}
+
+void readTiming(FrontLED& led, Readings& readings)
+{
+    unsigned char on = 0, off = 0, timing2 = 0, timing3 = 0;
+    ResultCode result = led.getOnTime(on);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getOffTime(off);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getTiming2(timing2);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getTiming3(timing3);
+    const std::string times = std::to_string(on * 10) + " ms, " + std::to_string(off * 10) + " ms" +
+                              (on == 0    ? " (dark)"
+                               : off == 0 ? " (steady)"
+                                          : "");
+    const Json json = {{"onMs", on * 10}, {"offMs", off * 10},  {"onTime", on},
+                       {"offTime", off},  {"timing2", timing2}, {"timing3", timing3}};
+    // The other two timing bytes get a row of their own.
+    if (readings.add("timing", "On, off time", result, json, times))
+        readings.rows.emplace_back("Timing bytes 2, 3",
+                                   std::to_string(timing2) + ", " + std::to_string(timing3));
+}
+
+void readSignal(FrontLED& led, Readings& readings)
+{
+    double frequency = 0.0;
+    unsigned char duty = 0;
+    const ResultCode result = led.getSignal(frequency, duty);
+    // On and off time 0: a dark LED without a period, which is no failure.
+    if (result == Varnholt::ERR_INVALID_DATA_RANGE)
+        readings.addAbsent("signal", "Blink", result, "none (on and off time 0)");
+    else
+        readings.add("signal", "Blink", result, {{"frequency", frequency}, {"dutyCycle", duty}},
+                     hertz(frequency) + ", " + std::to_string(duty) + " % lit");
+}
+
 bool showLed(const Options& options)
 {
     return withLed("", [&](FrontLED& led) {
         Readings readings;
-        unsigned char red = 0, green = 0, blue = 0;
-        std::int32_t index = 0;
-        ResultCode result = led.getColor(red, green, blue);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getStandardColor(index);
-        const bool standard = index >= 0 && index < static_cast<std::int32_t>(colorNames.size());
-        readings.add(
-            "color", "Colour", result, {{"red", red}, {"green", green}, {"blue", blue}, {"standard", index}},
-            std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) + " (" +
-                (standard ? colorNames[static_cast<std::size_t>(index)] : "no standard colour") + ")");
-
-        unsigned char on = 0, off = 0, timing2 = 0, timing3 = 0;
-        result = led.getOnTime(on);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getOffTime(off);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getTiming2(timing2);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getTiming3(timing3);
-        if (readings.add("timing", "On, off time", result,
-                         {{"onMs", on * 10},
-                          {"offMs", off * 10},
-                          {"onTime", on},
-                          {"offTime", off},
-                          {"timing2", timing2},
-                          {"timing3", timing3}},
-                         std::to_string(on * 10) + " ms, " + std::to_string(off * 10) + " ms" +
-                             (on == 0    ? " (dark)"
-                              : off == 0 ? " (steady)"
-                                         : "")))
-            readings.rows.emplace_back("Timing bytes 2, 3",
-                                       std::to_string(timing2) + ", " + std::to_string(timing3));
-
-        double frequency = 0.0;
-        unsigned char duty = 0;
-        result = led.getSignal(frequency, duty);
-        // On and off time 0: a dark LED without a period, which is no failure.
-        if (result == Varnholt::ERR_INVALID_DATA_RANGE)
-            readings.addAbsent("signal", "Blink", result, "none (on and off time 0)");
-        else
-            readings.add("signal", "Blink", result, {{"frequency", frequency}, {"dutyCycle", duty}},
-                         hertz(frequency) + ", " + std::to_string(duty) + " % lit");
-
+        readColor(led, readings);
+        readTiming(led, readings);
+        readSignal(led, readings);
         std::int32_t flag = 0;
-        result = led.getControlFlag(flag);
+        const ResultCode result = led.getControlFlag(flag);
         readings.add("controlFlag", "Control flag", result, {{"value", flag}}, flag == 1 ? "set" : "clear");
         return readings.print(options);
     });
@@ -136,10 +145,11 @@ bool setOff(const Options& options)
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addLedCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* led =
         app.add_subcommand("led", "The front LED: colour and blink (without a subcommand: show both)");
     led->callback([&, led] {
@@ -172,6 +182,7 @@ void addLedCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep ledTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Front LED", [] {
                 const Options quiet{};
                 bool all = setColor({"cyan"}, quiet);
