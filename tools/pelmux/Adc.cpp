@@ -61,40 +61,19 @@ std::string volts(double value)
 bool showVoltages(const std::vector<std::int32_t>& channels, const Options& options)
 {
     Varnholt::Adc* adc = GetAdc();
-    Json list = Json::array();
-    std::vector<std::pair<std::string, std::string>> rows;
-    bool allRead = true;
-    std::string hint;
+    Readings readings;
+    readings.json = Json::array();
     for (const std::int32_t channel : channels) {
         double value = 0.0;
         const auto result = adc->getVoltage(static_cast<Varnholt::VoltageChannel>(channel), &value);
         char number[16];
         std::snprintf(number, sizeof number, "%2d", static_cast<int>(channel));
-        const std::string label = std::string(number) + "  " + railName(channel);
-        if (result == Varnholt::ERR_SUCCESS) {
-            list.push_back(
-                {{"channel", channel}, {"rail", railName(channel)}, {"result", 0}, {"volts", value}});
-            rows.emplace_back(label, volts(value));
-        } else {
-            allRead = false;
-            list.push_back({{"channel", channel},
-                            {"rail", railName(channel)},
-                            {"result", static_cast<int>(result)},
-                            {"error", Varnholt::GetErrorStringA(result)}});
-            rows.emplace_back(label, "error: " + describe(result));
-            if (hint.empty())
-                hint = driverHint(result);
-        }
+        Json& entry = readings.json.emplace_back(Json{{"channel", channel}, {"rail", railName(channel)}});
+        readings.addTo(entry, std::string(number) + "  " + railName(channel), result, {{"volts", value}},
+                       volts(value));
     }
     adc->release();
-    if (options.json) {
-        printJson(list);
-    } else {
-        printTable(rows);
-        if (!hint.empty())
-            std::cout << hint << '\n';
-    }
-    return allRead;
+    return readings.print(options);
 }
 
 bool showInputs(const Options& options)
@@ -109,7 +88,7 @@ bool showInputs(const Options& options)
     dio->release();
     if (result != Varnholt::ERR_SUCCESS) {
         if (options.json) {
-            printJson({{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}});
+            printJson(failure(result));
         } else {
             std::cout << "  Digital inputs  error: " << describe(result) << '\n';
             if (const auto hint = driverHint(result); !hint.empty())

@@ -7,7 +7,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Backlight;
 using Varnholt::ResultCode;
@@ -26,6 +26,16 @@ constexpr const char* settingsHint =
 std::string backlightHint(ResultCode result)
 {
     return result == Varnholt::ERR_DATATYPE_MISMATCH ? settingsHint : driverHint(result);
+}
+
+// The preference is in the settings file whatever the service answered.
+std::string ledDimmingHint(ResultCode result)
+{
+    if (result == Varnholt::ERR_OPEN_FAILED)
+        return "UseLEDDimming is written, but the service PelmuxService could not be opened.";
+    if (result == Varnholt::ERR_EXECUTE_COMMAND_FAILED)
+        return "UseLEDDimming is written, but the service PelmuxService refused the control code.";
+    return driverHint(result);
 }
 
 const char* onOff(bool on)
@@ -128,26 +138,6 @@ bool showOne(const char* command, void (*read)(Backlight&, Readings&), const Opt
     });
 }
 
-// Prints what a change answered: `done` on success, the result otherwise.
-bool reportChange(ResultCode result, const Options& options, const std::string& done, Json data,
-                  const std::string& hint = {})
-{
-    const bool ok = result == Varnholt::ERR_SUCCESS;
-    if (options.json) {
-        if (ok)
-            data["result"] = 0;
-        printJson(ok ? data : failure(result));
-    } else if (ok) {
-        std::cout << done << '\n';
-    } else {
-        std::cout << "error: " << describe(result) << '\n';
-        const std::string why = hint.empty() ? driverHint(result) : hint;
-        if (!why.empty())
-            std::cout << why << '\n';
-    }
-    return ok;
-}
-
 bool setLevel(int level, const Options& options)
 {
     return withBacklight("set", [&](Backlight& backlight) {
@@ -196,14 +186,8 @@ bool setLedDimming(bool on, const Options& options)
 {
     return withBacklight("led-dimming", [&](Backlight& backlight) {
         const ResultCode result = backlight.setLedDimming(on ? 1 : 0);
-        // The preference is in the settings file whatever the service answered.
-        std::string hint;
-        if (result == Varnholt::ERR_OPEN_FAILED)
-            hint = "UseLEDDimming is written, but the service PelmuxService could not be opened.";
-        else if (result == Varnholt::ERR_EXECUTE_COMMAND_FAILED)
-            hint = "UseLEDDimming is written, but the service PelmuxService refused the control code.";
         return reportChange(result, options, std::string("LED dimming ") + onOff(on) + ".",
-                            {{"ledDimming", on}}, hint);
+                            {{"ledDimming", on}}, {.hintFor = ledDimmingHint});
     });
 }
 
@@ -228,10 +212,11 @@ void checkFilter(const std::vector<std::int32_t>& values)
     }
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* backlight = app.add_subcommand("backlight", "Display backlight level and automatic backlight");
     backlight->require_subcommand(1);
 
@@ -294,6 +279,7 @@ void addBacklightCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep backlightTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Backlight", [] {
                 // What an application sets for the controller; k is the controller's own (the
                 // settings step stored its default).

@@ -6,7 +6,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Battery;
 using Varnholt::ResultCode;
@@ -20,7 +20,7 @@ struct Summary {
     bool add(const char* key, const std::string& label, ResultCode result, Json value, std::string text)
     {
         if (result != Varnholt::ERR_SUCCESS) {
-            json[key] = {{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}};
+            json[key] = failure(result);
             failures.push_back(label + ": " + describe(result));
             return false;
         }
@@ -124,16 +124,18 @@ bool showBattery(const Options& options)
     return summary.failures.empty();
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addBatteryCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     app.add_subcommand("battery", "The battery pack: fitted, charge, temperatures, version, ident, registers")
         ->callback([&] { exitCode = showBattery(options) ? 0 : 1; });
 }
 
 TourStep batteryTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Battery", [] { return showBattery(Options{}); }};
 }
 

@@ -9,7 +9,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Buzzer;
 using Varnholt::ResultCode;
@@ -20,63 +20,29 @@ template <class Use> bool withBuzzer(const char* command, Use use)
     return withObject(GetBuzzer, "buzzer", command, "buzzer object", use);
 }
 
-bool report(const char* command, ResultCode result, const Options& options, const std::string& done,
-            Json data)
+// What a failed change adds: a timed buzz refused because another one runs says when to try again.
+std::string buzzerHint(ResultCode result)
 {
-    const bool ok = result == Varnholt::ERR_SUCCESS;
-    if (options.json) {
-        if (ok)
-            data["result"] = 0;
-        printJson(ok ? data : failure(result));
-    } else if (ok) {
-        std::cout << done << '\n';
-    } else {
-        std::cerr << "pelmux buzzer " << command << ": " << describe(result) << '\n';
-        if (result == Varnholt::ERR_FUNCTION_IN_PROGRESS)
-            std::cerr << "Another timed buzz is running in this session; try again when it has ended.\n";
-        const std::string hint = driverHint(result);
-        if (!hint.empty())
-            std::cerr << hint << '\n';
-    }
-    return ok;
+    if (result == Varnholt::ERR_FUNCTION_IN_PROGRESS)
+        return "Another timed buzz is running in this session; try again when it has ended.";
+    return driverHint(result);
 }
 
 bool showBuzzer(const Options& options)
 {
     return withBuzzer("", [&](Buzzer& buzzer) {
-        Json json = Json::object();
-        std::vector<std::pair<std::string, std::string>> rows;
-        bool all = true;
-        const auto add = [&](const char* key, const char* label, ResultCode result, Json value,
-                             std::string text) {
-            if (result != Varnholt::ERR_SUCCESS) {
-                json[key] = failure(result);
-                rows.emplace_back(label, "error: " + describe(result));
-                all = false;
-                return;
-            }
-            value["result"] = 0;
-            json[key] = std::move(value);
-            rows.emplace_back(label, std::move(text));
-        };
+        Readings readings;
         std::uint16_t frequency = 0;
         ResultCode result = buzzer.getFrequency(frequency);
-        add("frequency", "Frequency", result, {{"value", frequency}}, std::to_string(frequency) + " Hz");
+        readings.add("frequency", "Frequency", result, {{"value", frequency}},
+                     std::to_string(frequency) + " Hz");
         std::uint16_t volume = 0;
         result = buzzer.getVolume(volume);
-        add("volume", "Volume", result, {{"value", volume}}, std::to_string(volume) + " of 51");
+        readings.add("volume", "Volume", result, {{"value", volume}}, std::to_string(volume) + " of 51");
         bool on = false;
         result = buzzer.isSounding(on);
-        add("sounding", "Sounding", result, {{"on", on}}, on ? "yes" : "no");
-        if (options.json) {
-            printJson(json);
-        } else {
-            printTable(rows);
-            const std::string hint = driverHint(result);
-            if (!hint.empty())
-                std::cout << hint << '\n';
-        }
-        return all;
+        readings.add("sounding", "Sounding", result, {{"on", on}}, on ? "yes" : "no");
+        return readings.print(options);
     });
 }
 
@@ -86,10 +52,11 @@ bool setTone(int frequency, int volume, const Options& options)
         ResultCode result = buzzer.setFrequency(static_cast<std::uint16_t>(frequency));
         if (result == Varnholt::ERR_SUCCESS)
             result = buzzer.setVolume(static_cast<std::uint16_t>(volume));
-        return report("tone", result, options,
-                      "Buzzer tone " + std::to_string(frequency) + " Hz, volume " + std::to_string(volume) +
-                          ".",
-                      {{"frequency", frequency}, {"volume", volume}});
+        return reportChange(result, options,
+                            "Buzzer tone " + std::to_string(frequency) + " Hz, volume " +
+                                std::to_string(volume) + ".",
+                            {{"frequency", frequency}, {"volume", volume}},
+                            {.command = "buzzer tone", .hintFor = buzzerHint});
     });
 }
 
@@ -137,20 +104,22 @@ bool buzz(std::uint32_t durationMs, bool wait, const Options& options)
     } else {
         result = buzzer->buzz(durationMs, false);
     }
-    const bool ok = report("buzz", result, options,
-                           wait ? "Buzzed for " + std::to_string(durationMs) + " ms."
-                                : "Buzzing for " + std::to_string(durationMs) + " ms.",
-                           {{"durationMs", durationMs}, {"waited", wait}});
+    const bool ok = reportChange(result, options,
+                                 wait ? "Buzzed for " + std::to_string(durationMs) + " ms."
+                                      : "Buzzing for " + std::to_string(durationMs) + " ms.",
+                                 {{"durationMs", durationMs}, {"waited", wait}},
+                                 {.command = "buzzer buzz", .hintFor = buzzerHint});
     std::cout.flush();
     if (const int signal = stop.runUntilStopped([&] { buzzer->release(); }))
         stopBuzz(*buzzer, signal);
     return ok;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* buzzer =
         app.add_subcommand("buzzer", "The buzzer: tone and timed buzzes (without a subcommand: show)");
     buzzer->callback([&, buzzer] {
@@ -187,6 +156,7 @@ void addBuzzerCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep buzzerTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Buzzer", [] {
                 const Options quiet{};
                 bool all = setTone(2500, 20, quiet);

@@ -39,12 +39,8 @@ bool showChannels(const std::vector<int>& channels, const Options& options)
         const ResultCode typeResult = can->getFrameType(number, &type);
         allRead = allRead && rateResult == Varnholt::ERR_SUCCESS && typeResult == Varnholt::ERR_SUCCESS;
         Json entry = {{"channel", channel}};
-        entry["rate"] =
-            rateResult == Varnholt::ERR_SUCCESS ? Json{{"result", 0}, {"kbits", rate}} : failure(rateResult);
-        entry["frames"] =
-            typeResult == Varnholt::ERR_SUCCESS
-                ? Json{{"result", 0}, {"type", static_cast<int>(type)}, {"text", frameText(type)}}
-                : failure(typeResult);
+        entry["rate"] = outcome(rateResult, {{"kbits", rate}});
+        entry["frames"] = outcome(typeResult, {{"type", static_cast<int>(type)}, {"text", frameText(type)}});
         list.push_back(entry);
         const std::string rateText = rateResult == Varnholt::ERR_SUCCESS
                                          ? std::to_string(rate) + " kbit/s"
@@ -74,7 +70,7 @@ bool setChannel(int channel, int rate, const std::string& frames, const Options&
     if (rate >= 0) {
         const ResultCode result = can->setBaudRate(number, static_cast<std::uint16_t>(rate));
         done = result == Varnholt::ERR_SUCCESS;
-        answer["rate"] = done ? Json{{"result", 0}, {"kbits", rate}} : failure(result);
+        answer["rate"] = outcome(result, {{"kbits", rate}});
         rows.emplace_back("Rate", done ? std::to_string(rate) + " kbit/s" : "error: " + describe(result));
     }
     if (!frames.empty() && done) {
@@ -84,8 +80,7 @@ bool setChannel(int channel, int rate, const std::string& frames, const Options&
         const auto type = static_cast<CanFrameType>(index);
         const ResultCode result = can->setFrameType(number, type);
         done = result == Varnholt::ERR_SUCCESS;
-        answer["frames"] =
-            done ? Json{{"result", 0}, {"type", index}, {"text", frameText(type)}} : failure(result);
+        answer["frames"] = outcome(result, {{"type", index}, {"text", frameText(type)}});
         rows.emplace_back("Frame type", done ? frameText(type) : "error: " + describe(result));
     }
     can->release();

@@ -1,10 +1,11 @@
 // Shared pieces of the pelmux command-line tool.
 #pragma once
 
+#include "Output.h"
+
 #include <pelmux/Pelmux.h>
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <iostream>
@@ -13,21 +14,6 @@
 #include <vector>
 
 namespace pelmux::cli {
-
-using Json = nlohmann::json;
-
-struct Options {
-    bool json = false;
-};
-
-// "ERR_OPEN_FAILED" for 1, and so on; "?" outside the table.
-const char* resultName(Varnholt::ResultCode code);
-// "Open failed (ERR_OPEN_FAILED, 1)".
-std::string describe(Varnholt::ResultCode code);
-// The JSON object of a failed operation: {"result": code, "error": its text}.
-Json failure(Varnholt::ResultCode code);
-// A line explaining an absent board driver, or empty when the code is another.
-std::string driverHint(Varnholt::ResultCode code);
 
 // A whole text read as a decimal or 0x hexadecimal integer (a leading zero does not make it octal);
 // nullopt when it is none.
@@ -39,32 +25,6 @@ void acceptHexAndDecimal(CLI::App& app);
 // directory"; empty when nothing is in the way. Leaves no file behind.
 std::string fileProblem(const std::string& path, bool write);
 
-// Prints rows as two aligned columns.
-void printTable(const std::vector<std::pair<std::string, std::string>>& rows);
-void printJson(const Json& value);
-
-// The readings of one show command: a JSON object and table rows, whether all succeeded, and
-// a hint for the first failure.
-struct Readings {
-    Json json = Json::object();
-    std::vector<std::pair<std::string, std::string>> rows;
-    bool all = true;
-    std::string hint;
-    // The hint a failure gives; driverHint unless a command knows better.
-    std::string (*hintFor)(Varnholt::ResultCode) = driverHint;
-    // When set, ERR_NOT_SUPPORTED shows this text and does not count as a failure.
-    const char* absentText = nullptr;
-
-    // Answers whether the reading succeeded. A succeeded object gets "result": 0, any other
-    // value becomes {"result": 0, "value": value}; a failed one is shown with its result.
-    bool add(const std::string& key, const std::string& label, Varnholt::ResultCode result, Json value,
-             std::string text);
-    // Prints the JSON object or the table and the hint; answers whether all readings succeeded.
-    bool print(const Options& options) const;
-};
-void heading(const std::string& title);
-
-// One step of the demo tour: prints what it shows and answers whether every read succeeded.
 // Runs `use` on an object of the command's own from `factory` and releases it; a factory that
 // gives no object is reported on standard error as "pelmux AREA COMMAND: no memory for the OBJECT".
 template <class Interface, class Use>
@@ -80,6 +40,7 @@ bool withObject(Interface* (*factory)(), const char* area, const char* command, 
     return done;
 }
 
+// One step of the demo tour: prints what it shows and answers whether every read succeeded.
 struct TourStep {
     const char* title;
     std::function<bool()> run;

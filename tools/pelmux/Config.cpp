@@ -10,7 +10,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Config;
 using Varnholt::ResultCode;
@@ -191,7 +191,8 @@ template <class Use> bool withConfig(const char* command, Use use)
     return withObject(GetConfig, "config", command, "configuration object", use);
 }
 
-void reportFailure(const char* command, const SettingOps& setting, ResultCode result, const Options& options)
+void reportSettingFailure(const char* command, const SettingOps& setting, ResultCode result,
+                          const Options& options)
 {
     if (options.json) {
         Json json = failure(result);
@@ -209,36 +210,15 @@ void reportFailure(const char* command, const SettingOps& setting, ResultCode re
 bool listSettings(const Options& options)
 {
     return withConfig("list", [&](Config& config) {
-        bool all = true;
-        Json json = Json::object();
-        std::vector<std::pair<std::string, std::string>> rows;
-        std::string hint;
+        Readings readings;
+        // A feature the unit lacks is no failure of the listing.
+        readings.absentText = "not fitted on this unit";
         for (const auto& setting : settingOps()) {
             const Reading reading = setting.read(config);
-            if (reading.result == Varnholt::ERR_SUCCESS) {
-                json[setting.name] = {{"result", 0}, {"value", reading.value}};
-                rows.emplace_back(setting.name, reading.text + "   [" + setting.accepts + "]");
-                continue;
-            }
-            json[setting.name] = failure(reading.result);
-            // A feature the unit lacks is no failure of the listing.
-            if (reading.result == Varnholt::ERR_NOT_SUPPORTED) {
-                rows.emplace_back(setting.name, "not fitted on this unit");
-                continue;
-            }
-            all = false;
-            rows.emplace_back(setting.name, "error: " + describe(reading.result));
-            if (hint.empty())
-                hint = driverHint(reading.result);
+            readings.add(setting.name, setting.name, reading.result, reading.value,
+                         reading.text + "   [" + setting.accepts + "]");
         }
-        if (options.json) {
-            printJson(json);
-        } else {
-            printTable(rows);
-            if (!hint.empty())
-                std::cout << hint << '\n';
-        }
-        return all;
+        return readings.print(options);
     });
 }
 
@@ -247,7 +227,7 @@ bool getSetting(const SettingOps& setting, const Options& options)
     return withConfig("get", [&](Config& config) {
         const Reading reading = setting.read(config);
         if (reading.result != Varnholt::ERR_SUCCESS) {
-            reportFailure("get", setting, reading.result, options);
+            reportSettingFailure("get", setting, reading.result, options);
             return false;
         }
         if (options.json)
@@ -271,7 +251,7 @@ int setSetting(const SettingOps& setting, const std::string& text, const Options
             return false;
         }
         if (*result != Varnholt::ERR_SUCCESS) {
-            reportFailure("set", setting, *result, options);
+            reportSettingFailure("set", setting, *result, options);
             return false;
         }
         // What the supervisor keeps now, read back (the voltage is kept in converter steps).
@@ -313,10 +293,11 @@ std::string settingsHelp()
     return help;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addConfigCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* config = app.add_subcommand(
         "config", "The settings the system supervisor stores: list them, read or write one by name");
     config->require_subcommand(1);
@@ -343,6 +324,7 @@ void addConfigCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep configTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Supervisor settings", [] {
                 const Options quiet{};
                 bool all = listSettings(quiet);

@@ -10,7 +10,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Diagnostic;
 using Varnholt::ResultCode;
@@ -49,115 +49,74 @@ std::string hexBytes(const unsigned char* bytes, std::size_t count)
     return text;
 }
 
-using Rows = std::vector<std::pair<std::string, std::string>>;
-
-bool readWords(Diagnostic& diag, Json& json, Rows& rows, std::string& hint)
+void readWords(Diagnostic& diag, Readings& readings)
 {
-    bool all = true;
-    json["words"] = Json::object();
+    readings.json["words"] = Json::object();
     for (std::size_t i = 0; i < std::size(words); ++i) {
         unsigned short value = 0;
         const WordRead read = words[i].read;
         const ResultCode result = (diag.*read)(&value);
-        std::string label = std::string("Word ") + std::to_string(i + 1);
-        if (result != Varnholt::ERR_SUCCESS) {
-            all = false;
-            json["words"][words[i].key] = failure(result);
-            rows.emplace_back(label, "error: " + describe(result));
-            if (hint.empty())
-                hint = driverHint(result);
-            continue;
-        }
-        json["words"][words[i].key] = {{"result", 0}, {"value", value}};
+        // Words 1 and 2 carry a code the library has texts for.
         std::string text = hex16(value) + " (" + std::to_string(value) + ")";
+        const char* meaningKey = nullptr;
+        const char* meaning = nullptr;
         if (i == startupReasonWord) {
-            const char* reason = Varnholt::GetStartupReasonStringA(value);
-            json["startupReason"] = {{"code", value}, {"text", reason}};
-            text += "  start-up reason: " + std::string(reason);
+            meaningKey = "startupReason";
+            meaning = Varnholt::GetStartupReasonStringA(value);
+            text += "  start-up reason: " + std::string(meaning);
         } else if (i == hwErrorStatusWord) {
-            const char* error = Varnholt::GetHwErrorStatusStringA(value);
-            json["hwErrorStatus"] = {{"code", value}, {"text", error}};
-            text += "  hardware error status: " + std::string(error);
+            meaningKey = "hwErrorStatus";
+            meaning = Varnholt::GetHwErrorStatusStringA(value);
+            text += "  hardware error status: " + std::string(meaning);
         }
-        rows.emplace_back(label, text);
+        if (readings.addTo(readings.json["words"][words[i].key], "Word " + std::to_string(i + 1), result,
+                           {{"value", value}}, text) &&
+            meaningKey != nullptr)
+            readings.json[meaningKey] = {{"code", value}, {"text", meaning}};
     }
-    return all;
 }
 
-bool readRecordAndPair(Diagnostic& diag, Json& json, Rows& rows)
+void readRecordAndPair(Diagnostic& diag, Readings& readings)
 {
-    bool all = true;
     unsigned char record[Varnholt::diagnosticRecordSize] = {};
     const ResultCode recordResult = diag.getRecord(record);
-    if (recordResult == Varnholt::ERR_SUCCESS) {
-        json["record"] = {{"result", 0}, {"hex", hexBytes(record, sizeof record)}};
-        rows.emplace_back("Record", hexBytes(record, sizeof record));
-    } else {
-        all = false;
-        json["record"] = failure(recordResult);
-        rows.emplace_back("Record", "error: " + describe(recordResult));
-    }
+    const std::string hex = hexBytes(record, sizeof record);
+    readings.add("record", "Record", recordResult, {{"hex", hex}}, hex);
     unsigned short first = 0;
     unsigned short second = 0;
     const ResultCode pairResult = diag.getWordPair(&first, &second);
-    if (pairResult == Varnholt::ERR_SUCCESS) {
-        json["wordPair"] = {{"result", 0}, {"first", first}, {"second", second}};
-        rows.emplace_back("Word pair", hex16(first) + " " + hex16(second));
-    } else {
-        all = false;
-        json["wordPair"] = failure(pairResult);
-        rows.emplace_back("Word pair", "error: " + describe(pairResult));
-    }
-    return all;
+    readings.add("wordPair", "Word pair", pairResult, {{"first", first}, {"second", second}},
+                 hex16(first) + " " + hex16(second));
 }
 
-bool readTemperatures(Diagnostic& diag, Json& json, Rows& rows)
+void readTemperatures(Diagnostic& diag, Readings& readings)
 {
-    bool all = true;
     const std::uint32_t count = tool::temperatureSensorCount();
-    json["temperatures"] = Json::array();
+    readings.json["temperatures"] = Json::array();
     if (count == 0) {
-        rows.emplace_back("Temperatures", "no sensor answers (board library absent?)");
-        return false;
+        readings.rows.emplace_back("Temperatures", "no sensor answers (board library absent?)");
+        readings.all = false;
+        return;
     }
     for (std::uint32_t i = 0; i < count && i < 256; ++i) {
         short celsius = 0;
         int type = 0;
         const ResultCode result = diag.getTemperature(static_cast<unsigned char>(i), &celsius, &type);
-        const std::string label = "Sensor " + std::to_string(i);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["temperatures"].push_back(
-                {{"index", i}, {"result", 0}, {"celsius", celsius}, {"type", type}});
-            rows.emplace_back(label, std::to_string(celsius) + " °C (type " + std::to_string(type) + ")");
-        } else {
-            all = false;
-            Json entry = failure(result);
-            entry["index"] = i;
-            json["temperatures"].push_back(entry);
-            rows.emplace_back(label, "error: " + describe(result));
-        }
+        readings.addTo(readings.json["temperatures"].emplace_back(Json{{"index", i}}),
+                       "Sensor " + std::to_string(i), result, {{"celsius", celsius}, {"type", type}},
+                       std::to_string(celsius) + " °C (type " + std::to_string(type) + ")");
     }
-    return all;
 }
 
 bool showDiagnostics(const Options& options)
 {
     Diagnostic* diag = GetDiagnostic();
-    Json json = Json::object();
-    Rows rows;
-    std::string hint;
-    bool all = readWords(*diag, json, rows, hint);
-    all = readRecordAndPair(*diag, json, rows) && all;
-    all = readTemperatures(*diag, json, rows) && all;
+    Readings readings;
+    readWords(*diag, readings);
+    readRecordAndPair(*diag, readings);
+    readTemperatures(*diag, readings);
     diag->release();
-    if (options.json) {
-        printJson(json);
-    } else {
-        printTable(rows);
-        if (!hint.empty())
-            std::cout << hint << '\n';
-    }
-    return all;
+    return readings.print(options);
 }
 
 bool sendCommand(const Options& options)
@@ -166,7 +125,7 @@ bool sendCommand(const Options& options)
     const ResultCode result = diag->sendCommand();
     diag->release();
     if (options.json)
-        printJson(result == Varnholt::ERR_SUCCESS ? Json{{"result", 0}} : failure(result));
+        printJson(outcome(result, Json::object()));
     else
         std::cout << (result == Varnholt::ERR_SUCCESS ? "Command sent." : "error: " + describe(result))
                   << '\n';
@@ -195,10 +154,11 @@ bool showText(const Options& options, const std::string& kind, const std::string
     return true;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addDiagCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* diag = app.add_subcommand(
         "diag", "Diagnostic words and record, temperatures, start-up reason and hardware error status");
     diag->callback([&, diag] {
@@ -223,6 +183,7 @@ void addDiagCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep diagTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Diagnostics", [] {
                 bool all = showDiagnostics(Options{});
                 for (const unsigned code : {15u, 85u, 170u, 240u, 0u})

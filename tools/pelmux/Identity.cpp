@@ -6,7 +6,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::About;
 using Varnholt::ResultCode;
@@ -78,26 +78,15 @@ Reading readField(About& about, const Field& field)
     return r;
 }
 
-// Reads a group of fields into rows and JSON; answers whether every read succeeded.
-template <std::size_t N>
-bool readGroup(About& about, const Field (&fields)[N], Json& json,
-               std::vector<std::pair<std::string, std::string>>& rows)
+// Reads a group of fields.
+template <std::size_t N> Readings readGroup(About& about, const Field (&fields)[N])
 {
-    bool all = true;
-    json = Json::object();
+    Readings readings;
     for (const auto& field : fields) {
         const Reading r = readField(about, field);
-        if (r.result == Varnholt::ERR_SUCCESS) {
-            json[field.key] = {{"result", 0}, {"value", r.value}};
-            rows.emplace_back(field.label, r.text);
-        } else {
-            all = false;
-            json[field.key] = {{"result", static_cast<int>(r.result)},
-                               {"error", Varnholt::GetErrorStringA(r.result)}};
-            rows.emplace_back(field.label, "error: " + describe(r.result));
-        }
+        readings.add(field.key, field.label, r.result, r.value, r.text);
     }
-    return all;
+    return readings;
 }
 
 bool showIdentity(const Options& options)
@@ -107,38 +96,36 @@ bool showIdentity(const Options& options)
         std::cerr << "pelmux identity: no memory for the About object\n";
         return false;
     }
-    Json unit;
-    Json expansion;
-    std::vector<std::pair<std::string, std::string>> unitRows;
-    std::vector<std::pair<std::string, std::string>> expansionRows;
-    const bool unitRead = readGroup(*about, unitFields, unit, unitRows);
-    const bool expansionRead = readGroup(*about, expansionFields, expansion, expansionRows);
+    const Readings unit = readGroup(*about, unitFields);
+    const Readings expansion = readGroup(*about, expansionFields);
     about->release();
 
     if (options.json) {
-        printJson({{"unit", unit}, {"expansion", expansion}});
+        printJson({{"unit", unit.json}, {"expansion", expansion.json}});
     } else {
         std::cout << "Unit EEPROM (0xAE)\n";
-        printTable(unitRows);
+        printTable(unit.rows);
         std::cout << "Expansion board EEPROM (0xA4)\n";
-        printTable(expansionRows);
-        if (!unitRead || !expansionRead)
+        printTable(expansion.rows);
+        if (!unit.all || !expansion.all)
             std::cout << "A field that cannot be read is missing from its EEPROM, or the EEPROM does not "
                          "answer (is a unit running? see `pelmux sim`).\n";
     }
-    return unitRead && expansionRead;
+    return unit.all && expansion.all;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addIdentityCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     app.add_subcommand("identity", "Every field of the unit's and the expansion board's identity EEPROMs")
         ->callback([&] { exitCode = showIdentity(options) ? 0 : 1; });
 }
 
 TourStep identityTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Unit identity", [] { return showIdentity(Options{}); }};
 }
 

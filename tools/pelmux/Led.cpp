@@ -8,7 +8,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::FrontLED;
 using Varnholt::ResultCode;
@@ -22,26 +22,6 @@ template <class Use> bool withLed(const char* command, Use use)
     return withObject(GetFrontLED, "led", command, "front LED object", use);
 }
 
-// Prints what a change answered: `done` on success, the result on standard error otherwise.
-bool report(const char* command, ResultCode result, const Options& options, const std::string& done,
-            Json data)
-{
-    const bool ok = result == Varnholt::ERR_SUCCESS;
-    if (options.json) {
-        if (ok)
-            data["result"] = 0;
-        printJson(ok ? data : failure(result));
-    } else if (ok) {
-        std::cout << done << '\n';
-    } else {
-        std::cerr << "pelmux led " << command << ": " << describe(result) << '\n';
-        const std::string hint = driverHint(result);
-        if (!hint.empty())
-            std::cerr << hint << '\n';
-    }
-    return ok;
-}
-
 std::string hertz(double frequency)
 {
     char text[32];
@@ -49,90 +29,66 @@ std::string hertz(double frequency)
     return text;
 }
 
+void readColor(FrontLED& led, Readings& readings)
+{
+    unsigned char red = 0, green = 0, blue = 0;
+    std::int32_t index = 0;
+    ResultCode result = led.getColor(red, green, blue);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getStandardColor(index);
+    const bool standard = index >= 0 && index < static_cast<std::int32_t>(colorNames.size());
+    readings.add("color", "Colour", result,
+                 {{"red", red}, {"green", green}, {"blue", blue}, {"standard", index}},
+                 std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) + " (" +
+                     (standard ? colorNames[static_cast<std::size_t>(index)] : "no standard colour") + ")");
+}
+
+void readTiming(FrontLED& led, Readings& readings)
+{
+    unsigned char on = 0, off = 0, timing2 = 0, timing3 = 0;
+    ResultCode result = led.getOnTime(on);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getOffTime(off);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getTiming2(timing2);
+    if (result == Varnholt::ERR_SUCCESS)
+        result = led.getTiming3(timing3);
+    const std::string times = std::to_string(on * 10) + " ms, " + std::to_string(off * 10) + " ms" +
+                              (on == 0    ? " (dark)"
+                               : off == 0 ? " (steady)"
+                                          : "");
+    const Json json = {{"onMs", on * 10}, {"offMs", off * 10},  {"onTime", on},
+                       {"offTime", off},  {"timing2", timing2}, {"timing3", timing3}};
+    // The other two timing bytes get a row of their own.
+    if (readings.add("timing", "On, off time", result, json, times))
+        readings.rows.emplace_back("Timing bytes 2, 3",
+                                   std::to_string(timing2) + ", " + std::to_string(timing3));
+}
+
+void readSignal(FrontLED& led, Readings& readings)
+{
+    double frequency = 0.0;
+    unsigned char duty = 0;
+    const ResultCode result = led.getSignal(frequency, duty);
+    // On and off time 0: a dark LED without a period, which is no failure.
+    if (result == Varnholt::ERR_INVALID_DATA_RANGE)
+        readings.addAbsent("signal", "Blink", result, "none (on and off time 0)");
+    else
+        readings.add("signal", "Blink", result, {{"frequency", frequency}, {"dutyCycle", duty}},
+                     hertz(frequency) + ", " + std::to_string(duty) + " % lit");
+}
+
 bool showLed(const Options& options)
 {
     return withLed("", [&](FrontLED& led) {
-        Json json = Json::object();
-        std::vector<std::pair<std::string, std::string>> rows;
-        bool all = true;
-        std::string hint;
-        const auto failed = [&](const char* key, const char* label, ResultCode result) {
-            json[key] = failure(result);
-            rows.emplace_back(label, "error: " + describe(result));
-            if (hint.empty())
-                hint = driverHint(result);
-            all = false;
-        };
-
-        unsigned char red = 0, green = 0, blue = 0;
-        std::int32_t index = 0;
-        ResultCode result = led.getColor(red, green, blue);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getStandardColor(index);
-        if (result == Varnholt::ERR_SUCCESS) {
-            const bool standard = index >= 0 && index < static_cast<std::int32_t>(colorNames.size());
-            json["color"] = {
-                {"result", 0}, {"red", red}, {"green", green}, {"blue", blue}, {"standard", index}};
-            rows.emplace_back(
-                "Colour",
-                std::to_string(red) + " " + std::to_string(green) + " " + std::to_string(blue) + " (" +
-                    (standard ? colorNames[static_cast<std::size_t>(index)] : "no standard colour") + ")");
-        } else {
-            failed("color", "Colour", result);
-        }
-
-        unsigned char on = 0, off = 0, timing2 = 0, timing3 = 0;
-        result = led.getOnTime(on);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getOffTime(off);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getTiming2(timing2);
-        if (result == Varnholt::ERR_SUCCESS)
-            result = led.getTiming3(timing3);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["timing"] = {{"result", 0},    {"onMs", on * 10},    {"offMs", off * 10}, {"onTime", on},
-                              {"offTime", off}, {"timing2", timing2}, {"timing3", timing3}};
-            rows.emplace_back("On, off time", std::to_string(on * 10) + " ms, " + std::to_string(off * 10) +
-                                                  " ms" +
-                                                  (on == 0    ? " (dark)"
-                                                   : off == 0 ? " (steady)"
-                                                              : ""));
-            rows.emplace_back("Timing bytes 2, 3", std::to_string(timing2) + ", " + std::to_string(timing3));
-        } else {
-            failed("timing", "On, off time", result);
-        }
-
-        double frequency = 0.0;
-        unsigned char duty = 0;
-        result = led.getSignal(frequency, duty);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["signal"] = {{"result", 0}, {"frequency", frequency}, {"dutyCycle", duty}};
-            rows.emplace_back("Blink", hertz(frequency) + ", " + std::to_string(duty) + " % lit");
-        } else if (result == Varnholt::ERR_INVALID_DATA_RANGE) {
-            // On and off time 0: a dark LED without a period, which is no failure.
-            json["signal"] = failure(result);
-            rows.emplace_back("Blink", "none (on and off time 0)");
-        } else {
-            failed("signal", "Blink", result);
-        }
-
+        Readings readings;
+        readColor(led, readings);
+        readTiming(led, readings);
+        readSignal(led, readings);
         std::int32_t flag = 0;
-        result = led.getControlFlag(flag);
-        if (result == Varnholt::ERR_SUCCESS) {
-            json["controlFlag"] = {{"result", 0}, {"value", flag}};
-            rows.emplace_back("Control flag", flag == 1 ? "set" : "clear");
-        } else {
-            failed("controlFlag", "Control flag", result);
-        }
-
-        if (options.json) {
-            printJson(json);
-        } else {
-            printTable(rows);
-            if (!hint.empty())
-                std::cout << hint << '\n';
-        }
-        return all;
+        const ResultCode result = led.getControlFlag(flag);
+        readings.add("controlFlag", "Control flag", result, {{"value", flag}}, flag == 1 ? "set" : "clear");
+        return readings.print(options);
     });
 }
 
@@ -145,8 +101,8 @@ bool setColor(const std::vector<std::string>& values, const Options& options)
                 continue;
             return withLed(" color", [&](FrontLED& led) {
                 const ResultCode result = led.setStandardColor(static_cast<std::int32_t>(i));
-                return report("color", result, options, std::string("LED colour ") + colorNames[i] + ".",
-                              {{"standard", i}});
+                return reportChange(result, options, std::string("LED colour ") + colorNames[i] + ".",
+                                    {{"standard", i}}, {.command = "led color"});
             });
         }
     }
@@ -164,10 +120,11 @@ bool setColor(const std::vector<std::string>& values, const Options& options)
         const ResultCode result =
             led.setColor(static_cast<unsigned char>(channels[0]), static_cast<unsigned char>(channels[1]),
                          static_cast<unsigned char>(channels[2]));
-        return report("color", result, options,
-                      "LED colour " + std::to_string(channels[0]) + " " + std::to_string(channels[1]) + " " +
-                          std::to_string(channels[2]) + ".",
-                      {{"red", channels[0]}, {"green", channels[1]}, {"blue", channels[2]}});
+        return reportChange(result, options,
+                            "LED colour " + std::to_string(channels[0]) + " " + std::to_string(channels[1]) +
+                                " " + std::to_string(channels[2]) + ".",
+                            {{"red", channels[0]}, {"green", channels[1]}, {"blue", channels[2]}},
+                            {.command = "led color"});
     });
 }
 
@@ -175,22 +132,24 @@ bool setBlink(double frequency, int duty, const Options& options)
 {
     return withLed(" blink", [&](FrontLED& led) {
         const ResultCode result = led.setSignal(frequency, static_cast<unsigned char>(duty));
-        return report("blink", result, options,
-                      "LED blinks at " + hertz(frequency) + ", " + std::to_string(duty) + " % lit.",
-                      {{"frequency", frequency}, {"dutyCycle", duty}});
+        return reportChange(result, options,
+                            "LED blinks at " + hertz(frequency) + ", " + std::to_string(duty) + " % lit.",
+                            {{"frequency", frequency}, {"dutyCycle", duty}}, {.command = "led blink"});
     });
 }
 
 bool setOff(const Options& options)
 {
-    return withLed(" off",
-                   [&](FrontLED& led) { return report("off", led.setOff(), options, "LED dark.", {}); });
+    return withLed(" off", [&](FrontLED& led) {
+        return reportChange(led.setOff(), options, "LED dark.", Json::object(), {.command = "led off"});
+    });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addLedCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* led =
         app.add_subcommand("led", "The front LED: colour and blink (without a subcommand: show both)");
     led->callback([&, led] {
@@ -223,6 +182,7 @@ void addLedCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep ledTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Front LED", [] {
                 const Options quiet{};
                 bool all = setColor({"cyan"}, quiet);

@@ -30,7 +30,7 @@ const char* rangeName(std::int32_t range)
 void printFailure(const char* what, Varnholt::ResultCode result, const Options& options)
 {
     if (options.json) {
-        printJson({{"result", static_cast<int>(result)}, {"error", Varnholt::GetErrorStringA(result)}});
+        printJson(failure(result));
         return;
     }
     std::cout << "  " << what << "  error: " << describe(result) << '\n';
@@ -95,15 +95,13 @@ int runAverage(unsigned seconds, const Options& options)
             break;
         std::uint16_t lux = 0;
         const auto result = sensor->getAverageIlluminance(&lux);
+        samples.push_back(outcome(result, {{"lux", lux}}));
+        samples.back()["second"] = second;
         if (result == Varnholt::ERR_SUCCESS) {
-            samples.push_back({{"second", second}, {"result", 0}, {"lux", lux}});
             if (!options.json)
                 std::cout << "  " << second << " s  " << lux << " lx" << std::endl;
         } else {
             allRead = false;
-            samples.push_back({{"second", second},
-                               {"result", static_cast<int>(result)},
-                               {"error", Varnholt::GetErrorStringA(result)}});
             if (!options.json)
                 std::cout << "  " << second << " s  error: " << describe(result) << std::endl;
         }

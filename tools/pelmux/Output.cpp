@@ -1,3 +1,4 @@
+#include "Output.h"
 #include "Cli.h"
 
 #include "ToolAccess.h"
@@ -69,6 +70,16 @@ std::string describe(Varnholt::ResultCode code)
 Json failure(Varnholt::ResultCode code)
 {
     return {{"result", static_cast<int>(code)}, {"error", Varnholt::GetErrorStringA(code)}};
+}
+
+Json outcome(Varnholt::ResultCode result, Json value)
+{
+    if (result != Varnholt::ERR_SUCCESS)
+        return failure(result);
+    if (!value.is_object())
+        return {{"result", 0}, {"value", std::move(value)}};
+    value["result"] = 0;
+    return value;
 }
 
 std::string driverHint(Varnholt::ResultCode code)
@@ -192,16 +203,17 @@ void addErrorCommands(CLI::App& app, const Options& options, int& exitCode)
 bool Readings::add(const std::string& key, const std::string& label, Varnholt::ResultCode result, Json value,
                    std::string text)
 {
+    return addTo(json[key], label, result, std::move(value), std::move(text));
+}
+
+bool Readings::addTo(Json& entry, const std::string& label, Varnholt::ResultCode result, Json value,
+                     std::string text)
+{
+    entry.update(outcome(result, std::move(value)));
     if (result == Varnholt::ERR_SUCCESS) {
-        if (value.is_object())
-            value["result"] = 0;
-        else
-            value = Json{{"result", 0}, {"value", std::move(value)}};
-        json[key] = std::move(value);
         rows.emplace_back(label, std::move(text));
         return true;
     }
-    json[key] = failure(result);
     if (absentText != nullptr && result == Varnholt::ERR_NOT_SUPPORTED) {
         rows.emplace_back(label, absentText);
         return false;
@@ -211,6 +223,13 @@ bool Readings::add(const std::string& key, const std::string& label, Varnholt::R
     if (hint.empty())
         hint = hintFor(result);
     return false;
+}
+
+void Readings::addAbsent(const std::string& key, const std::string& label, Varnholt::ResultCode result,
+                         std::string text)
+{
+    json[key] = failure(result);
+    rows.emplace_back(label, std::move(text));
 }
 
 bool Readings::print(const Options& options) const
@@ -223,6 +242,32 @@ bool Readings::print(const Options& options) const
     if (!hint.empty())
         std::cout << hint << '\n';
     return all;
+}
+
+void reportFailure(Varnholt::ResultCode result, const Options& options, const FailureText& how)
+{
+    if (options.json) {
+        printJson(failure(result));
+        return;
+    }
+    std::ostream& out = how.command.empty() ? std::cout : std::cerr;
+    out << (how.command.empty() ? "error: " : "pelmux " + how.command + ": ") << describe(result) << '\n';
+    if (const std::string hint = how.hintFor(result); !hint.empty())
+        out << hint << '\n';
+}
+
+bool reportChange(Varnholt::ResultCode result, const Options& options, const std::string& done, Json data,
+                  const FailureText& how)
+{
+    if (result != Varnholt::ERR_SUCCESS) {
+        reportFailure(result, options, how);
+        return false;
+    }
+    if (options.json)
+        printJson(outcome(result, std::move(data)));
+    else
+        std::cout << done << '\n';
+    return true;
 }
 
 } // namespace pelmux::cli

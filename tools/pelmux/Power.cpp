@@ -8,7 +8,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::Power;
 using Varnholt::ResultCode;
@@ -65,31 +65,13 @@ bool showPower(const Options& options)
     });
 }
 
-// Prints what a change answered: `done` on success, the failure otherwise.
-bool reportChange(const char* command, ResultCode result, const Options& options, const std::string& done,
-                  Json data)
-{
-    const bool ok = result == Varnholt::ERR_SUCCESS;
-    if (options.json) {
-        Json json = ok ? Json{{"result", 0}} : failure(result);
-        json.update(data);
-        printJson(json);
-    } else if (ok) {
-        std::cout << done << '\n';
-    } else {
-        std::cerr << "pelmux power " << command << ": " << describe(result) << '\n';
-        if (const auto hint = driverHint(result); !hint.empty())
-            std::cerr << hint << '\n';
-    }
-    return ok;
-}
-
 bool switchOutput(const OutputOps& output, bool on, const Options& options)
 {
     return withPower(output.name, [&](Power& power) {
         const ResultCode result = (power.*output.set)(on ? 1 : 0);
-        return reportChange(output.name, result, options, std::string(output.label) + (on ? " on." : " off."),
-                            {{"output", output.name}, {"on", on}});
+        return reportChange(result, options, std::string(output.label) + (on ? " on." : " off."),
+                            {{"output", output.name}, {"on", on}},
+                            {.command = std::string("power ") + output.name});
     });
 }
 
@@ -105,8 +87,8 @@ int setVideo(const std::string& text, const Options& options)
     }
     const bool done = withPower("video", [&](Power& power) {
         const ResultCode result = power.setVideoPowerStatus(static_cast<unsigned char>(mask));
-        return reportChange("video", result, options, "Video power " + inputList(mask) + ".",
-                            {{"mask", mask}});
+        return reportChange(result, options, "Video power " + inputList(mask) + ".", {{"mask", mask}},
+                            {.command = "power video"});
     });
     return done ? 0 : 1;
 }
@@ -114,15 +96,16 @@ int setVideo(const std::string& text, const Options& options)
 bool sendCommand(const Options& options)
 {
     return withPower("command", [&](Power& power) {
-        return reportChange("command", power.sendPowerCommand(), options, "Power command sent.",
-                            Json::object());
+        return reportChange(power.sendPowerCommand(), options, "Power command sent.", Json::object(),
+                            {.command = "power command"});
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addPowerCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* power = app.add_subcommand(
         "power", "Power outputs (display, CAN, video inputs, auxiliary) and the supervisor's power state");
     power->callback([&, power] {
@@ -155,6 +138,7 @@ void addPowerCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep powerTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Power outputs", [] {
                 const Options quiet{};
                 bool all = showPower(quiet);

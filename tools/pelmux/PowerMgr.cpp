@@ -11,7 +11,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::PowerMgr;
 using Varnholt::ResultCode;
@@ -145,10 +145,11 @@ int registeredModeOfService()
     return mode.is_number_integer() ? mode.get<int>() : 0;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addPowerMgrCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* powermgr = app.add_subcommand(
         "powermgr", "The power-manager hand-shake with the service PelmuxService (settings keys PowerMgrReq, "
                     "PowerMgrAppReadyReq, PowerMgrResume)");
@@ -185,6 +186,7 @@ void addPowerMgrCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep powerMgrTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Power manager", [] {
                 return withPowerMgr("tour", [](PowerMgr& manager) {
                     bool all = manager.setConfiguration(1) == Varnholt::ERR_SUCCESS;

@@ -9,7 +9,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::PelmuxPrivate;
 using Varnholt::ResultCode;
@@ -66,8 +66,7 @@ const char* eepromName(bool expansion)
 bool failed(const char* command, ResultCode result, Json what, const Options& options)
 {
     if (options.json) {
-        what["result"] = static_cast<int>(result);
-        what["error"] = Varnholt::GetErrorStringA(result);
+        what.update(failure(result));
         printJson(what);
     } else {
         std::cerr << "pelmux private " << command << ": " << describe(result) << '\n';
@@ -203,10 +202,11 @@ int registerCommand(const std::string& indexText, const std::string* valueText, 
     return setRegister(*index, static_cast<std::uint16_t>(*value), options) ? 0 : 1;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     static bool expansion = false;
     static std::string name;
     static std::string value;
@@ -258,6 +258,7 @@ void addPrivateCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep privateTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Maintenance access", [] {
                 Door door;
                 if (!door)

@@ -7,7 +7,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 // Where the file lies on this machine, for the reader's orientation.
 std::string hostPathOf(const std::string& path)
@@ -66,10 +66,11 @@ bool setSetting(const std::string& key, const std::string& value, const Options&
     return written;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     static std::string key;
     static std::string value;
     auto* settings = app.add_subcommand("settings", "The shared settings file Pelmux.ini");
@@ -88,6 +89,7 @@ void addSettingsCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep settingsTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Settings file", [] {
                 // The automatic backlight controller's defaults.
                 const bool written =

@@ -12,7 +12,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 // The JSON value VALUE stands for: a number or true/false as written, anything else as a text
 // (which the unit's table then refuses).
@@ -45,10 +45,11 @@ int setValue(const std::string& name, const std::string& text, const Options& op
     return done ? 0 : 1;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addSimControlCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     static std::string command;
     auto* simctl =
         app.add_subcommand("simctl", "Send a unit command to a running `pelmux sim`, e.g. "

@@ -8,7 +8,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::Telematics;
@@ -67,12 +67,11 @@ bool readValue(Telematics& telematics, Getter get, Json& json, std::string& text
 {
     std::int32_t value = 0;
     const ResultCode result = (telematics.*get)(&value);
+    json = outcome(result, {{"on", value == 1}});
     if (result != Varnholt::ERR_SUCCESS) {
-        json = failure(result);
         text = "error: " + describe(result);
         return false;
     }
-    json = {{"result", 0}, {"on", value == 1}};
     text = onOff(value);
     return true;
 }
@@ -147,10 +146,11 @@ bool switchModule(const Options& options, const std::string& what, const std::st
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* telematics = app.add_subcommand(
         "telematics", "Radio modules (GSM/GPRS, WLAN, Bluetooth, GPS): fitted, power, power at start-up");
     telematics->callback([&, telematics] {
@@ -181,6 +181,7 @@ void addTelematicsCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep telematicsTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Telematics", [] {
                 bool all = showTelematics(Options{});
                 std::cout << "  switching WLAN on and off:\n";

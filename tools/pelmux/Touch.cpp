@@ -12,7 +12,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::TouchScreen;
@@ -40,27 +40,6 @@ template <class Interface, class Use> bool withObject(Interface* (*get)(), const
     return done;
 }
 
-// Collects the readings of one command: a JSON field and a table row each.
-
-// Prints what a change answered: `done` on success, the result otherwise.
-bool reportChange(const char* command, ResultCode result, const Options& options, const std::string& done,
-                  Json data)
-{
-    const bool ok = result == Varnholt::ERR_SUCCESS;
-    if (options.json) {
-        if (ok)
-            data["result"] = 0;
-        printJson(ok ? data : failure(result));
-    } else if (ok) {
-        std::cout << done << '\n';
-    } else {
-        std::cerr << "pelmux " << command << ": " << describe(result) << '\n';
-        if (const std::string hint = driverHint(result); !hint.empty())
-            std::cerr << hint << '\n';
-    }
-    return ok;
-}
-
 bool showTouch(const Options& options)
 {
     return withObject(GetTouchScreen, "touch", [&](TouchScreen& touch) {
@@ -85,8 +64,8 @@ bool setMode(int mode, const Options& options)
 {
     return withObject(GetTouchScreen, "touch mode", [&](TouchScreen& touch) {
         const ResultCode result = touch.setTouchMode(static_cast<unsigned char>(mode));
-        return reportChange("touch mode", result, options, "Touch mode " + std::to_string(mode & 3) + ".",
-                            {{"mode", mode & 3}});
+        return reportChange(result, options, "Touch mode " + std::to_string(mode & 3) + ".",
+                            {{"mode", mode & 3}}, {.command = "touch mode"});
     });
 }
 
@@ -94,8 +73,8 @@ bool setValue(int value, const Options& options)
 {
     return withObject(GetTouchScreen, "touch value", [&](TouchScreen& touch) {
         const ResultCode result = touch.setTouchValue(static_cast<std::uint16_t>(value));
-        return reportChange("touch value", result, options, "Touch value " + std::to_string(value) + ".",
-                            {{"value", value}});
+        return reportChange(result, options, "Touch value " + std::to_string(value) + ".", {{"value", value}},
+                            {.command = "touch value"});
     });
 }
 
@@ -104,9 +83,9 @@ bool parameter(int index, const std::optional<int>& value, const Options& option
     return withObject(GetTouchScreen, "touch param", [&](TouchScreen& touch) {
         if (value) {
             const ResultCode result = touch.setTouchParameter(index, static_cast<std::uint16_t>(*value));
-            return reportChange("touch param", result, options,
+            return reportChange(result, options,
                                 "Parameter " + std::to_string(index) + " = " + std::to_string(*value) + ".",
-                                {{"index", index}, {"value", *value}});
+                                {{"index", index}, {"value", *value}}, {.command = "touch param"});
         }
         Readings readings;
         std::uint16_t read = 0;
@@ -147,8 +126,8 @@ bool startCalibration(int kind, const Options& options)
 {
     return withObject(GetTouchScreenCalib, "calib start", [&](TouchScreenCalib& calib) {
         const ResultCode result = calib.setCalibrationMode(kind);
-        return reportChange("calib start", result, options, "Calibration started: " + kindText(kind) + ".",
-                            {{"kind", kind}});
+        return reportChange(result, options, "Calibration started: " + kindText(kind) + ".", {{"kind", kind}},
+                            {.command = "calib start"});
     });
 }
 
@@ -156,8 +135,8 @@ bool namePoint(int point, const Options& options)
 {
     return withObject(GetTouchScreenCalib, "calib point", [&](TouchScreenCalib& calib) {
         const ResultCode result = calib.setCalibrationPoint(static_cast<unsigned char>(point));
-        return reportChange("calib point", result, options,
-                            "Point " + std::to_string(point) + " is to be touched now.", {{"point", point}});
+        return reportChange(result, options, "Point " + std::to_string(point) + " is to be touched now.",
+                            {{"point", point}}, {.command = "calib point"});
     });
 }
 
@@ -166,9 +145,9 @@ bool checkPoint(int point, const Options& options)
     return withObject(GetTouchScreenCalib, "calib check", [&](TouchScreenCalib& calib) {
         unsigned char done = 0;
         const ResultCode result = calib.checkCalibrationPoint(&done, static_cast<unsigned char>(point));
-        return reportChange("calib check", result, options,
+        return reportChange(result, options,
                             "Point " + std::to_string(point) + (done == 1 ? " taken." : " not taken yet."),
-                            {{"point", point}, {"done", done == 1}});
+                            {{"point", point}, {"done", done == 1}}, {.command = "calib check"});
     });
 }
 
@@ -177,9 +156,9 @@ bool calibrationValue(int index, const std::optional<int>& value, const Options&
     return withObject(GetTouchScreenCalib, "calib value", [&](TouchScreenCalib& calib) {
         if (value) {
             const ResultCode result = calib.setCalibrationValue(index, static_cast<std::uint16_t>(*value));
-            return reportChange("calib value", result, options,
+            return reportChange(result, options,
                                 "Value " + std::to_string(index) + " = " + std::to_string(*value) + ".",
-                                {{"index", index}, {"value", *value}});
+                                {{"index", index}, {"value", *value}}, {.command = "calib value"});
         }
         Readings readings;
         std::uint16_t read = 0;
@@ -219,8 +198,8 @@ constexpr const char* endedText = "the calibration is ended; the controller keep
 bool abortCalibration(const Options& options)
 {
     const ResultCode result = tool::endTouchCalibration();
-    return reportChange("calib abort", result, options, std::string("Calibration ended: ") + endedText + ".",
-                        {{"kind", 0}});
+    return reportChange(result, options, std::string("Calibration ended: ") + endedText + ".", {{"kind", 0}},
+                        {.command = "calib abort"});
 }
 
 // A whole calibration: starts it, names each point and waits until the controller has taken it
@@ -314,10 +293,11 @@ std::optional<int> optionalNumber(const std::vector<int>& values, std::size_t at
     return values.size() > at ? std::optional<int>(values[at]) : std::nullopt;
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addTouchCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* touch = app.add_subcommand("touch", "Touch controller: mode, value and parameters (shown without a "
                                               "subcommand)");
     touch->callback([&, touch] {
@@ -408,6 +388,7 @@ void addTouchCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep touchTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Touch screen", [] {
                 const Options quiet{};
                 bool all = showTouch(quiet);

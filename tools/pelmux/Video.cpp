@@ -9,7 +9,7 @@
 
 namespace pelmux::cli {
 
-namespace {
+namespace PELMUX_FILE_SCOPE {
 
 using Varnholt::ResultCode;
 using Varnholt::Video;
@@ -24,18 +24,6 @@ std::string number(double value)
     return text;
 }
 
-void printFailure(ResultCode result, const Options& options)
-{
-    if (options.json) {
-        printJson(failure(result));
-        return;
-    }
-    std::cout << "error: " << describe(result) << '\n';
-    const std::string hint = driverHint(result);
-    if (!hint.empty())
-        std::cout << hint << '\n';
-}
-
 // Runs `use` on a video object set up for `channel` and gives it back. A failed init is reported
 // and `use` does not run.
 template <class Use> bool withChannel(const char* command, int channel, const Options& options, Use use)
@@ -48,7 +36,7 @@ template <class Use> bool withChannel(const char* command, int channel, const Op
     const ResultCode result = video->init(static_cast<unsigned char>(channel));
     bool done = false;
     if (result != Varnholt::ERR_SUCCESS)
-        printFailure(result, options);
+        reportFailure(result, options, {});
     else
         done = use(*video);
     video->release();
@@ -124,21 +112,6 @@ bool showInfo(int channel, const Options& options)
     });
 }
 
-bool reportChange(ResultCode result, const Options& options, const std::string& done, Json data)
-{
-    if (result != Varnholt::ERR_SUCCESS) {
-        printFailure(result, options);
-        return false;
-    }
-    if (options.json) {
-        data["result"] = 0;
-        printJson(data);
-    } else {
-        std::cout << done << '\n';
-    }
-    return true;
-}
-
 // Shows one reading, or sets it when values were given.
 template <class Show, class Set>
 bool showOrSet(const char* command, int channel, bool set, const Options& options, Show show, Set change)
@@ -183,10 +156,11 @@ bool snapshot(int channel, const std::string& file, bool singleField, const Opti
     });
 }
 
-} // namespace
+} // namespace PELMUX_FILE_SCOPE
 
 void addVideoCommands(CLI::App& app, const Options& options, int& exitCode)
 {
+    using namespace PELMUX_FILE_SCOPE;
     auto* video = app.add_subcommand("video", "Analogue video inputs: settings and snapshots");
     video->require_subcommand(1);
 
@@ -283,6 +257,7 @@ void addVideoCommands(CLI::App& app, const Options& options, int& exitCode)
 
 TourStep videoTour()
 {
+    using namespace PELMUX_FILE_SCOPE;
     return {"Video", [] {
                 const Options quiet{};
                 bool all = showInfo(1, quiet);
