@@ -2,8 +2,8 @@
 
 #include "frame/ExhaustedMemory.h"
 #include "frame/OutputReference.h"
+#include "frame/Semaphores.h"
 #include "frame/ServiceControl.h"
-#include "frame/SettingsFile.h"
 #include "platform/Device.h"
 
 #include <algorithm>
