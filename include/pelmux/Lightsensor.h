@@ -51,8 +51,10 @@ struct Lightsensor {
     /// Starts an averaging calculation on a thread of the object's own, which measures about every
     /// 800 ms. `averageWndSize` (at least 1) samples are averaged; with `rejectWndSize` above 1, a
     /// sample enters the average only while the newest `rejectWndSize` samples lie within
-    /// `rejectDeltaInLux` (at least 1) of each other. `mode` is a RangeMode: standard, extended, or
-    /// automatic switching between the two (another value keeps the current range).
+    /// `rejectDeltaInLux` (at least 1) of each other; the first sample fills the whole average
+    /// window. `mode` is a RangeMode: standard, extended, or automatic switching between the two
+    /// (another value keeps the current range). Waits for the end of this object's previous
+    /// calculation's thread, not for the first sample.
     /// ERR_INVALID_DATA_RANGE (8) for a zero `rejectDeltaInLux` or `averageWndSize`;
     /// ERR_AVERAGE_CALC_STARTED (20) while a calculation runs anywhere in the session (this object
     /// included); ERR_INITIALISATION_FAILED (13) when the windows cannot be allocated; the results

@@ -1,5 +1,6 @@
 #include "comms/CanSetting_Imp.h"
 
+#include "frame/LittleEndian.h"
 #include "identity/About_Imp.h"
 #include "identity/FeatureProbe.h"
 #include "platform/Registry.h"
@@ -32,7 +33,7 @@ std::string textOfValue(const std::uint8_t* data, std::uint32_t size)
 {
     std::string text;
     for (std::uint32_t at = 0; at + 1 < size; at += 2) {
-        const unsigned unit = data[at] | (data[at + 1] << 8);
+        const unsigned unit = wordAt(data + at);
         if (unit == 0)
             break;
         text += unit < 0x80 ? static_cast<char>(unit) : '?';

@@ -2,10 +2,10 @@
 
 #include "frame/Factories.h"
 #include "frame/SettingsFile.h"
+#include "frame/Trace.h"
 #include "identity/About_Imp.h"
 #include "platform/Time.h"
 
-#include <cstdio>
 #include <string>
 
 namespace pelmux {
@@ -110,10 +110,7 @@ ResultCode writeStartupPreference(Module module, const char* key, std::int32_t o
 {
     if (!moduleAvailable(module))
         return notAvailable(module);
-    return settingsCycle([&](SettingsFile& file) {
-        file.setValue(key, on == 1 ? "1" : "0");
-        return Varnholt::ERR_SUCCESS;
-    });
+    return writeSetting(key, on == 1 ? "1" : "0");
 }
 
 } // namespace
@@ -158,7 +155,7 @@ bool Telematics_Imp::readRegister(std::uint16_t reg, std::uint8_t& value)
 {
     if (readI2cRegister(boardHandle_, expanderReadAddress, reg, value))
         return true;
-    std::fputs(expanderReadErrorLine, stdout);
+    outputLine(OutputStream::Out, expanderReadErrorLine);
     return false;
 }
 
@@ -166,7 +163,7 @@ bool Telematics_Imp::writeRegister(std::uint16_t reg, std::uint8_t value)
 {
     if (writeI2cRegister(boardHandle_, expanderWriteAddress, reg, value))
         return true;
-    std::fputs(expanderWriteErrorLine, stdout);
+    outputLine(OutputStream::Out, expanderWriteErrorLine);
     return false;
 }
 

@@ -2,6 +2,7 @@
 
 #include "display/Lightsensor_Imp.h"
 #include "frame/Factories.h"
+#include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 #include "frame/Trace.h"
 #include "platform/Time.h"
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
-#include <type_traits>
 
 namespace pelmux {
 
@@ -31,11 +31,7 @@ enum class Parsed : std::uint8_t { Yes, No, MemoryExhausted };
 // A key's text as a number: parsed into `field` when it parses, else its error trace.
 template <class Number> Parsed parseNumber(const std::string& text, Number& field, const char* errorTrace)
 {
-    ResultCode result = Varnholt::ERR_SUCCESS;
-    if constexpr (std::is_same_v<Number, double>)
-        result = textToDouble(text, field);
-    else
-        result = textToInt(text, field);
+    const ResultCode result = textToNumber(text, field);
     if (result == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
         return Parsed::MemoryExhausted;
     if (result != Varnholt::ERR_SUCCESS)
@@ -374,14 +370,7 @@ bool BacklightController::executeABL()
 
 void BacklightController::updateK(double k)
 {
-    const ResultCode stored = settingsCycle([&](SettingsFile& file) {
-        std::string text;
-        const ResultCode formatted = doubleToText(k, text);
-        if (formatted == Varnholt::ERR_SUCCESS)
-            file.setValue(ablKKey, text);
-        return formatted;
-    });
-    if (stored != Varnholt::ERR_SUCCESS)
+    if (writeSettingNumber(ablKKey, k) != Varnholt::ERR_SUCCESS)
         trace("Error BacklightController::updateK failed %f\n", k);
 }
 

@@ -1,57 +1,17 @@
 #include "display/Backlight_Imp.h"
 
 #include "display/BacklightController.h"
+#include "frame/Semaphores.h"
 #include "frame/ServiceControl.h"
 #include "frame/SettingsFile.h"
 #include "identity/FeatureProbe.h"
 
 #include <array>
-#include <initializer_list>
 #include <string>
-#include <type_traits>
-#include <utility>
 
 namespace pelmux {
 
 namespace {
-
-using Setting = std::pair<const char*, std::string>;
-
-// One load-modify-write cycle of the settings file that sets `settings` in their order. Whether the
-// file took them is not reported (the controller reads what the file holds), only exhausted memory.
-ResultCode writeSettings(std::initializer_list<Setting> settings)
-{
-    return settingsCycle([&](SettingsFile& file) {
-        for (const auto& [key, value] : settings)
-            file.setValue(key, value);
-        return Varnholt::ERR_SUCCESS;
-    });
-}
-
-// One cycle that takes the texts of `keys` (a missing key reads as empty text) and writes nothing.
-template <std::size_t N>
-ResultCode readSettings(const std::array<const char*, N>& keys, std::array<std::string, N>& texts)
-{
-    return settingsCycle([&](SettingsFile& file) {
-        for (std::size_t i = 0; i < N; ++i)
-            texts[i] = file.getValue(keys[i]);
-        return Varnholt::ERR_SUCCESS;
-    });
-}
-
-// A text read from the settings as a number: exhausted memory as it is, any other failure as
-// ERR_DATATYPE_MISMATCH.
-template <class Number> ResultCode parseSetting(const std::string& text, Number& value)
-{
-    ResultCode result = Varnholt::ERR_SUCCESS;
-    if constexpr (std::is_same_v<Number, double>)
-        result = textToDouble(text, value);
-    else
-        result = textToInt(text, value);
-    if (result == Varnholt::ERR_SUCCESS || result == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
-        return result;
-    return Varnholt::ERR_DATATYPE_MISMATCH;
-}
 
 const char* flagText(bool on)
 {
@@ -129,7 +89,7 @@ ResultCode Backlight_Imp::enableAutomaticBacklight()
 {
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    if (const ResultCode written = writeSettings({{ablStatusKey, "1"}}); written != Varnholt::ERR_SUCCESS)
+    if (const ResultCode written = writeSetting(ablStatusKey, "1"); written != Varnholt::ERR_SUCCESS)
         return written;
     notifyController();
     return Varnholt::ERR_SUCCESS;
@@ -139,7 +99,7 @@ ResultCode Backlight_Imp::disableAutomaticBacklight()
 {
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    if (const ResultCode written = writeSettings({{ablStatusKey, "0"}}); written != Varnholt::ERR_SUCCESS)
+    if (const ResultCode written = writeSetting(ablStatusKey, "0"); written != Varnholt::ERR_SUCCESS)
         return written;
     notifyController();
     return Varnholt::ERR_SUCCESS;
@@ -151,11 +111,11 @@ ResultCode Backlight_Imp::getAutomaticBacklightStatus(bool* enabled)
         return Varnholt::ERR_NOT_SUPPORTED;
     if (enabled == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::array<std::string, 1> status;
-    if (const ResultCode read = readSettings<1>({ablStatusKey}, status); read != Varnholt::ERR_SUCCESS)
+    std::string status;
+    if (const ResultCode read = readSetting(ablStatusKey, status); read != Varnholt::ERR_SUCCESS)
         return read;
     std::int32_t value = 0;
-    if (const ResultCode parsed = parseSetting(status[0], value); parsed != Varnholt::ERR_SUCCESS) {
+    if (const ResultCode parsed = textToNumber(status, value); parsed != Varnholt::ERR_SUCCESS) {
         // A status the file does not give counts as off.
         if (parsed == Varnholt::ERR_DATATYPE_MISMATCH)
             *enabled = false;
@@ -169,7 +129,7 @@ ResultCode Backlight_Imp::setSoftTransitions(bool softTransitions)
 {
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
-    const ResultCode written = writeSettings({{ablSoftTransitionsKey, flagText(softTransitions)}});
+    const ResultCode written = writeSetting(ablSoftTransitionsKey, flagText(softTransitions));
     if (written != Varnholt::ERR_SUCCESS)
         return written;
     notifyController();
@@ -188,12 +148,12 @@ ResultCode Backlight_Imp::getAutomaticBacklightParameters(bool* softTransitions,
         return read;
     const auto& [softText, kText] = texts;
     std::int32_t soft = 0;
-    if (const ResultCode parsed = parseSetting(softText, soft); parsed != Varnholt::ERR_SUCCESS)
+    if (const ResultCode parsed = textToNumber(softText, soft); parsed != Varnholt::ERR_SUCCESS)
         return parsed;
     // The flag is the caller's once it parsed, whatever k turns out to be.
     *softTransitions = soft != 0;
     double factor = 0.0;
-    if (const ResultCode parsed = parseSetting(kText, factor); parsed != Varnholt::ERR_SUCCESS)
+    if (const ResultCode parsed = textToNumber(kText, factor); parsed != Varnholt::ERR_SUCCESS)
         return parsed;
     *k = factor;
     return Varnholt::ERR_SUCCESS;
@@ -240,7 +200,7 @@ ResultCode Backlight_Imp::getAutomaticBacklightFilter(std::int32_t* averageWndSi
     // Parsed in this order, each value stored as soon as it parses; the first failure ends it.
     std::int32_t* const outputs[] = {mode, averageWndSize, rejectWndSize, rejectDeltaInLux};
     for (std::size_t i = 0; i < texts.size(); ++i)
-        if (const ResultCode parsed = parseSetting(texts[i], *outputs[i]); parsed != Varnholt::ERR_SUCCESS)
+        if (const ResultCode parsed = textToNumber(texts[i], *outputs[i]); parsed != Varnholt::ERR_SUCCESS)
             return parsed;
     return Varnholt::ERR_SUCCESS;
 }
@@ -251,15 +211,15 @@ ResultCode Backlight_Imp::getLedDimming(bool* enabled)
         return Varnholt::ERR_NOT_SUPPORTED;
     if (enabled == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::array<std::string, 1> text;
-    if (const ResultCode read = readSettings<1>({ledDimmingKey}, text); read != Varnholt::ERR_SUCCESS)
+    std::string text;
+    if (const ResultCode read = readSetting(ledDimmingKey, text); read != Varnholt::ERR_SUCCESS)
         return read;
     // Dimming is on until someone switches it off; a value that does not parse counts as 0.
     std::int32_t value = 0;
-    const ResultCode parsed = text[0].empty() ? Varnholt::ERR_SUCCESS : parseSetting(text[0], value);
+    const ResultCode parsed = text.empty() ? Varnholt::ERR_SUCCESS : textToNumber(text, value);
     if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
         return parsed;
-    *enabled = text[0].empty() || (parsed == Varnholt::ERR_SUCCESS && value == 1);
+    *enabled = text.empty() || (parsed == Varnholt::ERR_SUCCESS && value == 1);
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -268,7 +228,7 @@ ResultCode Backlight_Imp::setLedDimming(std::int32_t value)
     if (!displayPresent_)
         return Varnholt::ERR_NOT_SUPPORTED;
     // The key stays written whatever the service answers.
-    if (const ResultCode written = writeSettings({{ledDimmingKey, flagText(value == 1)}});
+    if (const ResultCode written = writeSetting(ledDimmingKey, flagText(value == 1));
         written != Varnholt::ERR_SUCCESS)
         return written;
     return notifyService(serviceLedDimming);

@@ -1,6 +1,6 @@
 #include "display/Lightsensor_Imp.h"
 
-#include "frame/SettingsFile.h"
+#include "frame/Semaphores.h"
 #include "frame/Trace.h"
 #include "identity/FeatureProbe.h"
 #include "platform/Time.h"

@@ -131,47 +131,31 @@ public:
     // Failures are not reported here: the operations answer them.
     Lightsensor_Imp();
 
-    // Every operation but release first answers ERR_NOT_SUPPORTED (2) on a unit without a
-    // display, then ERR_INVALID_PARAMETER_NULL (9) for a null output pointer. Driver results:
-    // ERR_OPEN_FAILED (1) without the board driver, ERR_IOCTRL_OPERATION_FAILED (7) when a request
-    // fails, ERR_BUFFER_SIZE_ERROR (6) on a wrong returned byte count. Lux 0 to 65535. All run on
-    // the caller's thread; only startAverageCalc starts a thread.
+    // The contract of each operation is the public interface's; what follows is how this object
+    // keeps it.
 
-    // Measures once (see measure): the lux and the two raw channel bytes. Two driver requests.
+    // measure, then the range read: two driver requests.
     ResultCode getIlluminanceChannels(std::uint16_t* lux, unsigned char* channel1Raw,
                                       unsigned char* channel2Raw) override;
-    // getIlluminanceChannels without the raw bytes.
     ResultCode getIlluminance(std::uint16_t* lux) override;
-    // The average of this object's averaging calculation (the previous one's until the new thread
-    // has taken its first sample); ERR_FUNCTION_NOT_RUNNING (21) while its thread does not run,
-    // also right after startAverageCalc until the thread has begun.
+    // Until a new thread has taken its first sample, the average is the previous calculation's.
     ResultCode getAverageIlluminance(std::uint16_t* lux) override;
     // getAverageIlluminance for the library's own controller, which must not take the average
     // for light before there is any: sampled tells whether this calculation has taken its first
     // sample (until then lux is the previous calculation's average, or 0). ERR_NOT_SUPPORTED (2),
     // ERR_FUNCTION_NOT_RUNNING (21) as there; outputs written only on ERR_SUCCESS.
     ResultCode averageIlluminance(std::uint16_t& lux, bool& sampled);
-    // Starts the averaging thread: a sample about every 800 ms; a sample is rejected while the
-    // newest rejectWndSize samples (1 or less: no reject window) spread by more than
-    // rejectDeltaInLux lux; the average is over the newest averageWndSize accepted samples, and the
-    // first sample fills the whole window. mode is a RangeMode; other values keep the range. Sends
-    // the range for the mode first. ERR_INVALID_DATA_RANGE (8) when rejectDeltaInLux, then
-    // averageWndSize, is 0; ERR_AVERAGE_CALC_STARTED (20) while an averaging calculation runs
-    // anywhere in the session; ERR_INITIALISATION_FAILED (13) when the windows cannot be had; the
-    // range request's code; ERR_CREATING_THREAD (10). Does not wait for the first sample; waits for
-    // the end of this object's previous thread.
+    // The windows are made (LuxRing::make) and the range for the mode is sent (sendRange) under the
+    // record lock, before the thread starts.
     ResultCode startAverageCalc(std::uint32_t averageWndSize, std::uint32_t rejectWndSize,
                                 std::uint32_t rejectDeltaInLux, std::int32_t mode) override;
-    // Asks the averaging thread to end and pauses 70 ms; does not wait for the thread's end.
-    // ERR_SUCCESS also when nothing runs.
+    // Sets the record's stop flag and alarm, then pauses stopPauseMs.
     ResultCode stopAverageCalc() override;
-    // The sensor's OperatingRange (readRange).
+    // readRange.
     ResultCode getOperatingRange(std::int32_t* range) override;
-    // Sets the OperatingRange: ERR_AVERAGE_CALC_STARTED (20) while an averaging calculation runs in
-    // the session, then as sendRange.
+    // The session-wide lock's test, then sendRange.
     ResultCode setOperatingRange(std::int32_t range) override;
-    // Asks a running averaging thread to end and waits for it, closes the handles and frees the
-    // object. Blocks about 70 ms.
+    // Joins the averaging thread (the stop alarm ends its pause at once), then pauses stopPauseMs.
     void release() override;
 
 private:

@@ -5,8 +5,8 @@ namespace pelmux {
 ResultCode writeTouchParameter(const DriverLink& link, std::uint8_t code, std::uint8_t second,
                                std::uint16_t value)
 {
-    const std::uint8_t input[4] = {code, second, static_cast<std::uint8_t>(value),
-                                   static_cast<std::uint8_t>(value >> 8)};
+    std::uint8_t input[4] = {code, second};
+    putWord(input + 2, value);
     return issue(link, touchParameterWriteRequest, input, sizeof input, nullptr, 0, Count::Unchecked);
 }
 

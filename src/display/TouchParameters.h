@@ -3,6 +3,7 @@
 #pragma once
 
 #include "frame/DriverChannel.h"
+#include "frame/LittleEndian.h"
 
 #include <cstdint>
 
@@ -25,7 +26,7 @@ ResultCode readTouchParameter(const DriverLink& link, std::uint8_t code, std::ui
 // The 16-bit value of an answer: the word at offset 2.
 constexpr std::uint16_t touchParameterValue(const std::uint8_t (&answer)[4])
 {
-    return static_cast<std::uint16_t>(answer[2] | (answer[3] << 8));
+    return wordAt(answer + 2);
 }
 
 } // namespace pelmux

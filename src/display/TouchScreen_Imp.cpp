@@ -97,7 +97,7 @@ ResultCode TouchScreen_Imp::getTouchValue(std::uint16_t* value)
     const ResultCode result = issue(link_, touchValueReadRequest, nullptr, 0, bytes, 2, Count::Output);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    *value = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+    *value = wordAt(bytes);
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -114,7 +114,8 @@ ResultCode TouchScreen_Imp::setTouchValue(std::uint16_t value)
 {
     if (const ResultCode ready = settingsReady(); ready != Varnholt::ERR_SUCCESS)
         return ready;
-    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8)};
+    std::uint8_t bytes[2];
+    putWord(bytes, value);
     return issue(link_, touchValueWriteRequest, bytes, 2, nullptr, 0, Count::Input);
 }
 

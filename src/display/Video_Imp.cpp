@@ -1,5 +1,6 @@
 #include "display/Video_Imp.h"
 
+#include "frame/LittleEndian.h"
 #include "identity/FeatureProbe.h"
 #include "identity/VersionGates.h"
 #include "platform/Files.h"
@@ -47,26 +48,27 @@ ResultCode request(const DriverLink& link, std::uint32_t code, const void* input
     return issue(link, code, input, inputSize, output, outputSize, Count::Unchecked);
 }
 
-std::uint16_t u16At(const unsigned char* p)
+// A read whose request carries nothing.
+template <std::uint32_t size>
+ResultCode readAnswer(const DriverLink& link, std::uint32_t code, unsigned char (&answer)[size])
 {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+    return request(link, code, nullptr, 0, answer, size);
 }
 
-std::uint32_t u32At(const unsigned char* p)
+// Most reads send as many bytes as they ask for, which the driver does not look at.
+template <std::uint32_t size>
+ResultCode readPadded(const DriverLink& link, std::uint32_t code, unsigned char (&answer)[size])
 {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+    const unsigned char ignored[size] = {};
+    return request(link, code, ignored, size, answer, size);
 }
 
-void putU16(unsigned char* p, std::uint32_t v)
+// Most writes offer the driver as many bytes for an answer as they send, which it leaves unused.
+template <std::uint32_t size>
+ResultCode writePadded(const DriverLink& link, std::uint32_t code, const unsigned char (&input)[size])
 {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void putU32(unsigned char* p, std::uint32_t v)
-{
-    putU16(p, v);
-    putU16(p + 2, v >> 16);
+    unsigned char unused[size] = {};
+    return request(link, code, input, size, unused, size);
 }
 
 bool isScaleInRange(float s)
@@ -201,27 +203,43 @@ ResultCode Video_Imp::init(unsigned char channel)
 
 ResultCode Video_Imp::readControlByte(unsigned char* value)
 {
-    const unsigned char ignored = 0;
-    unsigned char answer = 0;
-    const ResultCode result = request(link_, videoControlByteReadRequest, &ignored, 1, &answer, 1);
+    unsigned char answer[1] = {};
+    const ResultCode result = readPadded(link_, videoControlByteReadRequest, answer);
     if (result == Varnholt::ERR_SUCCESS)
-        *value = answer;
+        *value = answer[0];
     return result;
 }
 
 ResultCode Video_Imp::writeControlByte(unsigned char value)
 {
-    unsigned char unused = 0;
-    return request(link_, videoControlByteWriteRequest, &value, 1, &unused, 1);
+    const unsigned char input[1] = {value};
+    return writePadded(link_, videoControlByteWriteRequest, input);
+}
+
+ResultCode Video_Imp::changeControlBits(unsigned char mask, unsigned char bits, UnreadableControl unreadable)
+{
+    unsigned char control = 0;
+    if (const ResultCode result = readControlByte(&control); result != Varnholt::ERR_SUCCESS) {
+        if (unreadable == UnreadableControl::Fails)
+            return result;
+        control = 0;
+    }
+    return writeControlByte(static_cast<unsigned char>((control & ~mask) | bits));
+}
+
+ResultCode Video_Imp::controlByteFor(const void* output, unsigned char& control)
+{
+    if (!link_.isOpen())
+        return Varnholt::ERR_OPEN_FAILED;
+    if (output == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    return readControlByte(&control);
 }
 
 ResultCode Video_Imp::setEnabled(unsigned char on)
 {
-    unsigned char control = 0;
-    if (readControlByte(&control) != Varnholt::ERR_SUCCESS)
-        control = 0;
-    control = static_cast<unsigned char>(on != 0 ? control | enableBit : control & ~enableBit);
-    return writeControlByte(control);
+    // Switching the input on or off does not need the other bits: without them they go out cleared.
+    return changeControlBits(enableBit, on != 0 ? enableBit : 0, UnreadableControl::Cleared);
 }
 
 ResultCode Video_Imp::setLineMode(std::int32_t mode)
@@ -230,23 +248,13 @@ ResultCode Video_Imp::setLineMode(std::int32_t mode)
         return Varnholt::ERR_OPEN_FAILED;
     if (mode < 0 || mode > 2)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    unsigned char control = 0;
-    const ResultCode result = readControlByte(&control);
-    if (result != Varnholt::ERR_SUCCESS)
-        return result;
-    control = static_cast<unsigned char>((control & ~lineModeMask) | (mode << 1));
-    return writeControlByte(control);
+    return changeControlBits(lineModeMask, static_cast<unsigned char>(mode << 1), UnreadableControl::Fails);
 }
 
 ResultCode Video_Imp::getLineMode(std::int32_t* mode)
 {
-    if (!link_.isOpen())
-        return Varnholt::ERR_OPEN_FAILED;
-    if (mode == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     unsigned char control = 0;
-    const ResultCode result = readControlByte(&control);
-    if (result != Varnholt::ERR_SUCCESS)
+    if (const ResultCode result = controlByteFor(mode, control); result != Varnholt::ERR_SUCCESS)
         return result;
     const std::int32_t value = (control & lineModeMask) >> 1;
     if (value == 3)
@@ -257,23 +265,13 @@ ResultCode Video_Imp::getLineMode(std::int32_t* mode)
 
 ResultCode Video_Imp::setAuxFlag(std::int32_t on)
 {
-    unsigned char control = 0;
-    const ResultCode result = readControlByte(&control);
-    if (result != Varnholt::ERR_SUCCESS)
-        return result;
-    control = static_cast<unsigned char>(on != 0 ? control | auxFlagBit : control & ~auxFlagBit);
-    return writeControlByte(control);
+    return changeControlBits(auxFlagBit, on != 0 ? auxFlagBit : 0, UnreadableControl::Fails);
 }
 
 ResultCode Video_Imp::getAuxFlag(std::int32_t* on)
 {
-    if (!link_.isOpen())
-        return Varnholt::ERR_OPEN_FAILED;
-    if (on == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
     unsigned char control = 0;
-    const ResultCode result = readControlByte(&control);
-    if (result != Varnholt::ERR_SUCCESS)
+    if (const ResultCode result = controlByteFor(on, control); result != Varnholt::ERR_SUCCESS)
         return result;
     *on = (control & auxFlagBit) != 0 ? 1 : 0;
     return Varnholt::ERR_SUCCESS;
@@ -282,9 +280,8 @@ ResultCode Video_Imp::getAuxFlag(std::int32_t* on)
 ResultCode Video_Imp::setControlWord(std::int32_t value)
 {
     unsigned char word[4];
-    putU32(word, static_cast<std::uint32_t>(value));
-    unsigned char unused[4] = {};
-    return request(link_, videoControlWordWriteRequest, word, sizeof word, unused, sizeof unused);
+    putDword(word, static_cast<std::uint32_t>(value));
+    return writePadded(link_, videoControlWordWriteRequest, word);
 }
 
 ResultCode Video_Imp::getControlWord(std::int32_t* value)
@@ -298,25 +295,22 @@ ResultCode Video_Imp::getControlWord(std::int32_t* value)
         issue(link_, videoControlWordReadRequest, nullptr, 0, word, sizeof word, Count::OutputFirst);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    *value = static_cast<std::int32_t>(u32At(word));
+    *value = static_cast<std::int32_t>(dwordAt(word));
     return Varnholt::ERR_SUCCESS;
 }
 
 ResultCode Video_Imp::setByteParameters(unsigned char a, unsigned char b, unsigned char c)
 {
     const unsigned char values[3] = {a, b, c};
-    unsigned char unused[3] = {};
-    return request(link_, videoByteParametersWriteRequest, values, sizeof values, unused, sizeof unused);
+    return writePadded(link_, videoByteParametersWriteRequest, values);
 }
 
 ResultCode Video_Imp::getByteParameters(unsigned char* a, unsigned char* b, unsigned char* c)
 {
     if (a == nullptr || b == nullptr || c == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const unsigned char ignored[3] = {};
     unsigned char values[3] = {};
-    const ResultCode result =
-        request(link_, videoByteParametersReadRequest, ignored, sizeof ignored, values, sizeof values);
+    const ResultCode result = readPadded(link_, videoByteParametersReadRequest, values);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
     *a = values[0];
@@ -327,29 +321,36 @@ ResultCode Video_Imp::getByteParameters(unsigned char* a, unsigned char* b, unsi
 
 ResultCode Video_Imp::setVideoArea(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d)
 {
+    const std::uint16_t words[4] = {a, b, c, d};
     unsigned char area[8];
-    putU16(area, a);
-    putU16(area + 2, b);
-    putU16(area + 4, c);
-    putU16(area + 6, d);
-    unsigned char unused[8] = {};
-    return request(link_, videoAreaWriteRequest, area, sizeof area, unused, sizeof unused);
+    for (int i = 0; i < 4; ++i)
+        putWord(area + 2 * i, words[i]);
+    return writePadded(link_, videoAreaWriteRequest, area);
+}
+
+ResultCode Video_Imp::readArea(std::uint16_t (&words)[4])
+{
+    unsigned char area[8] = {};
+    const ResultCode result = readPadded(link_, videoAreaReadRequest, area);
+    if (result != Varnholt::ERR_SUCCESS)
+        return result;
+    for (int i = 0; i < 4; ++i)
+        words[i] = wordAt(area + 2 * i);
+    return Varnholt::ERR_SUCCESS;
 }
 
 ResultCode Video_Imp::getVideoArea(std::uint16_t* a, std::uint16_t* b, std::uint16_t* c, std::uint16_t* d)
 {
     if (a == nullptr || b == nullptr || c == nullptr || d == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    const unsigned char ignored[8] = {};
-    unsigned char area[8] = {};
-    const ResultCode result =
-        request(link_, videoAreaReadRequest, ignored, sizeof ignored, area, sizeof area);
+    std::uint16_t words[4] = {};
+    const ResultCode result = readArea(words);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    *a = u16At(area);
-    *b = u16At(area + 2);
-    *c = u16At(area + 4);
-    *d = u16At(area + 6);
+    *a = words[0];
+    *b = words[1];
+    *c = words[2];
+    *d = words[3];
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -358,11 +359,11 @@ ResultCode Video_Imp::getSignalInfo(std::uint16_t* first, std::uint16_t* second,
     if (first == nullptr || second == nullptr || rate == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     unsigned char info[6] = {};
-    const ResultCode result = request(link_, videoSignalInfoRequest, nullptr, 0, info, sizeof info);
-    if (result != Varnholt::ERR_SUCCESS)
+    if (const ResultCode result = readAnswer(link_, videoSignalInfoRequest, info);
+        result != Varnholt::ERR_SUCCESS)
         return result;
-    *first = u16At(info);
-    *second = u16At(info + 2);
+    *first = wordAt(info);
+    *second = wordAt(info + 2);
     *rate = static_cast<float>(info[4] * 0.25);
     return Varnholt::ERR_SUCCESS;
 }
@@ -413,8 +414,7 @@ ResultCode Video_Imp::setScaling(float x, float y)
     const ScaleBytes verticalBytes = encodeScaleFactor(vertical);
     const unsigned char word[4] = {horizontalBytes.coarse, verticalBytes.coarse, horizontalBytes.fine,
                                    verticalBytes.fine};
-    unsigned char unused[4] = {};
-    return request(link_, videoScalingWriteRequest, word, sizeof word, unused, sizeof unused);
+    return writePadded(link_, videoScalingWriteRequest, word);
 }
 
 ResultCode Video_Imp::getScaling(float* x, float* y)
@@ -426,10 +426,8 @@ ResultCode Video_Imp::getScaling(float* x, float* y)
     std::int32_t mode = 2;
     if (getLineMode(&mode) != Varnholt::ERR_SUCCESS)
         mode = 2;
-    const unsigned char ignored[4] = {};
     unsigned char word[4] = {};
-    const ResultCode result =
-        request(link_, videoScalingReadRequest, ignored, sizeof ignored, word, sizeof word);
+    const ResultCode result = readPadded(link_, videoScalingReadRequest, word);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
     const float horizontal = decodeScaleFactor(word[0], word[2]);
@@ -510,9 +508,9 @@ ResultCode Video_Imp::convertToBitmap(unsigned char** bitmap, std::uint32_t* bit
         return Varnholt::ERR_BUFFER_SIZE_ERROR;
     // The header may hold anything: the fields are measured against the buffer by division, so
     // that no product of its numbers can overflow.
-    const std::uint32_t width = u32At(raw + 4);
-    const std::uint32_t linesB = u32At(raw + 8);
-    const std::uint32_t linesA = u32At(raw + 12);
+    const std::uint32_t width = dwordAt(raw + 4);
+    const std::uint32_t linesB = dwordAt(raw + 8);
+    const std::uint32_t linesA = dwordAt(raw + 12);
     const std::uint64_t lineBytes = static_cast<std::uint64_t>(width) * 4;
     const std::uint64_t room = rawSize - rawFrameHeaderSize;
     if (lineBytes != 0) {
@@ -549,14 +547,14 @@ ResultCode Video_Imp::convertToBitmap(unsigned char** bitmap, std::uint32_t* bit
 
     out[0] = 0x42;
     out[1] = 0x4D;
-    putU32(out + 2, static_cast<std::uint32_t>(total));
-    putU32(out + 6, 0);
-    putU32(out + 10, bitmapHeaderSize);
-    putU32(out + 14, 12);
-    putU16(out + 18, width);
-    putU16(out + 20, static_cast<std::uint32_t>(height));
-    putU16(out + 22, 1);
-    putU16(out + 24, 24);
+    putDword(out + 2, static_cast<std::uint32_t>(total));
+    putDword(out + 6, 0);
+    putDword(out + 10, bitmapHeaderSize);
+    putDword(out + 14, 12);
+    putWord(out + 18, static_cast<std::uint16_t>(width));
+    putWord(out + 20, static_cast<std::uint16_t>(height));
+    putWord(out + 22, 1);
+    putWord(out + 24, 24);
 
     // Rows bottom-up: the second source's extra line at the bottom, then the pairs upwards, so
     // that the top row is the second source's first line.
@@ -623,14 +621,8 @@ ResultCode Video_Imp::saveSnapshot(const char* path, unsigned char singleField)
 
 ResultCode Video_Imp::minimizeArea()
 {
-    const unsigned char ignored[8] = {};
-    unsigned char area[8] = {};
-    const ResultCode result =
-        request(link_, videoAreaReadRequest, ignored, sizeof ignored, area, sizeof area);
-    if (result != Varnholt::ERR_SUCCESS)
+    if (const ResultCode result = readArea(savedArea_); result != Varnholt::ERR_SUCCESS)
         return result;
-    for (int i = 0; i < 4; ++i)
-        savedArea_[i] = u16At(area + 2 * i);
     return setVideoArea(0, 0, 0, 0);
 }
 
@@ -642,8 +634,7 @@ ResultCode Video_Imp::restoreArea()
 ResultCode Video_Imp::writeDecoderRegister(unsigned char reg, unsigned char value)
 {
     const unsigned char input[2] = {reg, value};
-    unsigned char unused[2] = {};
-    return request(link_, videoDecoderWriteRequest, input, sizeof input, unused, sizeof unused);
+    return writePadded(link_, videoDecoderWriteRequest, input);
 }
 
 ResultCode Video_Imp::readDecoderRegister(unsigned char reg, unsigned char* value)
@@ -679,8 +670,8 @@ ResultCode Video_Imp::getCropping(unsigned char* left, unsigned char* top, unsig
     if (left == nullptr || top == nullptr || right == nullptr || bottom == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     unsigned char values[4] = {};
-    const ResultCode result = request(link_, videoCroppingReadRequest, nullptr, 0, values, sizeof values);
-    if (result != Varnholt::ERR_SUCCESS)
+    if (const ResultCode result = readAnswer(link_, videoCroppingReadRequest, values);
+        result != Varnholt::ERR_SUCCESS)
         return result;
     *left = static_cast<unsigned char>(values[0] * 2);
     *top = values[1];

@@ -61,6 +61,17 @@ private:
 
     ResultCode readControlByte(unsigned char* value);
     ResultCode writeControlByte(unsigned char value);
+    // What a change of control bits does when the control byte cannot be read.
+    enum class UnreadableControl : std::uint8_t {
+        Fails,   // answers the read's result, writes nothing
+        Cleared, // writes the changed bits with every other bit cleared
+    };
+    // Replaces the bits of `mask` in the control byte by `bits`; the others stay as read.
+    ResultCode changeControlBits(unsigned char mask, unsigned char bits, UnreadableControl unreadable);
+    // A getter of control bits: the open test, the null test of `output`, then the control byte.
+    ResultCode controlByteFor(const void* output, unsigned char& control);
+    // The four words of the video area; `words` is written only on success.
+    ResultCode readArea(std::uint16_t (&words)[4]);
     // The capture devices are there from FPGA 0.4.0.0 on: without them a capture answers
     // ERR_OPEN_FAILED on such an FPGA and ERR_NEWER_FPGA_REQUIRED on an older one.
     ResultCode captureGate() const;

@@ -1,6 +1,7 @@
 #include "firmware/BootloaderLink.h"
 
-#include <cstdio>
+#include "frame/Trace.h"
+
 #include <vector>
 
 namespace pelmux {
@@ -112,7 +113,7 @@ bool BootloaderLink::get()
     // n + 1 bytes follow: the version and n command codes.
     const std::uint32_t codes = n;
     if (codes > bootloaderCommandCount) {
-        std::fputs(getTooLongLine, stderr);
+        outputLine(OutputStream::Err, getTooLongLine);
         std::vector<std::uint8_t> unknown(codes - bootloaderCommandCount);
         if (!receive(commands, bootloaderCommandCount) ||
             !receive(unknown.data(), static_cast<std::uint32_t>(unknown.size())))
@@ -142,7 +143,7 @@ bool BootloaderLink::getId()
     if (!sendCommand(commands[getIdAt]) || !receive(&n, 1))
         return false;
     if (n + 1 != 2) {
-        std::fputs(productIdTooLongLine, stderr);
+        outputLine(OutputStream::Err, productIdTooLongLine);
         return false;
     }
     std::uint8_t id[2] = {};

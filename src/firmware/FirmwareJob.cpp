@@ -1,6 +1,6 @@
 #include "firmware/FirmwareJob.h"
 
-#include "frame/SettingsFile.h"
+#include "frame/Semaphores.h"
 #include "platform/Time.h"
 
 #include <cstring>

@@ -1,5 +1,6 @@
 #include "frame/SettingsFile.h"
 
+#include "frame/Semaphores.h"
 #include "platform/Files.h"
 #include "platform/Mutex.h"
 
@@ -90,15 +91,6 @@ template <class Number> ResultCode formatNumber(Number value, std::string& text)
 
 } // namespace
 
-bool createSemaphore(const char* name, platform::SemaphoreHandle& handle)
-{
-    const platform::SemaphoreHandle made = platform::createSemaphore(name);
-    if (made == nullptr)
-        return false;
-    handle = made;
-    return true;
-}
-
 namespace {
 
 // The path resolved once in this process, in both forms: the wide one is what the file calls use,
@@ -169,23 +161,6 @@ ResultCode doubleToText(double value, std::string& text)
 ResultCode textToInt(const std::string& text, std::int32_t& value)
 {
     return parseNumber(text, value);
-}
-
-ResultCode readSettingNumber(const char* key, std::int32_t& value)
-{
-    std::string text;
-    const ResultCode read = settingsCycle([&](SettingsFile& file) {
-        text = file.getValue(key);
-        return Varnholt::ERR_SUCCESS;
-    });
-    if (read != Varnholt::ERR_SUCCESS)
-        return read;
-    std::int32_t number = 0;
-    const ResultCode parsed = textToInt(text, number);
-    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
-        return parsed;
-    value = parsed == Varnholt::ERR_SUCCESS ? number : 0;
-    return Varnholt::ERR_SUCCESS;
 }
 
 ResultCode textToDouble(const std::string& text, double& value)
@@ -275,6 +250,57 @@ bool SettingsFile::setValue(const std::string& key, const std::string& value)
     if (status == platform::ReplaceStatus::FolderMissing && path_ == settingsPath() && settingsFileInFolder())
         status = platform::replaceFile(widePath_, content);
     return status == platform::ReplaceStatus::Done;
+}
+
+ResultCode readSetting(const char* key, std::string& text)
+{
+    std::array<std::string, 1> texts;
+    const ResultCode read = readSettings<1>({key}, texts);
+    if (read == Varnholt::ERR_SUCCESS)
+        text = std::move(texts[0]);
+    return read;
+}
+
+ResultCode readSettingNumber(const char* key, std::int32_t& value)
+{
+    std::string text;
+    if (const ResultCode read = readSetting(key, text); read != Varnholt::ERR_SUCCESS)
+        return read;
+    std::int32_t number = 0;
+    const ResultCode parsed = textToInt(text, number);
+    if (parsed == Varnholt::ERR_MEMORY_ALLOCATION_FAILED)
+        return parsed;
+    value = parsed == Varnholt::ERR_SUCCESS ? number : 0;
+    return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode writeSettings(std::initializer_list<Setting> settings, bool* stored)
+{
+    bool all = true;
+    const ResultCode written = settingsCycle([&](SettingsFile& file) {
+        for (const auto& [key, value] : settings)
+            all = file.setValue(key, std::string(value)) && all;
+        return Varnholt::ERR_SUCCESS;
+    });
+    if (written == Varnholt::ERR_SUCCESS && stored != nullptr)
+        *stored = all;
+    return written;
+}
+
+ResultCode writeSetting(const char* key, std::string_view value, bool* stored)
+{
+    return writeSettings({{key, value}}, stored);
+}
+
+ResultCode writeSettingNumber(const char* key, double value)
+{
+    return settingsCycle([&](SettingsFile& file) {
+        std::string text;
+        const ResultCode formatted = doubleToText(value, text);
+        if (formatted == Varnholt::ERR_SUCCESS)
+            file.setValue(key, text);
+        return formatted;
+    });
 }
 
 } // namespace pelmux

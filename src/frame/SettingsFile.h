@@ -1,10 +1,12 @@
 // The settings store: "Pelmux.ini", one flat file of key=value lines in the machine-wide
 // application-data folder, shared by every program on the unit; the semaphore that makes one
-// load-modify-write cycle exclusive; the text conversions of the values; and the routine that makes
-// every semaphore of the library.
+// load-modify-write cycle exclusive; the text conversions of the values; and the cycles that read
+// and write settings.
 //
 // Every user follows one cycle: construct a SettingsFile (takes the lock), settingsPath(),
 // loadSettings() with that path, any getValue/setValue, destroy the object (gives the lock back).
+// settingsCycle takes it for a body of the caller's; readSetting(s) and writeSetting(s) are the
+// cycles most users need.
 #pragma once
 
 #include "frame/ExhaustedMemory.h"
@@ -12,20 +14,18 @@
 
 #include <pelmux/ResultCode.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pelmux {
 
 using Varnholt::ResultCode;
-
-// Creates or opens a semaphore with initial and maximum count 1 that every account may use, with a
-// handle that child processes do not inherit; a null name makes an unnamed one. On failure answers
-// false and leaves `handle` as it was.
-bool createSemaphore(const char* name, platform::SemaphoreHandle& handle);
 
 // The lock of the settings file.
 inline constexpr const char* settingsLockName = "FILE_PELMUXINI_IS_IN_USE";
@@ -54,6 +54,15 @@ ResultCode doubleToText(double value, std::string& text);
 // `value` is written only on success.
 ResultCode textToInt(const std::string& text, std::int32_t& value);
 ResultCode textToDouble(const std::string& text, double& value);
+// Either of the two, by the type of `value`.
+inline ResultCode textToNumber(const std::string& text, std::int32_t& value)
+{
+    return textToInt(text, value);
+}
+inline ResultCode textToNumber(const std::string& text, double& value)
+{
+    return textToDouble(text, value);
+}
 
 // Keys in byte-wise ascending order.
 using SettingsEntries = std::map<std::string, std::string>;
@@ -118,8 +127,41 @@ template <class Body> ResultCode settingsCycle(Body body)
     });
 }
 
+// The cycles below answer ERR_SUCCESS, or ERR_MEMORY_ALLOCATION_FAILED when memory ran out on
+// Windows (outputs then untouched, the file as it was or holding a whole rewrite), unless they say
+// otherwise. They block while another cycle, in any process, holds the lock.
+
+// One settings cycle that reads the texts of `keys` into `texts`, in order; a key not present
+// reads as empty text. Writes nothing.
+template <std::size_t N>
+ResultCode readSettings(const std::array<const char*, N>& keys, std::array<std::string, N>& texts)
+{
+    return settingsCycle([&](SettingsFile& file) {
+        for (std::size_t i = 0; i < N; ++i)
+            texts[i] = file.getValue(keys[i]);
+        return Varnholt::ERR_SUCCESS;
+    });
+}
+
+// readSettings for one key.
+ResultCode readSetting(const char* key, std::string& text);
+
 // One settings cycle reading `key` as a number into `value`; a missing or unparsable value reads
-// as 0. ERR_MEMORY_ALLOCATION_FAILED (Windows, exhausted memory) leaves `value` untouched.
+// as 0.
 ResultCode readSettingNumber(const char* key, std::int32_t& value);
+
+// A key and the text to write to it.
+using Setting = std::pair<const char*, std::string_view>;
+
+// One settings cycle that sets each of `settings` in order (SettingsFile::setValue). A file that
+// does not take them is not an error: `stored`, when given, tells whether it took every one.
+ResultCode writeSettings(std::initializer_list<Setting> settings, bool* stored = nullptr);
+
+// writeSettings for one key.
+ResultCode writeSetting(const char* key, std::string_view value, bool* stored = nullptr);
+
+// One settings cycle that writes `value` as doubleToText gives it; a value that gives no text
+// (ERR_DATATYPE_MISMATCH) leaves the file as it was.
+ResultCode writeSettingNumber(const char* key, double value);
 
 } // namespace pelmux

@@ -68,4 +68,9 @@ TraceSink setTraceSink(TraceSink sink)
     return previous;
 }
 
+void outputLine(OutputStream stream, const char* text)
+{
+    std::fputs(text, stream == OutputStream::Out ? stdout : stderr);
+}
+
 } // namespace pelmux

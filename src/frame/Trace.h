@@ -1,8 +1,12 @@
 // The debug trace: short texts the light-sensor averaging and the automatic backlight controller
 // format at fixed points. They go to one sink, off by default: PELMUX_TRACE=stderr sends them to
 // standard error, and a test may install a sink of its own to capture them.
+//
+// Beside it, the library's few output lines that are no trace: they always go to standard output
+// or standard error, whatever the sink.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -24,5 +28,12 @@ using TraceSink = std::function<void(std::string_view text)>;
 // Installs a sink in place of the current one (an empty function switches tracing off) and answers
 // the one it replaces.
 TraceSink setTraceSink(TraceSink sink);
+
+// The standard stream an output line goes to.
+enum class OutputStream : std::uint8_t { Out, Err };
+
+// Writes `text` as it is (it carries its own line end) to standard output or standard error,
+// buffered as the C library buffers that stream. Does not block beyond the write itself.
+void outputLine(OutputStream stream, const char* text);
 
 } // namespace pelmux

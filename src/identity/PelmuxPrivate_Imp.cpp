@@ -123,11 +123,12 @@ ResultCode PelmuxPrivate_Imp::setSetting(const char* key, const char* value)
 {
     if (key == nullptr || value == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    return settingsCycle([&](SettingsFile& file) {
-        // A key or value the file cannot hold, or a file that cannot be rewritten, is not reported
-        // as written.
-        return file.setValue(key, value) ? Varnholt::ERR_SUCCESS : Varnholt::ERR_EXECUTE_COMMAND_FAILED;
-    });
+    bool stored = false;
+    if (const ResultCode written = writeSetting(key, value, &stored); written != Varnholt::ERR_SUCCESS)
+        return written;
+    // A key or value the file cannot hold, or a file that cannot be rewritten, is not reported as
+    // written.
+    return stored ? Varnholt::ERR_SUCCESS : Varnholt::ERR_EXECUTE_COMMAND_FAILED;
 }
 
 ResultCode PelmuxPrivate_Imp::getSetting(const char* key, char* buffer, std::int32_t bufferSize)
@@ -135,11 +136,7 @@ ResultCode PelmuxPrivate_Imp::getSetting(const char* key, char* buffer, std::int
     if (key == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     std::string value;
-    const ResultCode read = settingsCycle([&](SettingsFile& file) {
-        value = file.getValue(key);
-        return Varnholt::ERR_SUCCESS;
-    });
-    if (read != Varnholt::ERR_SUCCESS)
+    if (const ResultCode read = readSetting(key, value); read != Varnholt::ERR_SUCCESS)
         return read;
     // A missing key reads as an empty value.
     if (value.empty())

@@ -1,7 +1,8 @@
 #include "indicators/Buzzer_Imp.h"
 
+#include "frame/LittleEndian.h"
 #include "frame/OutputReference.h"
-#include "frame/SettingsFile.h"
+#include "frame/Semaphores.h"
 #include "identity/FeatureProbe.h"
 #include "platform/Time.h"
 
@@ -14,10 +15,10 @@ namespace {
 
 std::array<std::uint8_t, 4> settingsBytes(const BuzzerSettings& settings)
 {
-    return {static_cast<std::uint8_t>(settings.frequency & 0xFF),
-            static_cast<std::uint8_t>(settings.frequency >> 8),
-            static_cast<std::uint8_t>(settings.volume & 0xFF),
-            static_cast<std::uint8_t>(settings.volume >> 8)};
+    std::array<std::uint8_t, 4> bytes{};
+    putWord(bytes.data(), settings.frequency);
+    putWord(bytes.data() + 2, settings.volume);
+    return bytes;
 }
 
 } // namespace
@@ -61,8 +62,8 @@ ResultCode Buzzer_Imp::readSettings(BuzzerSettings& settings)
     std::array<std::uint8_t, 4> bytes{};
     const ResultCode result = readRequest(link_, buzzerReadSettingsRequest, bytes.data(), bytes.size());
     if (result == Varnholt::ERR_SUCCESS) {
-        settings.frequency = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-        settings.volume = static_cast<std::uint16_t>(bytes[2] | bytes[3] << 8);
+        settings.frequency = wordAt(bytes.data());
+        settings.volume = wordAt(bytes.data() + 2);
     }
     return result;
 }

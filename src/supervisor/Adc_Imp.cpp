@@ -1,5 +1,7 @@
 #include "supervisor/Adc_Imp.h"
 
+#include "frame/LittleEndian.h"
+
 #include <cstdint>
 
 namespace pelmux {
@@ -8,11 +10,6 @@ namespace {
 
 // The answer: echoed channel (u32), raw reading (u16), two bytes the supervisor leaves unused.
 constexpr std::uint32_t answerSize = 8;
-
-std::uint32_t u32At(const std::uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 } // namespace
 
@@ -35,17 +32,16 @@ ResultCode Adc_Imp::getVoltage(Varnholt::VoltageChannel channel, double* voltage
     if (!link_.isOpen())
         return Varnholt::ERR_OPEN_FAILED;
     const auto requested = static_cast<std::uint32_t>(channel);
-    const std::uint8_t input[4] = {
-        static_cast<std::uint8_t>(requested), static_cast<std::uint8_t>(requested >> 8),
-        static_cast<std::uint8_t>(requested >> 16), static_cast<std::uint8_t>(requested >> 24)};
+    std::uint8_t input[4];
+    putDword(input, requested);
     std::uint8_t answer[answerSize] = {};
     const ResultCode result =
         issue(link_, voltageRequest, input, sizeof input, answer, answerSize, Count::Output);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    if (u32At(answer) != requested)
+    if (dwordAt(answer) != requested)
         return Varnholt::ERR_DATATYPE_MISMATCH;
-    const unsigned raw = answer[4] | (answer[5] << 8);
+    const unsigned raw = wordAt(answer + 4);
     // 33.0 / 40960.0 is 3.3 V over 4096 steps; multiplied first, divided last.
     *voltage = dividerFactor(requested) * 33.0 * raw / 40960.0;
     return Varnholt::ERR_SUCCESS;

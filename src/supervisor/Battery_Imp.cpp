@@ -103,75 +103,45 @@ ResultCode Battery_Imp::getBatteryPresent(unsigned char* present)
     return Varnholt::ERR_SUCCESS;
 }
 
-ResultCode Battery_Imp::getChargeLevel(unsigned char* percent)
+template <class Out, class Convert>
+ResultCode Battery_Imp::readRegisterAs(std::uint16_t number, Out* output, Convert convert) const
 {
     if (const ResultCode absent = presence(); absent != Varnholt::ERR_SUCCESS)
         return absent;
-    if (percent == nullptr)
+    if (output == nullptr)
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::uint16_t reading = 0;
-    const ResultCode result = readBatteryRegister(2, &reading);
+    std::uint16_t value = 0;
+    const ResultCode result = readBatteryRegister(number, &value);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    *percent = chargeLevelOf(reading);
+    *output = convert(value);
     return Varnholt::ERR_SUCCESS;
+}
+
+ResultCode Battery_Imp::getChargeLevel(unsigned char* percent)
+{
+    return readRegisterAs(2, percent, chargeLevelOf);
 }
 
 ResultCode Battery_Imp::getRegister4State(int* state)
 {
-    if (const ResultCode absent = presence(); absent != Varnholt::ERR_SUCCESS)
-        return absent;
-    if (state == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::uint16_t value = 0;
-    const ResultCode result = readBatteryRegister(4, &value);
-    if (result != Varnholt::ERR_SUCCESS)
-        return result;
-    *state = register4StateOf(value);
-    return Varnholt::ERR_SUCCESS;
+    return readRegisterAs(4, state, register4StateOf);
 }
 
 ResultCode Battery_Imp::getRegister4Flag(int* flag)
 {
-    if (const ResultCode absent = presence(); absent != Varnholt::ERR_SUCCESS)
-        return absent;
-    if (flag == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::uint16_t value = 0;
-    const ResultCode result = readBatteryRegister(4, &value);
-    if (result != Varnholt::ERR_SUCCESS)
-        return result;
     // Set while bit 0 is clear.
-    *flag = (value & 1u) ? 0 : 1;
-    return Varnholt::ERR_SUCCESS;
+    return readRegisterAs(4, flag, [](std::uint16_t value) { return (value & 1u) ? 0 : 1; });
 }
 
 ResultCode Battery_Imp::getRegister3Value(short* value)
 {
-    if (const ResultCode absent = presence(); absent != Varnholt::ERR_SUCCESS)
-        return absent;
-    if (value == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::uint16_t raw = 0;
-    const ResultCode result = readBatteryRegister(3, &raw);
-    if (result != Varnholt::ERR_SUCCESS)
-        return result;
-    *value = static_cast<short>(raw);
-    return Varnholt::ERR_SUCCESS;
+    return readRegisterAs(3, value, [](std::uint16_t raw) { return static_cast<short>(raw); });
 }
 
 ResultCode Battery_Imp::getRegister5State(int* state)
 {
-    if (const ResultCode absent = presence(); absent != Varnholt::ERR_SUCCESS)
-        return absent;
-    if (state == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    std::uint16_t value = 0;
-    const ResultCode result = readBatteryRegister(5, &value);
-    if (result != Varnholt::ERR_SUCCESS)
-        return result;
-    *state = register5StateOf(value);
-    return Varnholt::ERR_SUCCESS;
+    return readRegisterAs(5, state, register5StateOf);
 }
 
 ResultCode Battery_Imp::getTimeRecord(Varnholt::BatteryTimeRecord* record)

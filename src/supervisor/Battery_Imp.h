@@ -59,6 +59,10 @@ private:
     ResultCode readBatteryRegister(std::uint16_t number, std::uint16_t* value) const;
     // ERR_NOT_SUPPORTED (2) while no battery was found at construction.
     ResultCode presence() const;
+    // An operation that reports one register: presence, the null test of `output`, the register,
+    // then `convert(value)` into `output`.
+    template <class Out, class Convert>
+    ResultCode readRegisterAs(std::uint16_t number, Out* output, Convert convert) const;
 
     DriverLink link_;
     bool batteryPresent_ = false;

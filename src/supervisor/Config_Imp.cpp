@@ -9,8 +9,8 @@ namespace {
 
 using Varnholt::ERR_SUCCESS;
 
-constexpr std::uint32_t wordSize = 2;
 constexpr std::uint32_t pairSize = 4;
+constexpr std::uint32_t longSize = 4;
 
 // The lowest and highest temperature words: -25 and 5 degrees Celsius.
 constexpr std::uint16_t lowestTemperatureRaw = 31;
@@ -24,18 +24,85 @@ constexpr double highestVolts = 28.0;
 constexpr std::uint16_t ownPairedWord0 = 1;
 constexpr std::uint8_t videoMaskHighest = 15;
 
-std::uint16_t wordAt(const std::uint8_t* bytes)
+// ---- the conversions between a stored word and the caller's value
+
+// A selector's setting is its word, `lowest` to `lowest` + 2, both ways.
+template <int lowest> std::optional<int> selectorFromWord(std::uint16_t word)
 {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+    if (word < lowest || word > lowest + 2)
+        return std::nullopt;
+    return word;
 }
 
-void putWord(std::uint8_t* bytes, std::uint16_t word)
+template <int lowest> std::optional<std::uint16_t> selectorToWord(int value)
 {
-    bytes[0] = static_cast<std::uint8_t>(word);
-    bytes[1] = static_cast<std::uint8_t>(word >> 8);
+    if (value < lowest || value > lowest + 2)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
+std::optional<int> numberFromWord(std::uint16_t word)
+{
+    return word;
+}
+
+std::optional<std::uint16_t> numberToWord(unsigned short value)
+{
+    return value;
+}
+
+std::optional<unsigned char> videoMaskFromWord(std::uint16_t word)
+{
+    // Byte 1 carries nothing.
+    return static_cast<unsigned char>(word & 0xFFu);
+}
+
+std::optional<std::uint16_t> videoMaskToWord(unsigned char value)
+{
+    if (value > videoMaskHighest)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> flagFromWord(std::uint16_t word)
+{
+    return word != 0 ? 1 : 0;
+}
+
+std::optional<double> voltsFromWord(std::uint16_t word)
+{
+    const double volts = configVoltsFromRaw(word);
+    return volts < configLowestVolts ? configLowestVolts : volts;
+}
+
+// Selector 1 takes 1 to 3, the others 0 to 2; each needs supervisor 1.0.0.0 or later.
+template <int lowest> constexpr ConfigWord<int, int> selectorWord(std::uint32_t read, std::uint32_t write)
+{
+    return {ConfigNeed::Supervisor100, read, write, selectorFromWord<lowest>, selectorToWord<lowest>};
 }
 
 } // namespace
+
+// ---- the settings kept in a word
+
+const ConfigWord<int, int> Config_Imp::selector1 = selectorWord<1>(configSelector1Read, configSelector1Write);
+const ConfigWord<int, int> Config_Imp::selector2 = selectorWord<0>(configSelector2Read, configSelector2Write);
+const ConfigWord<int, int> Config_Imp::selector3 = selectorWord<0>(configSelector3Read, configSelector3Write);
+const ConfigWord<int, int> Config_Imp::selector4 = selectorWord<0>(configSelector4Read, configSelector4Write);
+const ConfigWord<int, unsigned short> Config_Imp::canPower{ConfigNeed::Can, configCanPowerRead,
+                                                           configCanPowerWrite, numberFromWord, numberToWord};
+const ConfigWord<unsigned char, unsigned char> Config_Imp::videoPower{
+    ConfigNeed::Video, configVideoPowerRead, configVideoPowerWrite, videoMaskFromWord, videoMaskToWord};
+const ConfigWord<int, unsigned short> Config_Imp::plainWord{ConfigNeed::Nothing, configWordRead,
+                                                            configWordWrite, numberFromWord, numberToWord};
+const ConfigWord<double, double> Config_Imp::voltage{ConfigNeed::Nothing, configVoltageRead,
+                                                     configVoltageWrite, voltsFromWord, configRawFromVolts};
+const ConfigWord<short, short> Config_Imp::temperature{ConfigNeed::Supervisor090, configTemperatureRead,
+                                                       configTemperatureWrite, configCelsiusFromRaw,
+                                                       configRawFromCelsius};
+// The flag goes to the supervisor as given: it reads any non-zero word as on.
+const ConfigWord<int, unsigned short> Config_Imp::flag{ConfigNeed::Supervisor103, configFlagRead,
+                                                       configFlagWrite, flagFromWord, numberToWord};
 
 double configVoltsFromRaw(std::uint16_t raw)
 {
@@ -113,125 +180,23 @@ ResultCode Config_Imp::admit(ConfigNeed need) const
     return met ? ERR_SUCCESS : otherwise;
 }
 
-ResultCode Config_Imp::read(ConfigNeed need, const void* output, std::uint32_t code, std::uint8_t* answer,
-                            std::uint32_t size) const
-{
-    if (const ResultCode result = admit(need); result != ERR_SUCCESS)
-        return result;
-    // Nothing to store the setting in: refused before the request.
-    if (output == nullptr)
-        return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    return issue(link_, code, nullptr, 0, answer, size, Count::Output);
-}
-
-ResultCode Config_Imp::readWord(ConfigNeed need, const void* output, std::uint32_t code,
-                                std::uint16_t& word) const
-{
-    std::uint8_t answer[wordSize] = {};
-    const ResultCode result = read(need, output, code, answer, sizeof answer);
-    if (result == ERR_SUCCESS)
-        word = wordAt(answer);
-    return result;
-}
-
-ResultCode Config_Imp::write(std::uint32_t code, const std::uint8_t* input, std::uint32_t size) const
-{
-    return issue(link_, code, input, size, nullptr, 0, Count::Input);
-}
-
-ResultCode Config_Imp::writeWord(std::uint32_t code, std::uint16_t word) const
-{
-    std::uint8_t input[wordSize];
-    putWord(input, word);
-    return write(code, input, sizeof input);
-}
-
-ResultCode Config_Imp::writePair(std::uint32_t code, std::uint16_t word0, std::uint16_t word1) const
-{
-    std::uint8_t input[pairSize];
-    putWord(input, word0);
-    putWord(input + 2, word1);
-    return write(code, input, sizeof input);
-}
-
-// ---- selectors
-
-ResultCode Config_Imp::getSelector(std::uint32_t code, int lowest, int* value) const
-{
-    std::uint16_t word = 0;
-    if (const ResultCode result = readWord(ConfigNeed::Supervisor100, value, code, word);
-        result != ERR_SUCCESS)
-        return result;
-    if (word < lowest || word > lowest + 2)
-        return Varnholt::ERR_INVALID_DATA_RANGE;
-    *value = word;
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setSelector(std::uint32_t code, int lowest, int value) const
-{
-    if (const ResultCode result = admit(ConfigNeed::Supervisor100); result != ERR_SUCCESS)
-        return result;
-    if (value < lowest || value > lowest + 2)
-        return Varnholt::ERR_INVALID_DATA_RANGE;
-    return writeWord(code, static_cast<std::uint16_t>(value));
-}
-
-ResultCode Config_Imp::getSelector1(int* value)
-{
-    return getSelector(configSelector1Read, 1, value);
-}
-
-ResultCode Config_Imp::getSelector2(int* value)
-{
-    return getSelector(configSelector2Read, 0, value);
-}
-
-ResultCode Config_Imp::getSelector3(int* value)
-{
-    return getSelector(configSelector3Read, 0, value);
-}
-
-ResultCode Config_Imp::getSelector4(int* value)
-{
-    return getSelector(configSelector4Read, 0, value);
-}
-
-ResultCode Config_Imp::setSelector1(int value)
-{
-    return setSelector(configSelector1Write, 1, value);
-}
-
-ResultCode Config_Imp::setSelector2(int value)
-{
-    return setSelector(configSelector2Write, 0, value);
-}
-
-ResultCode Config_Imp::setSelector3(int value)
-{
-    return setSelector(configSelector3Write, 0, value);
-}
-
-ResultCode Config_Imp::setSelector4(int value)
-{
-    return setSelector(configSelector4Write, 0, value);
-}
-
-// ---- paired records and the 32-bit setting
+// ---- the paired records and the 32-bit setting
 
 ResultCode Config_Imp::getPairedWord(std::uint32_t code, unsigned short* value) const
 {
-    std::uint8_t answer[pairSize] = {};
-    if (const ResultCode result = read(ConfigNeed::Nothing, value, code, answer, sizeof answer);
-        result != ERR_SUCCESS)
-        return result;
-    *value = wordAt(answer + 2);
-    return ERR_SUCCESS;
+    return get<pairSize>(ConfigNeed::Nothing, code, value,
+                         [](const std::uint8_t* answer) { return std::optional(wordAt(answer + 2)); });
 }
 
 ResultCode Config_Imp::getPairedWord1(unsigned short* value)
 {
     return getPairedWord(configPairedWord1Read, value);
+}
+
+ResultCode Config_Imp::getLongSetting(unsigned int* value)
+{
+    return get<longSize>(ConfigNeed::Nothing, configLongRead, value,
+                         [](const std::uint8_t* answer) { return std::optional(dwordAt(answer)); });
 }
 
 ResultCode Config_Imp::getPairedWord2(unsigned short* value)
@@ -241,162 +206,35 @@ ResultCode Config_Imp::getPairedWord2(unsigned short* value)
 
 ResultCode Config_Imp::setPairedWord1(unsigned short value)
 {
-    if (const ResultCode result = admit(ConfigNeed::Nothing); result != ERR_SUCCESS)
-        return result;
-    // Word 0 goes back as the supervisor holds it: read the record first; without it nothing is written.
-    std::uint8_t record[pairSize] = {};
-    if (const ResultCode result =
-            issue(link_, configPairedWord1Read, nullptr, 0, record, sizeof record, Count::Output);
-        result != ERR_SUCCESS)
-        return result;
-    return writePair(configPairedWord1Write, wordAt(record), value);
-}
-
-ResultCode Config_Imp::setPairedWord2(unsigned short value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Nothing); result != ERR_SUCCESS)
-        return result;
-    return writePair(configPairedWord2Write, ownPairedWord0, value);
-}
-
-ResultCode Config_Imp::getLongSetting(unsigned int* value)
-{
-    std::uint8_t answer[4] = {};
-    if (const ResultCode result = read(ConfigNeed::Nothing, value, configLongRead, answer, sizeof answer);
-        result != ERR_SUCCESS)
-        return result;
-    *value = answer[0] | (answer[1] << 8) | (answer[2] << 16) | (static_cast<std::uint32_t>(answer[3]) << 24);
-    return ERR_SUCCESS;
+    return set<pairSize>(ConfigNeed::Nothing, configPairedWord1Write, [&](std::uint8_t* input) {
+        // Word 0 goes back as the supervisor holds it: read the record first; without it nothing
+        // is written.
+        std::uint8_t record[pairSize] = {};
+        if (const ResultCode read =
+                issue(link_, configPairedWord1Read, nullptr, 0, record, sizeof record, Count::Output);
+            read != ERR_SUCCESS)
+            return read;
+        putWord(input, wordAt(record));
+        putWord(input + 2, value);
+        return ERR_SUCCESS;
+    });
 }
 
 ResultCode Config_Imp::setLongSetting(unsigned int value)
 {
-    if (const ResultCode result = admit(ConfigNeed::Nothing); result != ERR_SUCCESS)
-        return result;
-    const std::uint8_t input[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                   static_cast<std::uint8_t>(value >> 16),
-                                   static_cast<std::uint8_t>(value >> 24)};
-    return write(configLongWrite, input, sizeof input);
+    return set<longSize>(ConfigNeed::Nothing, configLongWrite, [&](std::uint8_t* input) {
+        putDword(input, value);
+        return ERR_SUCCESS;
+    });
 }
 
-// ---- words: CAN and video power, the plain word, the flag
-
-ResultCode Config_Imp::getCanPowerConfig(int* value)
+ResultCode Config_Imp::setPairedWord2(unsigned short value)
 {
-    std::uint16_t word = 0;
-    if (const ResultCode result = readWord(ConfigNeed::Can, value, configCanPowerRead, word);
-        result != ERR_SUCCESS)
-        return result;
-    *value = word;
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setCanPowerConfig(unsigned short value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Can); result != ERR_SUCCESS)
-        return result;
-    return writeWord(configCanPowerWrite, value);
-}
-
-ResultCode Config_Imp::getVideoPowerConfig(unsigned char* value)
-{
-    std::uint8_t answer[wordSize] = {};
-    if (const ResultCode result = read(ConfigNeed::Video, value, configVideoPowerRead, answer, sizeof answer);
-        result != ERR_SUCCESS)
-        return result;
-    // Byte 1 carries nothing.
-    *value = answer[0];
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setVideoPowerConfig(unsigned char value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Video); result != ERR_SUCCESS)
-        return result;
-    if (value > videoMaskHighest)
-        return Varnholt::ERR_INVALID_DATA_RANGE;
-    return writeWord(configVideoPowerWrite, value);
-}
-
-ResultCode Config_Imp::getWordSetting(int* value)
-{
-    std::uint16_t word = 0;
-    if (const ResultCode result = readWord(ConfigNeed::Nothing, value, configWordRead, word);
-        result != ERR_SUCCESS)
-        return result;
-    *value = word;
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setWordSetting(unsigned short value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Nothing); result != ERR_SUCCESS)
-        return result;
-    return writeWord(configWordWrite, value);
-}
-
-ResultCode Config_Imp::getFlagSetting(int* value)
-{
-    std::uint16_t word = 0;
-    if (const ResultCode result = readWord(ConfigNeed::Supervisor103, value, configFlagRead, word);
-        result != ERR_SUCCESS)
-        return result;
-    *value = word != 0 ? 1 : 0;
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setFlagSetting(unsigned short value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Supervisor103); result != ERR_SUCCESS)
-        return result;
-    // Sent as given: the supervisor reads any non-zero word as on.
-    return writeWord(configFlagWrite, value);
-}
-
-// ---- volts and degrees Celsius
-
-ResultCode Config_Imp::getVoltageSetting(double* value)
-{
-    std::uint16_t raw = 0;
-    if (const ResultCode result = readWord(ConfigNeed::Nothing, value, configVoltageRead, raw);
-        result != ERR_SUCCESS)
-        return result;
-    const double volts = configVoltsFromRaw(raw);
-    *value = volts < configLowestVolts ? configLowestVolts : volts;
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setVoltageSetting(double value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Nothing); result != ERR_SUCCESS)
-        return result;
-    const auto raw = configRawFromVolts(value);
-    if (!raw)
-        return Varnholt::ERR_INVALID_DATA_RANGE;
-    return writeWord(configVoltageWrite, *raw);
-}
-
-ResultCode Config_Imp::getTemperatureSetting(short* value)
-{
-    std::uint16_t raw = 0;
-    if (const ResultCode result = readWord(ConfigNeed::Supervisor090, value, configTemperatureRead, raw);
-        result != ERR_SUCCESS)
-        return result;
-    const auto celsius = configCelsiusFromRaw(raw);
-    if (!celsius)
-        return Varnholt::ERR_INVALID_DATA_RANGE;
-    *value = *celsius;
-    return ERR_SUCCESS;
-}
-
-ResultCode Config_Imp::setTemperatureSetting(short value)
-{
-    if (const ResultCode result = admit(ConfigNeed::Supervisor090); result != ERR_SUCCESS)
-        return result;
-    const auto raw = configRawFromCelsius(value);
-    if (!raw)
-        return Varnholt::ERR_INVALID_DATA_RANGE;
-    return writeWord(configTemperatureWrite, *raw);
+    return set<pairSize>(ConfigNeed::Nothing, configPairedWord2Write, [&](std::uint8_t* input) {
+        putWord(input, ownPairedWord0);
+        putWord(input + 2, value);
+        return ERR_SUCCESS;
+    });
 }
 
 } // namespace pelmux

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frame/DriverChannel.h"
+#include "frame/LittleEndian.h"
 #include "frame/SharedInstance.h"
 
 #include <pelmux/Config.h>
@@ -24,6 +25,16 @@ enum class ConfigNeed : std::uint8_t {
     Video,         // video inputs fitted
 };
 
+// A setting the supervisor keeps in one 16-bit word: what it needs, its two requests and the
+// conversions between the word and the caller's value (nothing: outside the setting's range).
+template <class Out, class In> struct ConfigWord {
+    ConfigNeed need;
+    std::uint32_t read;
+    std::uint32_t write;
+    std::optional<Out> (*fromWord)(std::uint16_t word);
+    std::optional<std::uint16_t> (*toWord)(In value);
+};
+
 // The process's single Config object. The unit identity says at construction whether CAN and
 // video are fitted; the driver is opened once, afterwards, and never again: with the driver absent
 // then, every operation answers ERR_OPEN_FAILED for the life of the object. Nothing of the object
@@ -42,56 +53,112 @@ public:
     Config_Imp(const Config_Imp&) = delete;
     Config_Imp& operator=(const Config_Imp&) = delete;
 
-    ResultCode getSelector1(int* value) override;
-    ResultCode getSelector2(int* value) override;
-    ResultCode getSelector3(int* value) override;
-    ResultCode getSelector4(int* value) override;
+    // Each slot and the setting it serves.
+    ResultCode getSelector1(int* value) override { return getWord(selector1, value); }
+    ResultCode getSelector2(int* value) override { return getWord(selector2, value); }
+    ResultCode getSelector3(int* value) override { return getWord(selector3, value); }
+    ResultCode getSelector4(int* value) override { return getWord(selector4, value); }
     ResultCode getPairedWord1(unsigned short* value) override;
     ResultCode getLongSetting(unsigned int* value) override;
     ResultCode getPairedWord2(unsigned short* value) override;
-    ResultCode getCanPowerConfig(int* value) override;
-    ResultCode getVideoPowerConfig(unsigned char* value) override;
-    ResultCode getWordSetting(int* value) override;
-    ResultCode getVoltageSetting(double* value) override;
-    ResultCode getTemperatureSetting(short* value) override;
-    ResultCode getFlagSetting(int* value) override;
-    ResultCode setSelector1(int value) override;
-    ResultCode setSelector2(int value) override;
-    ResultCode setSelector3(int value) override;
-    ResultCode setSelector4(int value) override;
+    ResultCode getCanPowerConfig(int* value) override { return getWord(canPower, value); }
+    ResultCode getVideoPowerConfig(unsigned char* value) override { return getWord(videoPower, value); }
+    ResultCode getWordSetting(int* value) override { return getWord(plainWord, value); }
+    ResultCode getVoltageSetting(double* value) override { return getWord(voltage, value); }
+    ResultCode getTemperatureSetting(short* value) override { return getWord(temperature, value); }
+    ResultCode getFlagSetting(int* value) override { return getWord(flag, value); }
+    ResultCode setSelector1(int value) override { return setWord(selector1, value); }
+    ResultCode setSelector2(int value) override { return setWord(selector2, value); }
+    ResultCode setSelector3(int value) override { return setWord(selector3, value); }
+    ResultCode setSelector4(int value) override { return setWord(selector4, value); }
     ResultCode setPairedWord1(unsigned short value) override;
     ResultCode setLongSetting(unsigned int value) override;
     ResultCode setPairedWord2(unsigned short value) override;
-    ResultCode setCanPowerConfig(unsigned short value) override;
-    ResultCode setVideoPowerConfig(unsigned char value) override;
-    ResultCode setWordSetting(unsigned short value) override;
-    ResultCode setVoltageSetting(double value) override;
-    ResultCode setTemperatureSetting(short value) override;
-    ResultCode setFlagSetting(unsigned short value) override;
+    ResultCode setCanPowerConfig(unsigned short value) override { return setWord(canPower, value); }
+    ResultCode setVideoPowerConfig(unsigned char value) override { return setWord(videoPower, value); }
+    ResultCode setWordSetting(unsigned short value) override { return setWord(plainWord, value); }
+    ResultCode setVoltageSetting(double value) override { return setWord(voltage, value); }
+    ResultCode setTemperatureSetting(short value) override { return setWord(temperature, value); }
+    ResultCode setFlagSetting(unsigned short value) override { return setWord(flag, value); }
     void release() override;
 
 private:
     // The open test, then the gate or feature.
     ResultCode admit(ConfigNeed need) const;
-    // admit, the null test of the caller's output, then a read of `size` bytes into `answer`.
-    ResultCode read(ConfigNeed need, const void* output, std::uint32_t code, std::uint8_t* answer,
-                    std::uint32_t size) const;
-    // A 2-byte read: read(), then the word.
-    ResultCode readWord(ConfigNeed need, const void* output, std::uint32_t code, std::uint16_t& word) const;
-    // A write of `size` bytes; admit and the value's range come before, in the caller.
-    ResultCode write(std::uint32_t code, const std::uint8_t* input, std::uint32_t size) const;
-    ResultCode writeWord(std::uint32_t code, std::uint16_t word) const;
-    ResultCode writePair(std::uint32_t code, std::uint16_t word0, std::uint16_t word1) const;
-    // Selector 1 takes 1 to 3, the others 0 to 2: `lowest` to `lowest` + 2.
-    ResultCode getSelector(std::uint32_t code, int lowest, int* value) const;
-    ResultCode setSelector(std::uint32_t code, int lowest, int value) const;
+    // A getter: admit, the null test of `value`, a read of `size` bytes, then `decode(answer)`;
+    // nothing decoded is an answer out of the setting's range.
+    template <std::uint32_t size, class Out, class Decode>
+    ResultCode get(ConfigNeed need, std::uint32_t code, Out* value, Decode decode) const;
+    // A setter: admit, `encode(input)` (any result but ERR_SUCCESS ends it, nothing written), then
+    // a write of `size` bytes.
+    template <std::uint32_t size, class Encode>
+    ResultCode set(ConfigNeed need, std::uint32_t code, Encode encode) const;
+    // The same for a setting kept in one word.
+    template <class Out, class In> ResultCode getWord(const ConfigWord<Out, In>& setting, Out* value) const
+    {
+        return get<sizeof(std::uint16_t)>(setting.need, setting.read, value, [&](const std::uint8_t* answer) {
+            return setting.fromWord(wordAt(answer));
+        });
+    }
+    template <class Out, class In> ResultCode setWord(const ConfigWord<Out, In>& setting, In value) const
+    {
+        return set<sizeof(std::uint16_t)>(setting.need, setting.write, [&](std::uint8_t* input) {
+            const std::optional<std::uint16_t> word = setting.toWord(value);
+            if (!word)
+                return Varnholt::ERR_INVALID_DATA_RANGE;
+            putWord(input, *word);
+            return Varnholt::ERR_SUCCESS;
+        });
+    }
     // Word 1 of a paired record.
     ResultCode getPairedWord(std::uint32_t code, unsigned short* value) const;
+
+    // The ten settings kept in a word.
+    static const ConfigWord<int, int> selector1;
+    static const ConfigWord<int, int> selector2;
+    static const ConfigWord<int, int> selector3;
+    static const ConfigWord<int, int> selector4;
+    static const ConfigWord<int, unsigned short> canPower;
+    static const ConfigWord<unsigned char, unsigned char> videoPower;
+    static const ConfigWord<int, unsigned short> plainWord;
+    static const ConfigWord<double, double> voltage;
+    static const ConfigWord<short, short> temperature;
+    static const ConfigWord<int, unsigned short> flag;
 
     DriverLink link_;
     bool canPresent_ = true;
     bool videoPresent_ = true;
 };
+
+template <std::uint32_t size, class Out, class Decode>
+ResultCode Config_Imp::get(ConfigNeed need, std::uint32_t code, Out* value, Decode decode) const
+{
+    if (const ResultCode result = admit(need); result != Varnholt::ERR_SUCCESS)
+        return result;
+    // Nothing to store the setting in: refused before the request.
+    if (value == nullptr)
+        return Varnholt::ERR_INVALID_PARAMETER_NULL;
+    std::uint8_t answer[size] = {};
+    if (const ResultCode result = issue(link_, code, nullptr, 0, answer, size, Count::Output);
+        result != Varnholt::ERR_SUCCESS)
+        return result;
+    const std::optional<Out> decoded = decode(answer);
+    if (!decoded)
+        return Varnholt::ERR_INVALID_DATA_RANGE;
+    *value = *decoded;
+    return Varnholt::ERR_SUCCESS;
+}
+
+template <std::uint32_t size, class Encode>
+ResultCode Config_Imp::set(ConfigNeed need, std::uint32_t code, Encode encode) const
+{
+    if (const ResultCode result = admit(need); result != Varnholt::ERR_SUCCESS)
+        return result;
+    std::uint8_t input[size] = {};
+    if (const ResultCode result = encode(input); result != Varnholt::ERR_SUCCESS)
+        return result;
+    return issue(link_, code, input, size, nullptr, 0, Count::Input);
+}
 
 // The shared instance behind GetConfig.
 SharedInstance<Config_Imp>& configInstance();

@@ -1,17 +1,10 @@
 #include "supervisor/Diagnostic_Imp.h"
 
+#include "frame/LittleEndian.h"
+
 #include <cstring>
 
 namespace pelmux {
-
-namespace {
-
-std::uint16_t littleEndianWord(const std::uint8_t* bytes)
-{
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-} // namespace
 
 SharedInstance<Diagnostic_Imp>& diagnosticInstance()
 {
@@ -35,7 +28,7 @@ ResultCode Diagnostic_Imp::readWord(std::uint32_t code, unsigned short* value)
     const ResultCode result = issue(link_, code, nullptr, 0, answer, sizeof answer, Count::Output);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
-    *value = littleEndianWord(answer);
+    *value = wordAt(answer);
     return Varnholt::ERR_SUCCESS;
 }
 
@@ -98,8 +91,8 @@ ResultCode Diagnostic_Imp::getWordPair(unsigned short* first, unsigned short* se
     if (result != Varnholt::ERR_SUCCESS)
         return result;
     // The answer's second word goes to `first`, its first word to `second`.
-    *first = littleEndianWord(answer + 2);
-    *second = littleEndianWord(answer);
+    *first = wordAt(answer + 2);
+    *second = wordAt(answer);
     return Varnholt::ERR_SUCCESS;
 }
 

@@ -9,16 +9,6 @@ namespace pelmux {
 
 namespace {
 
-// One settings cycle writing `key`. The hand-shake reports no failure of the file, only exhausted
-// memory.
-ResultCode writeText(const char* key, const char* value)
-{
-    return settingsCycle([&](SettingsFile& file) {
-        file.setValue(key, value);
-        return Varnholt::ERR_SUCCESS;
-    });
-}
-
 // The service's answer does not change the object: a service that is absent or refuses learns
 // nothing, and the next registration tells it again.
 void tellService(std::uint32_t controlCode)
@@ -30,7 +20,7 @@ void tellService(std::uint32_t controlCode)
 
 PowerMgr_Imp::PowerMgr_Imp()
 {
-    writeText(powerMgrResumeKey, "1");
+    writeSetting(powerMgrResumeKey, "1");
 }
 
 void PowerMgr_Imp::release()
@@ -113,7 +103,7 @@ ResultCode PowerMgr_Imp::setAppReady()
     if (counted != Varnholt::ERR_SUCCESS)
         return counted;
     // A cycle of its own: another process may use the file between the two.
-    if (const ResultCode written = writeText(powerMgrResumeKey, "0"); written != Varnholt::ERR_SUCCESS)
+    if (const ResultCode written = writeSetting(powerMgrResumeKey, "0"); written != Varnholt::ERR_SUCCESS)
         return written;
     // The ready report ends this object's registration; the service learns it from the file, so
     // no control code is sent.

@@ -1,5 +1,6 @@
 #include "SimFixture.h"
 
+#include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 #include "platform/Semaphore.h"
 #include "platform/Time.h"

@@ -3,6 +3,7 @@
 // calling conventions, an absent driver and vendor library, semaphores, the settings folder.
 // Prints one line per failed check and closes with "N passed, M failed".
 #include "Checks.h"
+#include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 #include "platform/Device.h"
 #include "platform/Semaphore.h"

@@ -5,6 +5,7 @@
 //                         and printing it on a line of its own once the file holds it
 //   hold NAME             takes the named semaphore, prints "taken" and waits to be killed
 //   try NAME              exit 0 when the named semaphore can be taken without waiting, else 1
+#include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 #include "platform/Semaphore.h"
 
