@@ -32,20 +32,21 @@ std::string hostPathOf(const std::string& windowsPath)
 
 SettingsSnapshot readSettings()
 {
-    SettingsFile file;
     SettingsSnapshot snapshot;
     snapshot.path = settingsPath();
-    file.loadSettings(snapshot.path);
-    snapshot.entries = file.entries();
+    settingsCycle([&](SettingsFile& file) {
+        snapshot.entries = file.entries();
+        return Varnholt::ERR_SUCCESS;
+    });
     return snapshot;
 }
 
 bool writeSetting(const std::string& key, const std::string& value, std::string& path)
 {
-    SettingsFile file;
     path = settingsPath();
-    file.loadSettings(path);
-    return file.setValue(key, value);
+    bool stored = false;
+    pelmux::writeSetting(key.c_str(), value, &stored);
+    return stored;
 }
 
 void traceTo(std::function<void(std::string_view text)> sink)
