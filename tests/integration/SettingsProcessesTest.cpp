@@ -2,6 +2,7 @@
 #include "KillableProcess.h"
 #include "Process.h"
 #include "SimFixture.h"
+#include "Waiting.h"
 
 #include "frame/SettingsFile.h"
 
@@ -52,6 +53,15 @@ std::optional<std::set<std::string>> keysOfWholeFile(const std::string& text)
         keys.insert(entries.begin()->first);
     }
     return keys;
+}
+
+// The value of "Last" in the file: the rewrite worker sets it anew on every rewrite.
+std::string lastWritten(const std::string& file)
+{
+    SettingsEntries entries;
+    readSettingsText(readFile(file), entries);
+    const auto last = entries.find("Last");
+    return last == entries.end() ? std::string() : last->second;
 }
 
 // A root in memory when the system has one: this test is about the lock, and every cycle's flush
@@ -123,8 +133,12 @@ TEST(SettingsProcesses, AKilledWriterNeverLeavesABrokenFile)
     for (int round = 0; round < 100; ++round) {
         const auto before = keysOfWholeFile(readFile(file));
         ASSERT_TRUE(before) << "round " << round;
+        const std::string lastBefore = lastWritten(file);
         KillableProcess writer({PELMUX_WORKER, "rewrite"});
         ASSERT_TRUE(writer.started());
+        // Once the writer has rewritten the file it rewrites without end: the kill lands at a random
+        // point of that, however late a loaded machine started the process.
+        ASSERT_TRUE(waitUntil([&] { return lastWritten(file) != lastBefore; })) << "round " << round;
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
         writer.kill();
         EXPECT_EQ(writer.wait(), 128 + SIGKILL);
