@@ -10,7 +10,9 @@ the build's own command (syntax only): any file-local name that is not in the fi
 First proves on a table of cases that a clash fails the check, then checks the build folder given.
 Usage: check_batches.py <build folder>
 """
+import concurrent.futures
 import json
+import os
 import pathlib
 import re
 import shlex
@@ -104,12 +106,13 @@ def main():
     if failures:
         print("the check does not tell clashing files from others:", *failures, sep="\n  ")
         return 1
-    clashes = []
-    with tempfile.TemporaryDirectory() as folder:
-        for target, arguments, text in targets:
+    def check(target, arguments, text):
+        with tempfile.TemporaryDirectory() as folder:
             passed, messages = syntax_check(arguments, text, folder)
-            if not passed:
-                clashes.append("%s:\n%s" % (target, messages))
+            return None if passed else "%s:\n%s" % (target, messages)
+
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count()) as pool:
+        clashes = [found for found in pool.map(lambda batched: check(*batched), targets) if found]
     if clashes:
         print("files of one target that cannot share a batch:", *clashes, sep="\n")
         return 1
