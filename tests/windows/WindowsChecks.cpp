@@ -6,7 +6,9 @@
 #include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 #include "platform/Device.h"
+#include "platform/Files.h"
 #include "platform/Semaphore.h"
+#include "platform/win32/StoreAccess.h"
 
 #include <pelmux/Pelmux.h>
 
@@ -20,6 +22,7 @@
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -449,10 +452,135 @@ void settingsFile()
     ::DeleteFileA(path.c_str());
 }
 
+// The rights the settings folder and files are made with, read back from the descriptor as
+// Windows reads it: who may do what with the object itself, and what a file made in the folder
+// without rights of its own inherits.
+void storeRights()
+{
+    using pelmux::platform::StoreAccess;
+    struct Rights {
+        DWORD own = 0;       // allowed on the object itself
+        DWORD inherited = 0; // allowed on files made in it
+    };
+    struct Case {
+        const char* what;
+        StoreAccess::Kind kind;
+        WELL_KNOWN_SID_TYPE who;
+        DWORD needed;             // on the object itself
+        DWORD forbidden;          // on the object itself
+        DWORD forbiddenInherited; // on files made in the folder
+    };
+    constexpr DWORD changeRights = WRITE_DAC | WRITE_OWNER;
+    constexpr DWORD folderUse = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_READ_ATTRIBUTES;
+    constexpr DWORD fileUse = FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE;
+    const Case cases[] = {
+        {"folder: the system", StoreAccess::Kind::Folder, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
+        {"folder: administrators", StoreAccess::Kind::Folder, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0,
+         0},
+        {"folder: every account", StoreAccess::Kind::Folder, WinAuthenticatedUserSid, folderUse,
+         changeRights | DELETE | FILE_DELETE_CHILD | FILE_ADD_SUBDIRECTORY, changeRights},
+        {"folder: its owner", StoreAccess::Kind::Folder, WinCreatorOwnerRightsSid, FILE_LIST_DIRECTORY,
+         changeRights | DELETE | FILE_DELETE_CHILD, changeRights},
+        {"folder: the world", StoreAccess::Kind::Folder, WinWorldSid, 0, FILE_ALL_ACCESS, FILE_ALL_ACCESS},
+        {"file: the system", StoreAccess::Kind::File, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
+        {"file: administrators", StoreAccess::Kind::File, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0, 0},
+        {"file: every account", StoreAccess::Kind::File, WinAuthenticatedUserSid, fileUse, changeRights, 0},
+        {"file: the world", StoreAccess::Kind::File, WinWorldSid, 0, FILE_ALL_ACCESS, FILE_ALL_ACCESS},
+    };
+    for (const Case& c : cases) {
+        StoreAccess access(c.kind);
+        const std::string label = std::string(c.what) + ": ";
+        SECURITY_ATTRIBUTES* attributes = access.attributes();
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL dacl = nullptr;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ACL_SIZE_INFORMATION size{};
+        if (attributes == nullptr ||
+            !::GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &dacl, &defaulted) ||
+            !present || dacl == nullptr ||
+            !::GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &control, &revision) ||
+            !::GetAclInformation(dacl, &size, sizeof size, AclSizeInformation)) {
+            check(false, label + "a descriptor with a DACL of its own");
+            continue;
+        }
+        check((control & SE_DACL_PROTECTED) != 0, label + "nothing inherited from the folder above");
+        std::vector<unsigned char> sid(SECURITY_MAX_SID_SIZE);
+        DWORD sidSize = static_cast<DWORD>(sid.size());
+        ::CreateWellKnownSid(c.who, nullptr, sid.data(), &sidSize);
+        Rights rights;
+        for (DWORD i = 0; i < size.AceCount; ++i) {
+            void* ace = nullptr;
+            if (!::GetAce(dacl, i, &ace) ||
+                static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+                check(false, label + "only entries that allow");
+                continue;
+            }
+            const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+            if (!::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid.data()))
+                continue;
+            const BYTE flags = allowed->Header.AceFlags;
+            if ((flags & INHERIT_ONLY_ACE) == 0)
+                rights.own |= allowed->Mask;
+            if ((flags & OBJECT_INHERIT_ACE) != 0)
+                rights.inherited |= allowed->Mask;
+        }
+        check((rights.own & c.needed) == c.needed,
+              label + "may do what it needs: " + std::to_string(rights.own));
+        check((rights.own & c.forbidden) == 0 && (rights.inherited & c.forbiddenInherited) == 0,
+              label + "may not change rights or delete what it must not: " + std::to_string(rights.own) +
+                  " " + std::to_string(rights.inherited));
+    }
+}
+
+// A snapshot's save removes only what the library made beside it and whose writer has ended: the
+// application's own temporary files of that name stay, whatever digits they carry.
+void callerFileLeftovers()
+{
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    const std::wstring target = std::wstring(folder) + L"pelmux-shot.bmp";
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const std::wstring self =
+        std::to_wstring(::GetCurrentProcessId()) + L"-" +
+        std::to_wstring((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                        created.dwLowDateTime);
+    struct Case {
+        std::wstring name;
+        bool kept;
+    };
+    const Case cases[] = {
+        {L"pelmux-shot.bmp.7.tmp", true},
+        {L"pelmux-shot.bmp.1999-12-31.tmp", true},
+        {L"pelmux-shot.bmp.4000000000-1-2.tmp", true},
+        {L"pelmux-shot.bmp.pelmux-4000000000-1-2-3.tmp", false},
+        {L"pelmux-shot.bmp.pelmux-" + self + L"-900-3.tmp", true},
+        {L"pelmux-shot.bmp.pelmux-4000000000-1-2-3.tmp.tmp", true},
+        {L"other-shot.bmp.pelmux-4000000000-1-2-3.tmp", true},
+    };
+    for (const Case& c : cases) {
+        HANDLE file =
+            ::CreateFileW((folder + c.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ::CloseHandle(file);
+    }
+    check(pelmux::platform::saveCallerFile(target.c_str(), "BM") == pelmux::platform::SaveStatus::Saved,
+          "a snapshot saved beside temporary files");
+    for (const Case& c : cases) {
+        const std::wstring path = folder + c.name;
+        check((::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == c.kept,
+              std::string(c.name.begin(), c.name.end()) + (c.kept ? " stays" : " is removed"));
+        ::DeleteFileW(path.c_str());
+    }
+    ::DeleteFileW(target.c_str());
+}
+
 } // namespace
 
 // Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
-// "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor". "oom": the
+// "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor";
+// "vendor-own": Pelmux.dll and the stand-in in the folder "pelmux" below, none beside the program. "oom": the
 // factories on exhausted memory. "hold <ms>": the helper process of the settings checks, no checks of its
 // own. Run with a common application-data folder whose name holds a letter that code pages read differently
 // (run.sh sets it): a locale the application sets after the settings path was resolved must not lead the
@@ -491,9 +619,16 @@ int main(int argc, char** argv)
         settingsPathOutlivesALocaleChange();
         return checks::summary();
     }
-    library = ::LoadLibraryW(L"Pelmux.dll");
+    if (mode == "vendor-own") {
+        // Pelmux.dll in a folder of its own below the program, beside its Jida.dll.
+        const std::wstring own = checks::ownPath();
+        library =
+            ::LoadLibraryW((own.substr(0, own.find_last_of(L'\\') + 1) + L"pelmux\\Pelmux.dll").c_str());
+    } else {
+        library = ::LoadLibraryW(L"Pelmux.dll");
+    }
     check(library != nullptr, "Pelmux.dll loads");
-    if (library != nullptr && mode == "vendor") {
+    if (library != nullptr && (mode == "vendor" || mode == "vendor-own")) {
         operationsWithTheVendorLibrary();
     } else if (library != nullptr && mode == "vendor-gap") {
         operationsWithAGapInTheVendorLibrary();
@@ -508,13 +643,15 @@ int main(int argc, char** argv)
     }
     if (library != nullptr)
         ::FreeLibrary(library);
-    if (mode == "vendor-gap" || mode == "vendor-late")
+    if (mode == "vendor-gap" || mode == "vendor-late" || mode == "vendor-own")
         return checks::summary();
     semaphores();
     settingsFile();
     if (mode.empty()) {
         deviceControlCounts();
         callerFileNames();
+        callerFileLeftovers();
+        storeRights();
         checks::settingsSwapChecks();
     }
     return checks::summary();
