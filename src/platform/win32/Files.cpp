@@ -245,7 +245,7 @@ bool writerAlive(const TemporaryWriter& writer)
 
 // Opens a temporary file without following a link: only a plain file with one name (no reparse
 // point, no second hard link, which another account could have made to lead to a file of its
-// choice) is taken, and only with the size its name gives when `size` is given. Otherwise, or when
+// choice) is taken, and (checkSize) only with the size its name gives. Otherwise, or when
 // it cannot be opened, nothing; the last error then tells why (ERROR_FILE_NOT_FOUND for a file that
 // is not taken).
 FileHandle openLeftover(const Leftover& leftover, DWORD access, bool checkSize)
