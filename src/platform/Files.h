@@ -16,7 +16,8 @@ namespace pelmux::platform {
 // CSIDL_FLAG_CREATE, "C:\ProgramData"), created when missing. Nullopt when the lookup fails.
 std::optional<std::wstring> commonAppDataFolder();
 
-// Creates one folder (CreateDirectoryW). False when it exists already or cannot be made.
+// Creates one folder (CreateDirectoryW). False when it exists already or cannot be made. On Windows
+// the folder is made with the settings store's rights (win32/StoreAccess.h).
 bool createDirectory(const std::wstring& path);
 
 // The path as narrow text in the process's current locale. When the locale cannot express it,
@@ -39,10 +40,12 @@ struct FileContent {
 };
 
 // Reads a whole file, at most maxBytes of it. What is not a regular file (a folder, a device)
-// fails, as CreateFileW refuses a folder. On Windows a missing file whose last rewrite removed the
-// old content but could not move the new one in is first put back from that rewrite's whole
-// temporary file (see replaceFile), or read from it while its writer runs in another process;
-// temporary files that hold no whole content never make the read fail.
+// fails, as CreateFileW refuses a folder. On Windows a file that ends before the size it had when
+// the read began (a program cut it meanwhile) fails too, as does a file whose folder is a reparse
+// point (a junction or a link). On Windows a missing file whose last rewrite removed the old content
+// but could not move the new one in is first put back from that rewrite's whole temporary file (see
+// replaceFile), or read from it while its writer runs in another process; temporary files that hold
+// no whole content, or that are links or have a second name, never make the read fail.
 FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes);
 
 enum class ReplaceStatus {
@@ -53,8 +56,11 @@ enum class ReplaceStatus {
 
 // Replaces the file's content in one step: the content goes to a temporary file in the same
 // folder, reaches the disk and then takes the old file's place, so that readers and a crash at any
-// moment find either the old or the new file whole. Temporary files that writers which died left
-// behind are removed on the way. On Windows a file that another program holds open is waited for
+// moment find either the old or the new file whole. The temporary file is named as TemporaryName.h
+// gives; such files that writers which died left behind are removed on the way, never a file of
+// another name, a link or a file with a second name. On Windows the temporary file is made with the
+// settings store's rights, and a folder that is a reparse point fails (nothing is written). On
+// Windows a file that another program holds open is waited for
 // a bounded time (about two seconds); when a replacement removed the old file but could neither
 // move the new one in nor finish that move in that time, the file is missing and the temporary
 // file, now the only copy, stays for the next read to put in place.
@@ -69,8 +75,9 @@ enum class SaveStatus {
 // Writes a file at a path a caller gave (a video snapshot), replacing one that is there, in one
 // step: the content goes to a temporary file in the same folder, which then takes the file's place
 // (on Windows MoveFileExW with MOVEFILE_REPLACE_EXISTING, on Linux a rename), so that an old file
-// survives a write that fails and no reader finds half a file. Temporary files that writers which
-// died left behind are removed on the way, as replaceFile does. A name too long to leave room for
+// survives a write that fails and no reader finds half a file. The library's own temporary files
+// of that name whose writers died are removed on the way, as replaceFile does; the application's
+// own files beside it ("shot.bmp.7.tmp") are never touched. A name too long to leave room for
 // the temporary name beside it (MAX_PATH on Windows, a 255-byte name on Linux) is written in
 // place, as is, on Linux, what is no regular file (a device such as /dev/null), having no content
 // to keep. The path is the host's own and is not mapped under PELMUX_ROOT; on Linux each character

@@ -248,22 +248,30 @@ TEST_F(SettingsFileTest, ReplacementLeavesNoTemporaryFilesAndKeepsPermissions)
     EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
-// Temporary files of writers that died are removed; one a living writer holds, and other files, stay.
+// The library's temporary files of writers that died are removed; one a living writer holds, one
+// with a second name, and files of any other shape, stay.
 TEST_F(SettingsFileTest, LeftoversOfDeadWritersAreRemoved)
 {
     write("a=1\n");
-    std::ofstream(folder_ + "/Pelmux.ini.99999-0.tmp") << "half";
+    std::ofstream(folder_ + "/Pelmux.ini.pelmux-99999-1-0-4.tmp") << "half";
     // A dead writer whose process id now belongs to a living process (this one).
-    std::ofstream(folder_ + "/Pelmux.ini." + std::to_string(::getpid()) + "-900.tmp") << "half";
+    std::ofstream(folder_ + "/Pelmux.ini.pelmux-" + std::to_string(::getpid()) + "-1-900-4.tmp") << "half";
     std::ofstream(folder_ + "/Pelmux.ini.backup.tmp") << "mine";
-    std::ofstream(folder_ + "/Pelmux.ini.12345-7.tmp") << "being written";
-    const int held = ::open((folder_ + "/Pelmux.ini.12345-7.tmp").c_str(), O_RDONLY);
+    std::ofstream(folder_ + "/Pelmux.ini.99999-0.tmp") << "an earlier version's, or another program's";
+    std::ofstream(folder_ + "/Pelmux.ini.7.tmp") << "another program's";
+    std::ofstream(folder_ + "/target") << "a file of another name";
+    ASSERT_EQ(::link((folder_ + "/target").c_str(), (folder_ + "/Pelmux.ini.pelmux-99998-1-0-4.tmp").c_str()),
+              0);
+    std::ofstream(folder_ + "/Pelmux.ini.pelmux-12345-1-7-13.tmp") << "being written";
+    const int held = ::open((folder_ + "/Pelmux.ini.pelmux-12345-1-7-13.tmp").c_str(), O_RDONLY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     EXPECT_TRUE(set("a", "2"));
     auto stray = strayFiles();
     std::sort(stray.begin(), stray.end());
-    EXPECT_EQ(stray, (std::vector<std::string>{"Pelmux.ini.12345-7.tmp", "Pelmux.ini.backup.tmp"}));
+    EXPECT_EQ(stray, (std::vector<std::string>{"Pelmux.ini.7.tmp", "Pelmux.ini.99999-0.tmp",
+                                               "Pelmux.ini.backup.tmp", "Pelmux.ini.pelmux-12345-1-7-13.tmp",
+                                               "Pelmux.ini.pelmux-99998-1-0-4.tmp", "target"}));
     ::close(held);
 }
 

@@ -719,6 +719,30 @@ TEST_F(VideoTest, FailedSnapshotWriteKeepsTheEarlierFile)
     EXPECT_EQ(entries(), 2);
 }
 
+// Saving a snapshot removes only the library's own temporary files of that name whose writers
+// ended: the application's temporary files beside it stay, whatever digits they carry.
+TEST_F(VideoTest, SnapshotRemovesOnlyTheLibrarysLeftovers)
+{
+    namespace fs = std::filesystem;
+    Video& v = opened();
+    const fs::path folder = fs::path(root().path()) / "shots";
+    fs::create_directories(folder);
+    const struct {
+        const char* name;
+        bool kept;
+    } cases[] = {
+        {"shot.bmp.7.tmp", true},
+        {"shot.bmp.1999-12-31.tmp", true},
+        {"shot.bmp.pelmux-99999-1-2-3.tmp", false},
+        {"other.bmp.pelmux-99999-1-2-3.tmp", true},
+    };
+    for (const auto& c : cases)
+        std::ofstream(folder / c.name) << "mine";
+    EXPECT_EQ(v.saveSnapshot((folder / "shot.bmp").c_str(), 0), Varnholt::ERR_SUCCESS);
+    for (const auto& c : cases)
+        EXPECT_EQ(fs::exists(folder / c.name), c.kept) << c.name;
+}
+
 TEST_F(VideoTest, ToolWritesSnapshotsAndSettings)
 {
     const std::string file = root().path() + "/tool.bmp";

@@ -276,49 +276,42 @@ void partialReplacements()
 
 // ---- temporary files of writers
 
+// "Pelmux.ini.<writer>.tmp" beside the settings file.
 std::wstring temporaryName(const std::wstring& writer)
 {
     return settingsFile() + L"." + writer + L".tmp";
 }
 
-void ageFile(const std::wstring& path, int days)
+// The start time a temporary name gives for a process: its creation time.
+std::wstring startOf(HANDLE process)
 {
-    HANDLE file = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                0, nullptr);
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER time;
-    time.LowPart = now.dwLowDateTime;
-    time.HighPart = now.dwHighDateTime;
-    time.QuadPart -= static_cast<unsigned long long>(days) * 24 * 3600 * 10000000ULL;
-    FILETIME then = {time.LowPart, time.HighPart};
-    // Both: wine takes a file's creation time from its last change.
-    check(::SetFileTime(file, &then, nullptr, &then) != FALSE, "temporary file aged");
-    ::CloseHandle(file);
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(process, &created, &exited, &kernel, &user);
+    return std::to_wstring((static_cast<unsigned long long>(created.dwHighDateTime) << 32) |
+                           created.dwLowDateTime);
 }
 
 void leftovers()
 {
-    const std::wstring self = std::to_wstring(::GetCurrentProcessId());
-    const std::wstring gone = L"4000000000"; // no process has this id
+    const std::wstring self =
+        L"pelmux-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + startOf(::GetCurrentProcess());
+    const std::wstring reused = L"pelmux-" + std::to_wstring(::GetCurrentProcessId()) + L"-1";
+    const std::wstring gone = L"pelmux-4000000000-1"; // no process has this id
     struct Case {
         const char* what;
         std::wstring writer;
-        int ageDays;
         bool kept;
     };
     const Case cases[] = {
-        {"a running writer's file", self + L"-900-5", 0, true},
-        {"a reused id: its process started after the file", self + L"-901-5", 1, false},
-        {"a dead writer's file", gone + L"-902-5", 0, false},
-        {"an earlier version's name", gone + L"-903", 0, false},
+        {"a running writer's file", self + L"-900-5", true},
+        {"a reused id: its process started at another time", reused + L"-901-5", false},
+        {"a dead writer's file", gone + L"-902-5", false},
+        {"an earlier version's name", L"4000000000-903-5", true},
+        {"a name without the library's mark", L"7", true},
     };
     writeFile(settingsFile(), "A=1\r\n");
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         writeFile(temporaryName(c.writer), "X=1\r\n");
-        if (c.ageDays > 0)
-            ageFile(temporaryName(c.writer), c.ageDays);
-    }
     check(setSetting("B", "2"), "rewrite beside temporary files");
     for (const Case& c : cases)
         check((::GetFileAttributesW(temporaryName(c.writer).c_str()) != INVALID_FILE_ATTRIBUTES) == c.kept,
@@ -327,32 +320,42 @@ void leftovers()
 
     // A missing file and one temporary file: the content of the newest whole one counts, whoever
     // wrote it, and no leftover stops the store. A dead writer's (or this process's) whole file
-    // takes the file's place; a living writer's is read where it lies; a short one, or one named
-    // the earlier way, is no content and goes with the next rewrite.
+    // takes the file's place; a living writer's is read where it lies; a short one, one of another
+    // shape or one with a second name is no content, and goes with the next rewrite when it is the
+    // library's own.
     struct Missing {
         const char* what;
         std::wstring writer;
         std::string content;
+        bool linked;
         bool moved;        // the first cycle puts it in the file's place
         bool holdsContent; // its content is the settings' content
         bool stays;        // it is still there after a rewrite
     };
     ::DeleteFileW(settingsFile().c_str());
     HANDLE other = startHolder(60000); // a writer in another process that still runs
-    const std::wstring otherId = std::to_wstring(::GetProcessId(other));
+    const std::wstring otherWriter =
+        L"pelmux-" + std::to_wstring(::GetProcessId(other)) + L"-" + startOf(other);
     const std::string kept = "A=7\r\nB = 8\r\n";
     const Missing missing[] = {
-        {"whole, of a dead writer", gone + L"-910-12", kept, true, true, false},
-        {"whole, of this process", self + L"-913-12", kept, true, true, false},
-        {"shorter than its name says", gone + L"-911-40", kept, false, false, false},
-        {"5 bytes of a first write cut short", gone + L"-914-40", "A=7\r\n", false, false, false},
-        {"named the earlier way", gone + L"-915", kept, false, false, false},
-        {"whole, of a living writer of another process", otherId + L"-912-12", kept, false, true, true},
-        {"short, of a living writer of another process", otherId + L"-916-40", kept, false, false, true},
+        {"whole, of a dead writer", gone + L"-910-12", kept, false, true, true, false},
+        {"whole, of this process", self + L"-913-12", kept, false, true, true, false},
+        {"shorter than its name says", gone + L"-911-40", kept, false, false, false, false},
+        {"5 bytes of a first write cut short", gone + L"-914-40", "A=7\r\n", false, false, false, false},
+        {"named the earlier way", L"4000000000-915-12", kept, false, false, false, true},
+        {"whole, of a dead writer, with a second name", gone + L"-917-12", kept, true, false, false, true},
+        {"whole, of a living writer of another process", otherWriter + L"-912-12", kept, false, false, true,
+         true},
+        {"short, of a living writer of another process", otherWriter + L"-916-40", kept, false, false, false,
+         true},
     };
     for (const Missing& m : missing) {
         ::DeleteFileW(settingsFile().c_str());
-        writeFile(temporaryName(m.writer), m.content);
+        // A second name of another file, as an account that may only make files could make it.
+        const std::wstring target = m.linked ? settingsFolder() + L"\\target" : temporaryName(m.writer);
+        writeFile(target, m.content);
+        check(!m.linked || ::CreateHardLinkW(temporaryName(m.writer).c_str(), target.c_str(), nullptr),
+              "a second name made");
         const std::string label = std::string("a missing file and a leftover ") + m.what + ": ";
         check(getSetting("A") == (m.holdsContent ? "7" : ""), label + "read as the content or not");
         check((fileText(settingsFile()) == m.content) == m.moved,
@@ -368,51 +371,35 @@ void leftovers()
     letGo(other);
 }
 
-// Whether every account may write to the file, or make files in the folder: its DACL is present
-// and null, or (as wine describes a file by its mode bits) it allows Everyone to write.
-bool everyAccountWrites(const std::wstring& path)
+// ---- what is read
+
+using GetFileSizeExFn = BOOL(WINAPI*)(HANDLE, PLARGE_INTEGER);
+GetFileSizeExFn realGetFileSizeEx = nullptr;
+
+// The file seems 3 bytes longer than it is when its size is asked: as a file another program cut
+// shorter between the look at its size and the read.
+BOOL WINAPI shrinkingGetFileSizeEx(HANDLE file, PLARGE_INTEGER size)
 {
-    DWORD size = 0;
-    ::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-    std::vector<unsigned char> descriptor(size);
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (size == 0 ||
-        !::GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
-        !::GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !present)
-        return false;
-    if (dacl == nullptr)
-        return true;
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    bool writes = false;
-    for (DWORD i = 0; i < dacl->AceCount && everyone != nullptr; ++i) {
-        void* ace = nullptr;
-        if (::GetAce(dacl, i, &ace) && static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-            writes = writes ||
-                     (::EqualSid(&allowed->SidStart, everyone) && (allowed->Mask & FILE_WRITE_DATA) != 0);
-        }
-    }
-    ::FreeSid(everyone);
-    return writes;
+    const BOOL answered = realGetFileSizeEx(file, size);
+    if (answered)
+        size->QuadPart += 3;
+    return answered;
 }
 
-// Other accounts write the settings too: a file put back from a leftover gives every account access
-// instead of the rights its writer's account gave it. (wine applies the process's umask to what is
-// created with rights, and so cannot show the folder and the new file made so; it does show rights
-// set on an existing file.)
-void rightsOfARestoredFile()
+// A read that ends before the size the file had is no whole content: the cycle's rewrite, which
+// would cut the file to what was read, is refused.
+void shortRead()
 {
-    removeStrayFiles();
-    ::DeleteFileW(settingsFile().c_str());
-    writeFile(temporaryName(L"4000000000-920-5"), "A=2\r\n");
-    check(!everyAccountWrites(temporaryName(L"4000000000-920-5")), "a leftover only its writer may change");
-    check(getSetting("A") == "2", "the leftover put back");
-    check(everyAccountWrites(settingsFile()), "the file put back: every account may write");
-    removeStrayFiles();
+    writeFile(settingsFile(), "A=1\r\nB=2\r\n");
+    realGetFileSizeEx = reinterpret_cast<GetFileSizeExFn>(
+        patchImport("GetFileSizeEx", reinterpret_cast<void*>(&shrinkingGetFileSizeEx)));
+    check(realGetFileSizeEx != nullptr, "GetFileSizeEx found in the import table");
+    if (realGetFileSizeEx == nullptr)
+        return;
+    check(!setSetting("C", "3"), "a rewrite after a short read is refused");
+    patchImport("GetFileSizeEx", reinterpret_cast<void*>(realGetFileSizeEx));
+    check(fileText(settingsFile()) == "A=1\r\nB=2\r\n",
+          "the file after a short read: " + fileText(settingsFile()));
 }
 
 } // namespace
@@ -447,7 +434,7 @@ void checks::settingsSwapChecks()
     rewriteWhileHeld();
     partialReplacements();
     leftovers();
-    rightsOfARestoredFile();
+    shortRead();
     ::DeleteFileW(settingsFile().c_str());
     ::CloseHandle(letGoSignal);
 }

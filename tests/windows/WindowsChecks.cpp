@@ -6,7 +6,9 @@
 #include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 #include "platform/Device.h"
+#include "platform/Files.h"
 #include "platform/Semaphore.h"
+#include "platform/win32/StoreAccess.h"
 
 #include <pelmux/Pelmux.h>
 
@@ -20,6 +22,7 @@
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -449,10 +452,105 @@ void settingsFile()
     ::DeleteFileA(path.c_str());
 }
 
+// The rights the settings folder and files are made with, read back from the descriptor: what an
+// account may do with the object itself and (the folder) with files made in it without rights of
+// their own.
+void storeRights()
+{
+    using Kind = pelmux::platform::StoreAccess::Kind;
+    constexpr DWORD changeRights = WRITE_DAC | WRITE_OWNER;
+    struct Case {
+        Kind kind;
+        WELL_KNOWN_SID_TYPE who;
+        DWORD needed;
+        DWORD forbidden;
+        DWORD forbiddenInherited;
+    };
+    const Case cases[] = {
+        {Kind::Folder, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::Folder, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::Folder, WinAuthenticatedUserSid, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_ADD_FILE,
+         changeRights | DELETE | FILE_DELETE_CHILD | FILE_ADD_SUBDIRECTORY, changeRights},
+        {Kind::Folder, WinCreatorOwnerRightsSid, FILE_LIST_DIRECTORY,
+         changeRights | DELETE | FILE_DELETE_CHILD, changeRights},
+        {Kind::File, WinLocalSystemSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::File, WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, 0, 0},
+        {Kind::File, WinAuthenticatedUserSid, FILE_READ_DATA | FILE_WRITE_DATA | DELETE, changeRights, 0},
+    };
+    for (const Case& c : cases) {
+        pelmux::platform::StoreAccess access(c.kind);
+        const std::string label = std::string(c.kind == Kind::Folder ? "folder" : "file") +
+                                  ", well-known SID " + std::to_string(c.who);
+        void* descriptor =
+            access.attributes() != nullptr ? access.attributes()->lpSecurityDescriptor : nullptr;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL dacl = nullptr;
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ACL_SIZE_INFORMATION size{};
+        check(descriptor != nullptr && ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) &&
+                  dacl != nullptr && ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+                  (control & SE_DACL_PROTECTED) != 0 &&
+                  ::GetAclInformation(dacl, &size, sizeof size, AclSizeInformation),
+              label + ": a protected DACL, nothing inherited");
+        unsigned char sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof sid;
+        ::CreateWellKnownSid(c.who, nullptr, sid, &sidSize);
+        DWORD own = 0;
+        DWORD inherited = 0;
+        for (DWORD i = 0; dacl != nullptr && i < size.AceCount; ++i) {
+            void* entry = nullptr;
+            if (!::GetAce(dacl, i, &entry) ||
+                !::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart, sid))
+                continue;
+            const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+            own |= (allowed->Header.AceFlags & INHERIT_ONLY_ACE) != 0 ? 0 : allowed->Mask;
+            inherited |= (allowed->Header.AceFlags & OBJECT_INHERIT_ACE) != 0 ? allowed->Mask : 0;
+        }
+        check((own & c.needed) == c.needed && (own & c.forbidden) == 0 &&
+                  (inherited & c.forbiddenInherited) == 0,
+              label + ": rights " + std::to_string(own) + ", inherited by files " +
+                  std::to_string(inherited));
+    }
+}
+
+// A snapshot's save removes only what the library made beside it and whose writer has ended: the
+// application's own temporary files of that name stay, whatever digits they carry.
+void callerFileLeftovers()
+{
+    wchar_t temporary[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temporary);
+    const std::wstring folder = temporary;
+    const struct {
+        const wchar_t* name;
+        bool kept;
+    } cases[] = {
+        {L"pelmux-shot.bmp.7.tmp", true},
+        {L"pelmux-shot.bmp.1999-12-31.tmp", true},
+        {L"pelmux-shot.bmp.pelmux-4000000000-1-2-3.tmp", false},
+        {L"other-shot.bmp.pelmux-4000000000-1-2-3.tmp", true},
+    };
+    for (const auto& c : cases)
+        ::CloseHandle(
+            ::CreateFileW((folder + c.name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    check(pelmux::platform::saveCallerFile((folder + L"pelmux-shot.bmp").c_str(), "BM") ==
+              pelmux::platform::SaveStatus::Saved,
+          "a snapshot saved beside temporary files");
+    for (const auto& c : cases) {
+        const std::wstring path = folder + c.name;
+        check((::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == c.kept,
+              std::string(path.begin(), path.end()) + (c.kept ? " stays" : " is removed"));
+        ::DeleteFileW(path.c_str());
+    }
+    ::DeleteFileW((folder + L"pelmux-shot.bmp").c_str());
+}
+
 } // namespace
 
 // Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
-// "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor". "oom": the
+// "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor";
+// "vendor-own": Pelmux.dll and the stand-in in the folder "pelmux" below, none beside the program. "oom": the
 // factories on exhausted memory. "hold <ms>": the helper process of the settings checks, no checks of its
 // own. Run with a common application-data folder whose name holds a letter that code pages read differently
 // (run.sh sets it): a locale the application sets after the settings path was resolved must not lead the
@@ -491,9 +589,16 @@ int main(int argc, char** argv)
         settingsPathOutlivesALocaleChange();
         return checks::summary();
     }
-    library = ::LoadLibraryW(L"Pelmux.dll");
+    if (mode == "vendor-own") {
+        // Pelmux.dll in a folder of its own below the program, beside its Jida.dll.
+        const std::wstring own = checks::ownPath();
+        library =
+            ::LoadLibraryW((own.substr(0, own.find_last_of(L'\\') + 1) + L"pelmux\\Pelmux.dll").c_str());
+    } else {
+        library = ::LoadLibraryW(L"Pelmux.dll");
+    }
     check(library != nullptr, "Pelmux.dll loads");
-    if (library != nullptr && mode == "vendor") {
+    if (library != nullptr && (mode == "vendor" || mode == "vendor-own")) {
         operationsWithTheVendorLibrary();
     } else if (library != nullptr && mode == "vendor-gap") {
         operationsWithAGapInTheVendorLibrary();
@@ -508,13 +613,15 @@ int main(int argc, char** argv)
     }
     if (library != nullptr)
         ::FreeLibrary(library);
-    if (mode == "vendor-gap" || mode == "vendor-late")
+    if (mode == "vendor-gap" || mode == "vendor-late" || mode == "vendor-own")
         return checks::summary();
     semaphores();
     settingsFile();
     if (mode.empty()) {
         deviceControlCounts();
         callerFileNames();
+        callerFileLeftovers();
+        storeRights();
         checks::settingsSwapChecks();
     }
     return checks::summary();

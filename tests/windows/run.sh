@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows checks under wine in a private prefix: beside the stand-in Jida.dll, beside its
-# variant without ordinal 80, without it but with it in the current folder and on the PATH, once
+# variant without ordinal 80, without it but with it in the current folder and on the PATH, beside
+# Pelmux.dll in a folder of its own below the program, once
 # with the memory used up (the factories), and last beside Pelmux.dll alone (no driver, no vendor
 # library).
 set -euo pipefail
@@ -20,6 +21,11 @@ mkdir -p "$build/vendor-late"
 rm -f "$build/vendor-late/Jida.dll"
 cp "$build/Pelmux.dll" "$build/pelmux_windows_tests.exe" "$build/vendor-late/"
 (cd "$build/vendor-late" && wine pelmux_windows_tests.exe vendor-late 2>/dev/null | tr -d '\r')
+# Pelmux.dll installed in a folder of its own beside its Jida.dll, the program one folder up.
+mkdir -p "$build/vendor-own/pelmux"
+cp "$build/Pelmux.dll" "$build/vendor/Jida.dll" "$build/vendor-own/pelmux/"
+cp "$build/pelmux_windows_tests.exe" "$build/vendor-own/"
+(cd "$build/vendor-own" && wine pelmux_windows_tests.exe vendor-own 2>/dev/null | tr -d '\r')
 (cd "$build" && wine pelmux_windows_tests.exe oom 2>/dev/null | tr -d '\r')
 # The settings path against a later locale, with an application-data folder named "Dätä".
 folders='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'

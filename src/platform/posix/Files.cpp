@@ -1,16 +1,19 @@
 // Files on Linux: drive C: is PELMUX_ROOT/C, the common application-data folder is
 // C:\ProgramData, and a replacement (of the settings file or of a caller's snapshot file) is a
-// rename of a temporary file that was synced first. A writer keeps an exclusive flock on its
-// temporary file until it is renamed, so that a temporary file nobody has locked is a leftover of
-// a writer that died.
+// rename of a temporary file that was synced first. The temporary file is named as
+// platform/TemporaryName.h gives; its writer keeps an exclusive flock on it until it is renamed, so
+// that a file of that shape nobody has locked is a leftover of a writer that died.
 #include "platform/Files.h"
 
+#include "platform/TemporaryName.h"
 #include "platform/posix/Root.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -84,47 +87,46 @@ bool writeAll(int fd, std::string_view content)
     return true;
 }
 
-// Removes "<name>.<process>-<sequence>.tmp" files in `folder` that no writer holds. A writer holds
-// an exclusive flock on its temporary file from the moment the file carries its name until the
-// rename, so the lock alone tells a leftover: a process id in the name may belong to another
-// process by now.
+// Removes this library's temporary files of `name` in `folder` that no writer holds. A writer
+// holds an exclusive flock on its temporary file from the moment the file carries its name until
+// the rename, so the lock alone tells a leftover: a process id in the name may belong to another
+// process by now. A link, or a file with a second name, is not taken.
 void removeLeftovers(const std::string& folder, const std::string& name)
 {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)
         return;
-    const std::string prefix = name + ".";
-    const std::string suffix = ".tmp";
+    struct CloseDir {
+        DIR* dir;
+        ~CloseDir() { ::closedir(dir); }
+    } closing{dir};
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string candidate = entry->d_name;
-        if (candidate.size() <= prefix.size() + suffix.size() || candidate.rfind(prefix, 0) != 0 ||
-            candidate.compare(candidate.size() - suffix.size(), suffix.size(), suffix) != 0)
+        if (!parseTemporaryFileName(std::string_view(name), entry->d_name))
             continue;
-        // Only "<process>-<sequence>" between them, as replaceFile names its files.
-        const std::string writer =
-            candidate.substr(prefix.size(), candidate.size() - prefix.size() - suffix.size());
-        if (writer.find_first_not_of("0123456789-") != std::string::npos)
-            continue;
-        const std::string full = folder + "/" + candidate;
+        const std::string full = folder + "/" + entry->d_name;
         const int fd = ::open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
             continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::unlink(full.c_str());
         ::close(fd);
     }
-    ::closedir(dir);
 }
 
 // Creates and locks a new temporary file beside the target. Between the creation and the lock a
 // sweeping writer may take the file for a leftover and remove it; the name is then checked to
 // still lead to the locked file, and a file that lost its name is made again.
-int createTemporary(const std::string& folder, const std::string& name, std::string& temporary)
+int createTemporary(const std::string& folder, const std::string& name, std::size_t size,
+                    std::string& temporary)
 {
     static std::atomic<unsigned> sequence{0};
+    const std::uint64_t start = processStartTime();
     for (int attempt = 0; attempt < 8; ++attempt) {
-        temporary = folder + "/" + name + "." + std::to_string(::getpid()) + "-" +
-                    std::to_string(sequence.fetch_add(1)) + ".tmp";
+        temporary = folder + "/" +
+                    temporaryFileName(std::string_view(name), {static_cast<std::uint64_t>(::getpid()), start,
+                                                               sequence.fetch_add(1), size});
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST)
@@ -168,7 +170,7 @@ Replaced replaceHostFile(const std::string& host, std::string_view content)
     removeLeftovers(folder, name);
 
     std::string temporary;
-    const int fd = createTemporary(folder, name, temporary);
+    const int fd = createTemporary(folder, name, content.size(), temporary);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return Replaced::FolderMissing;
@@ -219,6 +221,23 @@ std::optional<std::wstring> commonAppDataFolder()
     if (!std::filesystem::is_directory(folder, error))
         return std::nullopt;
     return std::wstring(commonAppData);
+}
+
+std::uint64_t processStartTime()
+{
+    // Field 22 of /proc/self/stat; the command name before it, in parentheses, may hold anything.
+    std::ifstream stat("/proc/self/stat");
+    std::string text;
+    std::getline(stat, text);
+    const std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(close + 1));
+    std::string field;
+    for (int index = 3; index < 22 && fields >> field; ++index) {
+    }
+    std::uint64_t start = 0;
+    return fields >> start ? start : 0;
 }
 
 bool createDirectory(const std::wstring& path)

@@ -1,9 +1,9 @@
-// The access the library gives its shared kernel objects and files: every account of the machine
-// may use them (a security descriptor whose DACL is present and null), so that programs running
-// under other accounts (a service, a second user) meet the same semaphores and the same settings
-// file. Handles made with it are never inherited: a child process the host starts with handle
-// inheritance would otherwise keep a semaphore alive, and its count taken, after the process that
-// took it ended.
+// The access the library gives its shared kernel objects (semaphores, sections): every account of
+// the machine may use them (a security descriptor whose DACL is present and null), so that programs
+// running under other accounts (a service, a second user) meet the same objects. Files and folders
+// get the narrower rights of StoreAccess.h. Handles made with it are never inherited: a child process the
+// host starts with handle inheritance would otherwise keep a semaphore alive, and its count taken, after the
+// process that took it ended.
 #pragma once
 
 #include <windows.h>
@@ -26,12 +26,6 @@ public:
 
     // Null when the descriptor could not be built.
     SECURITY_ATTRIBUTES* attributes() { return ready_ ? &attributes_ : nullptr; }
-
-    // Gives an existing file or folder this access (its DACL only; owner and attributes stay).
-    bool grantTo(const wchar_t* path)
-    {
-        return ready_ && ::SetFileSecurityW(path, DACL_SECURITY_INFORMATION, &descriptor_) != FALSE;
-    }
 
 private:
     SECURITY_DESCRIPTOR descriptor_{};

@@ -1,13 +1,16 @@
 // Files on Windows: the shell's common application-data folder, narrow paths in the C run-time's
 // current locale, and a replacement of a file by a temporary file written through to the disk. The
 // writer holds its temporary file without sharing while it writes, closes it once the content is
-// on the disk and then moves it into place. The temporary file's name carries the writer's process
-// id and the content's size: a temporary file whose process has ended, or whose id now belongs to
-// a process that started after the file was made, is a leftover of a writer that died. A caller's
-// file (a snapshot) is replaced the same way, moved over the old one with MoveFileExW.
+// on the disk and then moves it into place. The temporary file's name (platform/TemporaryName.h)
+// carries the writer's process id and start time and the content's size: a temporary file whose
+// process has ended, or whose id now belongs to a process that started at another time, is a
+// leftover of a writer that died. A caller's file (a snapshot) is replaced the same way, moved over
+// the old one with MoveFileExW. The settings folder and files get the rights of StoreAccess.h when
+// they are made.
 #include "platform/Files.h"
 
-#include "platform/win32/EveryAccount.h"
+#include "platform/TemporaryName.h"
+#include "platform/win32/StoreAccess.h"
 
 #include <windows.h>
 
@@ -19,11 +22,52 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelmux::platform {
 
 namespace {
+
+// A handle that is closed when it goes, whatever leaves the scope (an exception included).
+template <class Close> class Owned {
+public:
+    Owned() = default;
+    explicit Owned(HANDLE handle) : handle_(handle) {}
+    ~Owned() { reset(); }
+    Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
+    Owned& operator=(Owned&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
+        }
+        return *this;
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    void reset()
+    {
+        if (*this)
+            Close()(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+struct CloseFile {
+    void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+struct CloseSearch {
+    void operator()(HANDLE handle) const { ::FindClose(handle); }
+};
+using FileHandle = Owned<CloseFile>;
+using SearchHandle = Owned<CloseSearch>;
 
 // CSIDL_COMMON_APPDATA combined with CSIDL_FLAG_CREATE.
 constexpr int commonAppDataCreate = 0x8023;
@@ -79,18 +123,28 @@ bool missingError(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-HANDLE openForRead(const std::wstring& path)
+FileHandle openForRead(const std::wstring& path)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < sharingAttempts; ++attempt) {
-        file =
-            ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || !sharingError(::GetLastError()))
-            break;
+    for (int attempt = 0;; ++attempt) {
+        FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file || !sharingError(::GetLastError()) || attempt + 1 == sharingAttempts)
+            return file;
         ::Sleep(sharingPauseMs);
     }
-    return file;
+}
+
+std::uint64_t fileTimeValue(const FILETIME& time)
+{
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A folder that is a reparse point (a junction, a link) may lead anywhere: the store refuses it.
+bool reparsePoint(const std::wstring& folder)
+{
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool exists(const std::wstring& path)
@@ -140,91 +194,103 @@ bool writeAll(HANDLE file, std::string_view content)
     return true;
 }
 
-// "<name>.<process>-<sequence>-<size>.tmp": what the name of a temporary file tells. Files of
-// earlier versions lack the size.
+// A temporary file of this library beside a file, and what its name tells.
 struct Leftover {
     std::wstring path;
-    unsigned long process = 0;
-    bool sizeKnown = false;
-    unsigned long long size = 0;
+    TemporaryWriter writer;
     WIN32_FIND_DATAW found;
 };
-
-bool parseLeftover(const std::wstring& folder, const std::wstring& name, const WIN32_FIND_DATAW& found,
-                   Leftover& leftover)
-{
-    const std::wstring candidate = found.cFileName;
-    const std::wstring prefix = name + L".";
-    if (candidate.size() <= prefix.size() + 4 || candidate.compare(0, prefix.size(), prefix) != 0 ||
-        candidate.compare(candidate.size() - 4, 4, L".tmp") != 0)
-        return false;
-    const std::wstring writer = candidate.substr(prefix.size(), candidate.size() - prefix.size() - 4);
-    if (writer.find_first_not_of(L"0123456789-") != std::wstring::npos)
-        return false;
-    leftover.path = folder + L"\\" + candidate;
-    leftover.process = std::wcstoul(writer.c_str(), nullptr, 10);
-    const std::size_t first = writer.find(L'-');
-    const std::size_t second = first == std::wstring::npos ? first : writer.find(L'-', first + 1);
-    leftover.sizeKnown = second != std::wstring::npos && second + 1 < writer.size();
-    if (leftover.sizeKnown)
-        leftover.size = std::wcstoull(writer.c_str() + second + 1, nullptr, 10);
-    leftover.found = found;
-    return true;
-}
 
 // Calls `visit` for every temporary file of `name` in `folder`.
 template <class Visit> void forEachLeftover(const std::wstring& folder, const std::wstring& name, Visit visit)
 {
     WIN32_FIND_DATAW found;
-    const std::wstring pattern = folder + L"\\" + name + L".*.tmp";
-    HANDLE search = ::FindFirstFileW(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    const std::wstring pattern = folder + L"\\" + name + L".pelmux-*.tmp";
+    const SearchHandle search(::FindFirstFileW(pattern.c_str(), &found));
+    if (!search)
         return;
     do {
-        Leftover leftover;
-        if (parseLeftover(folder, name, found, leftover))
-            visit(leftover);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+        if (const auto writer = parseTemporaryFileName(std::wstring_view(name), found.cFileName))
+            visit(Leftover{folder + L"\\" + found.cFileName, *writer, found});
+    } while (::FindNextFileW(search.get(), &found));
+}
+
+// Whether a temporary file's writer is this very process.
+bool ownWriter(const TemporaryWriter& writer)
+{
+    return writer.process == ::GetCurrentProcessId() && writer.start == processStartTime();
 }
 
 // Whether the writer of a temporary file may still be at work: its process runs (it may be between
 // closing its file and moving it into place; a writer of another session holds another lock) and
-// started before the file was made. A process that started later only reuses a dead writer's id.
-bool writerAlive(const Leftover& leftover)
+// is the process that started at the time the name gives. A process with the id that started at
+// another time only reuses a dead writer's id. A process that cannot be looked at counts as alive.
+bool writerAlive(const TemporaryWriter& writer)
 {
-    if (leftover.process == 0)
+    if (writer.process == 0 || writer.process > MAXDWORD)
         return false;
-    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, leftover.process);
+    if (writer.process == ::GetCurrentProcessId())
+        return ownWriter(writer);
+    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                  static_cast<DWORD>(writer.process));
     if (handle == nullptr)
         return ::GetLastError() == ERROR_ACCESS_DENIED;
     bool alive = ::WaitForSingleObject(handle, 0) == WAIT_TIMEOUT;
     FILETIME created, exited, kernel, user;
     if (alive && ::GetProcessTimes(handle, &created, &exited, &kernel, &user))
-        alive = ::CompareFileTime(&created, &leftover.found.ftCreationTime) <= 0;
+        alive = fileTimeValue(created) == writer.start;
     ::CloseHandle(handle);
     return alive;
 }
 
-// Deletes the temporary files of `name` whose writers died; those of living writers stay.
+// Opens a temporary file without following a link: only a plain file with one name (no reparse
+// point, no second hard link, which another account could have made to lead to a file of its
+// choice) is taken, and (checkSize) only with the size its name gives. Otherwise, or when
+// it cannot be opened, nothing; the last error then tells why (ERROR_FILE_NOT_FOUND for a file that
+// is not taken).
+FileHandle openLeftover(const Leftover& leftover, DWORD access, bool checkSize)
+{
+    FileHandle file(::CreateFileW(leftover.path.c_str(), access | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file)
+        return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain =
+        ::GetFileInformationByHandle(file.get(), &info) != FALSE && info.nNumberOfLinks == 1 &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    if (!plain || (checkSize && ((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                 info.nFileSizeLow) != leftover.writer.size)) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return {};
+    }
+    return file;
+}
+
+// Deletes the temporary files of `name` whose writers died; those of living writers stay, and so
+// does what openLeftover does not take.
 void removeLeftovers(const std::wstring& folder, const std::wstring& name)
 {
     forEachLeftover(folder, name, [](const Leftover& leftover) {
-        if (!writerAlive(leftover))
-            ::DeleteFileW(leftover.path.c_str());
+        if (writerAlive(leftover.writer))
+            return;
+        const FileHandle file = openLeftover(leftover, DELETE, false);
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        if (file)
+            ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
     });
 }
 
 bool whole(const Leftover& leftover)
 {
-    const unsigned long long size =
-        (static_cast<unsigned long long>(leftover.found.nFileSizeHigh) << 32) | leftover.found.nFileSizeLow;
-    return leftover.sizeKnown && leftover.size == size;
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(leftover.found.nFileSizeHigh) << 32) | leftover.found.nFileSizeLow;
+    return leftover.writer.size == size;
 }
 
 // The newest temporary file of `path` whose size is the one its name gives: the content of the
-// last rewrite that reached the disk. A writer that died while writing left less, and a name of an
-// earlier version tells no size; neither is ever taken for the file's content.
+// last rewrite that reached the disk. A writer that died while writing left less, which is never
+// taken for the file's content.
 std::optional<Leftover> newestWholeLeftover(const PathParts& parts)
 {
     std::optional<Leftover> newest;
@@ -236,28 +302,53 @@ std::optional<Leftover> newestWholeLeftover(const PathParts& parts)
     return newest;
 }
 
+// Gives the open file the name `path`, unless a file has it (a rename on the handle, so that the
+// file checked is the file moved).
+bool renameTo(const FileHandle& file, const std::wstring& path)
+{
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+    std::copy(path.begin(), path.end(), rename->FileName);
+    return ::SetFileInformationByHandle(file.get(), FileRenameInfo, rename,
+                                        static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
 // Where the content of a missing file lies when a rewrite removed the old file but could not move
 // the new one in: the newest whole temporary file. When its writer has ended, or is this process
-// (which holds the settings lock, so none of its writers is at work), it takes the file's place,
-// with the access every account has to the file; a writer in another process that still runs may
-// yet move it in itself, so its file is only read. Answers the path to read, or empty when the
-// file has no content anywhere.
-std::wstring keptContent(const std::wstring& path)
+// (which holds the settings lock, so none of its writers is at work), it takes the file's place
+// with the rights it was made with; a writer in another process that still runs may yet move it in
+// itself, so its file is only read. Answers the open file to read, or nothing when the file has no
+// content anywhere (`error` then tells why).
+FileHandle keptContent(const std::wstring& path, DWORD& error)
 {
     const PathParts parts = splitPath(path);
     const std::optional<Leftover> newest = newestWholeLeftover(parts);
     if (!newest)
         return {};
-    if (newest->process != ::GetCurrentProcessId() && writerAlive(*newest))
-        return newest->path;
-    // Without MOVEFILE_REPLACE_EXISTING: a file that appeared meanwhile is newer than any leftover.
-    if (::MoveFileExW(newest->path.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        EveryAccount().grantTo(path.c_str());
-        return path;
+    FileHandle leftover = openLeftover(*newest, GENERIC_READ | DELETE, true);
+    if (!leftover) {
+        error = ::GetLastError();
+        if (!missingError(error))
+            return {};
+        // Gone meanwhile: its writer moved it in. Or not taken: the file counts as missing.
+        FileHandle file = openForRead(path);
+        error = file ? ERROR_SUCCESS : ::GetLastError();
+        return file;
     }
-    // A file appeared meanwhile, or the leftover cannot move now: read what is there, and the
-    // next rewrite, which removes a dead writer's leftover, puts the content in place.
-    return exists(path) ? path : newest->path;
+    error = ERROR_SUCCESS;
+    if (!ownWriter(newest->writer) && writerAlive(newest->writer))
+        return leftover;
+    // Not over a file that appeared meanwhile: it is newer than any leftover. A leftover that
+    // cannot move now is read where it lies; the next rewrite, which removes a dead writer's
+    // leftover, puts the content in place.
+    if (renameTo(leftover, path) || !exists(path))
+        return leftover;
+    if (FileHandle file = openForRead(path))
+        return file;
+    return leftover;
 }
 
 // Whether the file can be opened as ReplaceFileW opens the file it replaces (read and delete access,
@@ -275,13 +366,13 @@ bool replaceableNow(const std::wstring& path)
     return true;
 }
 
-// "<name>.<process>-<sequence>-<size>.tmp" beside the file: the name removeLeftovers and
-// restoreLeftover read.
+// The temporary file beside the file, named as removeLeftovers and keptContent read it.
 std::wstring temporaryName(const PathParts& parts, std::size_t size)
 {
     static std::atomic<unsigned> sequence{0};
-    return parts.folder + L"\\" + parts.name + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-           std::to_wstring(sequence.fetch_add(1)) + L"-" + std::to_wstring(size) + L".tmp";
+    return parts.folder + L"\\" +
+           temporaryFileName(std::wstring_view(parts.name),
+                             {::GetCurrentProcessId(), processStartTime(), sequence.fetch_add(1), size});
 }
 
 // Moves the temporary file over the file (MoveFileExW, MOVEFILE_REPLACE_EXISTING), waiting a
@@ -356,9 +447,18 @@ std::optional<std::wstring> commonAppDataFolder()
 
 bool createDirectory(const std::wstring& path)
 {
-    // Every account writes the settings file; inherited rights would let most of them only read.
-    EveryAccount access;
-    return ::CreateDirectoryW(path.c_str(), access.attributes()) != FALSE;
+    // Every account writes the settings file; inherited rights would let most of them only read,
+    // and the owner change the rights. Without its rights the folder is not made.
+    StoreAccess access(StoreAccess::Kind::Folder);
+    return access.attributes() != nullptr && ::CreateDirectoryW(path.c_str(), access.attributes()) != FALSE;
+}
+
+std::uint64_t processStartTime()
+{
+    FILETIME created, exited, kernel, user;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    return fileTimeValue(created);
 }
 
 std::optional<std::string> narrowPath(const std::wstring& path)
@@ -387,47 +487,36 @@ std::optional<std::wstring> widePath(const std::string& path)
 FileContent readWholeFile(const std::wstring& path, std::size_t maxBytes)
 {
     FileContent result;
-    if (path.empty())
+    if (path.empty() || reparsePoint(splitPath(path).folder))
         return result;
-    HANDLE file = openForRead(path);
+    FileHandle file = openForRead(path);
     // The open's own error: looking for temporary files below sets another.
-    DWORD error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
     // A rewrite that removed the old file but could not move the new one in left the content under
     // its temporary name: the file is missing only when no such content exists.
-    if (file == INVALID_HANDLE_VALUE && missingError(error)) {
-        const std::wstring kept = keptContent(path);
-        if (!kept.empty()) {
-            file = openForRead(kept);
-            // A living writer's file that vanished was moved in by that writer: read the file.
-            if (file == INVALID_HANDLE_VALUE && kept != path && missingError(::GetLastError()))
-                file = openForRead(path);
-            error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
-        }
-    }
-    if (file == INVALID_HANDLE_VALUE) {
+    if (!file && missingError(error))
+        file = keptContent(path, error);
+    if (!file) {
         result.status = missingError(error) ? ReadStatus::Missing : ReadStatus::Failed;
         return result;
     }
     LARGE_INTEGER size;
-    bool ok = ::GetFileSizeEx(file, &size) != FALSE && size.QuadPart >= 0 &&
-              static_cast<unsigned long long>(size.QuadPart) <= maxBytes;
-    if (ok) {
-        result.bytes.resize(static_cast<std::size_t>(size.QuadPart));
-        std::size_t done = 0;
-        while (ok && done < result.bytes.size()) {
-            DWORD read = 0;
-            ok = ::ReadFile(file, result.bytes.data() + done, static_cast<DWORD>(result.bytes.size() - done),
-                            &read, nullptr) != FALSE;
-            if (ok && read == 0)
-                break; // the file became shorter meanwhile
-            done += read;
-        }
-        result.bytes.resize(done);
-    }
-    ::CloseHandle(file);
-    if (!ok) {
-        result.bytes.clear();
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > maxBytes)
         return result;
+    result.bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < result.bytes.size()) {
+        DWORD read = 0;
+        // The file became shorter meanwhile (a program writing it in place): what was read is no
+        // whole content, and a rewrite from it would cut the file short.
+        if (!::ReadFile(file.get(), result.bytes.data() + done,
+                        static_cast<DWORD>(result.bytes.size() - done), &read, nullptr) ||
+            read == 0) {
+            result.bytes.clear();
+            return result;
+        }
+        done += read;
     }
     result.status = ReadStatus::Ok;
     return result;
@@ -438,7 +527,7 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
     if (path.empty())
         return ReplaceStatus::Failed;
     const PathParts parts = splitPath(path);
-    if (parts.name.empty())
+    if (parts.name.empty() || reparsePoint(parts.folder))
         return ReplaceStatus::Failed;
 
     removeLeftovers(parts.folder, parts.name);
@@ -446,14 +535,16 @@ ReplaceStatus replaceFile(const std::wstring& path, std::string_view content)
     const std::wstring temporary = temporaryName(parts, content.size());
     // A file made here keeps these rights where no file was; ReplaceFileW keeps an existing
     // file's own.
-    EveryAccount access;
-    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, access.attributes(), CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    StoreAccess access(StoreAccess::Kind::File);
+    if (access.attributes() == nullptr)
+        return ReplaceStatus::Failed;
+    FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, access.attributes(), CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!file)
         return ::GetLastError() == ERROR_PATH_NOT_FOUND ? ReplaceStatus::FolderMissing
                                                         : ReplaceStatus::Failed;
-    const bool written = writeAll(file, content) && ::FlushFileBuffers(file) != FALSE;
-    ::CloseHandle(file);
+    const bool written = writeAll(file.get(), content) && ::FlushFileBuffers(file.get()) != FALSE;
+    file.reset();
     if (!written) {
         ::DeleteFileW(temporary.c_str());
         return ReplaceStatus::Failed;
@@ -483,12 +574,12 @@ SaveStatus saveCallerFile(const wchar_t* path, std::string_view content)
     // A path that leaves no room for the temporary name within MAX_PATH is written in place.
     if (temporary.size() >= MAX_PATH)
         return writeInPlace(target, content);
-    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return SaveStatus::NotCreated;
-    const bool written = writeAll(file, content);
-    ::CloseHandle(file);
+    const bool written = writeAll(file.get(), content);
+    file.reset();
     if (!written) {
         ::DeleteFileW(temporary.c_str());
         return SaveStatus::NotWritten;

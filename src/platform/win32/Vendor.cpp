@@ -57,17 +57,39 @@ std::wstring systemFolder()
     return length > 0 && length < MAX_PATH ? std::wstring(folder, length) + L"\\" : std::wstring();
 }
 
-// Jida.dll from the application's folder or the system folder, never through the normal search
-// order, which also takes the current folder and the PATH: a DLL planted there would run inside
-// the host. A system without the search flags (they came with an update of Windows 7) refuses them
-// as an invalid parameter; then the two folders are named in full.
+// The module this code is part of (Pelmux.dll), wherever it was loaded from.
+HMODULE ownModule()
+{
+    HMODULE module = nullptr;
+    const BOOL found = ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                            reinterpret_cast<LPCWSTR>(&ownModule), &module);
+    return found ? module : nullptr;
+}
+
+// Jida.dll from the application's folder, from the folder of Pelmux.dll itself (installed in a
+// folder of its own beside its Jida.dll, it is as trusted as that folder) or from the system
+// folder, never through the normal search order, which also takes the current folder and the PATH:
+// a DLL planted there would run inside the host. A system without the search flags (they came with
+// an update of Windows 7) refuses them as an invalid parameter; then the folders are named in full.
 HMODULE loadVendorLibrary()
 {
     const HMODULE module = ::LoadLibraryExW(
         vendorLibraryName, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER)
+    if (module != nullptr)
         return module;
-    for (const std::wstring& folder : {folderOf(nullptr), systemFolder()}) {
+    const bool searchFlagsKnown = ::GetLastError() != ERROR_INVALID_PARAMETER;
+    const HMODULE own = ownModule();
+    const std::wstring ownFolder = own != nullptr ? folderOf(own) : std::wstring();
+    if (searchFlagsKnown) {
+        if (ownFolder.empty())
+            return nullptr;
+        // Its own dependencies are looked for beside it and in the system folder.
+        const std::wstring path = ownFolder + vendorLibraryName;
+        return ::LoadLibraryExW(path.c_str(), nullptr,
+                                LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    for (const std::wstring& folder : {folderOf(nullptr), ownFolder, systemFolder()}) {
         if (folder.empty())
             continue;
         // Its own dependencies are looked for beside it first.
