@@ -129,5 +129,35 @@ TEST(ToolInterruption, AnUpgradeThatWritesGoesOnAfterTheFirstCtrlCAndEndsAtTheSe
     EXPECT_TRUE(lockFree(root.path(), "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS"));
 }
 
+// A signal is judged on the job's step when the tool takes it, not on the step it last showed: here
+// the tool shows its first step (its output held back by a full pipe) while the job goes on and
+// erases the supervisor. The first Ctrl-C then only warns; SIGTERM while the job writes (held there
+// by the unit) tells that the target may be left without firmware.
+TEST(ToolInterruption, AStopIsJudgedOnTheStepTheJobIsAtWhenTheSignalComes)
+{
+    TempRoot root;
+    platform::setTimeScale(0.0);
+    sim::SimulatedUnit simulated(root.path(), sim::defaultProfile());
+    const std::string image = root.path() + "/ss.hex";
+    ASSERT_EQ(runCommand({PELMUX_TOOL, "firmware", "image", "ss", image}, root.path()).exitCode, 0);
+
+    KillableProcess tool({PELMUX_TOOL, "firmware", "upgrade", "ss", image},
+                         {.withErrors = true, .stalled = true});
+    ASSERT_TRUE(waitUntil([&] {
+        return simulated.unit().snapshot()["serial"]["devices"]["supervisor"]["counts"].value("erase", 0) > 0;
+    })) << "the job did not erase";
+    tool.kill(SIGINT);
+    std::string output = tool.readUntil("press Ctrl-C again");
+    EXPECT_TRUE(output.ends_with("press Ctrl-C again")) << output;
+
+    // The unit answers nothing while held: the job stays at writing.
+    std::lock_guard hold(simulated.unit().mutex());
+    tool.kill(SIGTERM);
+    output = tool.readAll();
+    EXPECT_EQ(tool.wait(), 143) << output;
+    EXPECT_NE(output.find("Terminated during Writing"), std::string::npos) << output;
+    EXPECT_NE(output.find("the target may be left without working firmware"), std::string::npos) << output;
+}
+
 } // namespace PELMUX_FILE_SCOPE
 } // namespace pelmux::test

@@ -34,7 +34,7 @@ int setValue(const std::string& name, const std::string& text, const Options& op
         return 2;
     }
     const Json command = {{"cmd", "adjust"}, {"name", name}, {"value", value}};
-    const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), command.dump());
+    const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), jsonText(command));
     const bool done = answer.value("ok", false);
     if (options.json)
         printJson(answer);
@@ -57,7 +57,7 @@ void addSimControlCommands(CLI::App& app, const Options& options, int& exitCode)
     simctl->add_option("command", command, "The command, a JSON object")->required();
     simctl->callback([&] {
         const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), command);
-        std::cout << answer.dump(2) << '\n';
+        printJson(answer);
         exitCode = answer.value("ok", false) ? 0 : 1;
     });
 
