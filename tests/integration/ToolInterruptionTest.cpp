@@ -1,6 +1,7 @@
 // The tool's long commands stopped with Ctrl-C (SIGINT) or SIGTERM: each ends in its own orderly
 // way and leaves the unit as it found it: the buzzer off, no calibration awaiting points, the
-// session's locks free. A firmware upgrade that is writing survives the first Ctrl-C.
+// session's locks free. A firmware upgrade that is writing survives the first Ctrl-C; a stop is
+// judged on the step the job is at when the signal comes.
 #include "KillableProcess.h"
 #include "Process.h"
 #include "SimFixture.h"

@@ -280,16 +280,19 @@ Json jobJson(const std::string& action, const std::string& target, const std::st
 }
 
 // A job the library did not start: its reason on standard error (for an image refused, what the
-// file shows), and with --json a line.
+// file shows), and with --json a line that carries both.
 void reportNotStarted(const std::string& action, const std::string& target, const std::string& file,
                       ResultCode code, const Options& options)
 {
+    const std::string found = code == Varnholt::ERR_DATATYPE_MISMATCH ? refusedImage(target, file) : "";
     std::cerr << "pelmux firmware " << action << ": " << describe(code) << '\n';
-    if (code == Varnholt::ERR_DATATYPE_MISMATCH)
-        std::cerr << "pelmux firmware " << action << ": " << refusedImage(target, file) << '\n';
+    if (!found.empty())
+        std::cerr << "pelmux firmware " << action << ": " << found << '\n';
     if (options.json) {
         Json line = failure(code);
         line.update(jobJson(action, target, file));
+        if (!found.empty())
+            line["found"] = found;
         printJsonLine(line);
     }
 }
