@@ -52,6 +52,7 @@ TEST_F(CommandLineToolTest, ArgumentsGiveTheExitCodeAndMessageTheHelpPromises)
         {"diag text hw 010 --json", 0, "\"code\": 10"},
         {"adc 0x3", 0, "12VVIDEO"},
         {"power video 0xF", 0, "Video power inputs 1, 2, 3, 4 on."},
+        {"sim set lux 010 --json", 0, "\"value\": 10"},
         // A value another program wrote in a Windows code page: shown as it is, in JSON replaced.
         {"settings set Latin \"$(printf 'caf\\351')\"", 0, "Latin = caf\xE9\n"},
         {"--json settings list", 0, "\"Latin\": \"caf\xEF\xBF\xBD\""},

@@ -14,10 +14,13 @@ namespace pelmux::cli {
 
 namespace PELMUX_FILE_SCOPE {
 
-// The JSON value VALUE stands for: a number or true/false as written, anything else as a text
+// The JSON value VALUE stands for: a whole number as the tool reads numbers (0x hexadecimal, a
+// leading zero still decimal), another number or true/false as written, anything else as a text
 // (which the unit's table then refuses).
 Json valueFrom(const std::string& text)
 {
+    if (const auto number = parseInteger(text))
+        return *number;
     Json value = Json::parse(text, nullptr, false);
     if (value.is_discarded() || !(value.is_number() || value.is_boolean()))
         return Json(text);
