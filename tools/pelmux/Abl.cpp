@@ -86,7 +86,7 @@ int runController(bool withTrace, int seconds, const Options& options)
     if (options.json)
         printJsonLine({{"result", 0},
                        {"running", false},
-                       {"stoppedBy", signal != 0 ? stopName(signal) : "its --seconds"}});
+                       {"stoppedBy", signal != 0 ? stopName(signal) : "--seconds"}});
     else
         std::cout << "Controller stopped" << std::endl;
     return 0;
