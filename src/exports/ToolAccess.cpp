@@ -88,7 +88,6 @@ ImageFindings inspectImage(const std::string& path)
         findings.markers.emplace_back(supervisorMarker);
     if (kind.carriesFrontMarker)
         findings.markers.emplace_back(frontMarker);
-    findings.looksLikeMicroController = kind.looksLikeMicroController();
     return findings;
 }
 

@@ -45,14 +45,14 @@ Varnholt::ResultCode endTouchCalibration();
 // How many temperature sensors the board library reports (0 when it does not answer).
 std::uint32_t temperatureSensorCount();
 
-// What a firmware image file shows of the target it was built for, by the rule the firmware jobs
-// use: a micro-controller image names the flash window 0x0800 in an extended linear address record
-// or carries a micro-controller's marker; an FPGA image does neither.
+// What a firmware image file shows of the target it was built for, which the tool names when the
+// library's image check has refused the file: whether it names the micro-controllers' flash window
+// 0x0800 in an extended linear address record, and the micro-controller markers it carries. The
+// judging is the check's alone.
 struct ImageFindings {
     bool read = false;                // false: the file cannot be read (the job reports that itself)
     bool namesFlashWindow = false;    // an extended linear address record names window 0x0800
     std::vector<std::string> markers; // the micro-controller markers the file carries
-    bool looksLikeMicroController = false;
 };
 // Reads the whole file at `path` (a host path) and looks at it.
 ImageFindings inspectImage(const std::string& path);

@@ -19,14 +19,27 @@
 
 namespace pelmux::test {
 
+// What a KillableProcess reads of its child.
+struct ChildOutput {
+    // Standard error comes in the same lines as standard output.
+    bool withErrors = false;
+    // The output pipe starts full: the child's first write waits until the test reads.
+    bool stalled = false;
+};
+
 class KillableProcess {
 public:
-    explicit KillableProcess(const std::vector<std::string>& argv)
+    explicit KillableProcess(const std::vector<std::string>& argv, ChildOutput options = {})
     {
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
-        pid_ = spawn(argv, std::string(), pipeFds[1], false);
+        if (options.stalled)
+            fill(pipeFds[1]);
+        std::vector<std::string> command = argv;
+        if (options.withErrors)
+            command.insert(command.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
+        pid_ = spawn(command, std::string(), pipeFds[1], false);
         ::close(pipeFds[1]);
         out_ = pipeFds[0];
     }
@@ -53,6 +66,15 @@ public:
         while (readByte(c) && c != '\n')
             line += c;
         return line;
+    }
+    // The output until it holds `text` or ends.
+    std::string readUntil(const std::string& text)
+    {
+        std::string read;
+        char c;
+        while (!read.ends_with(text) && readByte(c))
+            read += c;
+        return read;
     }
     std::string readAll()
     {
@@ -95,14 +117,26 @@ public:
     }
 
 private:
+    // Fills the pipe with filler bytes, which reading skips, until not one more byte fits.
+    static void fill(int writeEnd)
+    {
+        const int flags = ::fcntl(writeEnd, F_GETFL);
+        ::fcntl(writeEnd, F_SETFL, flags | O_NONBLOCK);
+        while (::write(writeEnd, &filler, 1) == 1) {
+        }
+        ::fcntl(writeEnd, F_SETFL, flags);
+    }
+
     bool readByte(char& c)
     {
         ssize_t n;
         do {
             n = ::read(out_, &c, 1);
-        } while (n < 0 && errno == EINTR);
+        } while ((n < 0 && errno == EINTR) || (n == 1 && c == filler));
         return n == 1;
     }
+
+    static constexpr char filler = '\0';
 
     pid_t pid_ = -1;
     int out_ = -1;

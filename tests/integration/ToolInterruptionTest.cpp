@@ -1,6 +1,7 @@
 // The tool's long commands stopped with Ctrl-C (SIGINT) or SIGTERM: each ends in its own orderly
 // way and leaves the unit as it found it: the buzzer off, no calibration awaiting points, the
-// session's locks free. A firmware upgrade that is writing survives the first Ctrl-C.
+// session's locks free. A firmware upgrade that is writing survives the first Ctrl-C; a stop is
+// judged on the step the job is at when the signal comes.
 #include "KillableProcess.h"
 #include "Process.h"
 #include "SimFixture.h"
@@ -127,6 +128,36 @@ TEST(ToolInterruption, AnUpgradeThatWritesGoesOnAfterTheFirstCtrlCAndEndsAtTheSe
     tool.kill(SIGINT);
     EXPECT_EQ(tool.wait(), 130);
     EXPECT_TRUE(lockFree(root.path(), "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS"));
+}
+
+// A signal is judged on the job's step when the tool takes it, not on the step it last showed: here
+// the tool shows its first step (its output held back by a full pipe) while the job goes on and
+// erases the supervisor. The first Ctrl-C then only warns; SIGTERM while the job writes (held there
+// by the unit) tells that the target may be left without firmware.
+TEST(ToolInterruption, AStopIsJudgedOnTheStepTheJobIsAtWhenTheSignalComes)
+{
+    TempRoot root;
+    platform::setTimeScale(0.0);
+    sim::SimulatedUnit simulated(root.path(), sim::defaultProfile());
+    const std::string image = root.path() + "/ss.hex";
+    ASSERT_EQ(runCommand({PELMUX_TOOL, "firmware", "image", "ss", image}, root.path()).exitCode, 0);
+
+    KillableProcess tool({PELMUX_TOOL, "firmware", "upgrade", "ss", image},
+                         {.withErrors = true, .stalled = true});
+    ASSERT_TRUE(waitUntil([&] {
+        return simulated.unit().snapshot()["serial"]["devices"]["supervisor"]["counts"].value("erase", 0) > 0;
+    })) << "the job did not erase";
+    tool.kill(SIGINT);
+    std::string output = tool.readUntil("press Ctrl-C again");
+    EXPECT_TRUE(output.ends_with("press Ctrl-C again")) << output;
+
+    // The unit answers nothing while held: the job stays at writing.
+    std::lock_guard hold(simulated.unit().mutex());
+    tool.kill(SIGTERM);
+    output = tool.readAll();
+    EXPECT_EQ(tool.wait(), 143) << output;
+    EXPECT_NE(output.find("Terminated during Writing"), std::string::npos) << output;
+    EXPECT_NE(output.find("the target may be left without working firmware"), std::string::npos) << output;
 }
 
 } // namespace PELMUX_FILE_SCOPE

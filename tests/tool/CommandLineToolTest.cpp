@@ -49,6 +49,16 @@ TEST_F(CommandLineToolTest, ArgumentsGiveTheExitCodeAndMessageTheHelpPromises)
          "cannot write /nonexistent/v.bmp: No such file or directory"},
         {"errors", 0, "\n   9  ERR_INVALID_PARAMETER_NULL    Invalid"},
         {"errors", 0, "\n  10  ERR_CREATING_THREAD           Error"},
+        {"diag text hw 010 --json", 0, "\"code\": 10"},
+        {"adc 0x3", 0, "12VVIDEO"},
+        {"power video 0xF", 0, "Video power inputs 1, 2, 3, 4 on."},
+        {"sim set lux 010 --json", 0, "\"value\": 10"},
+        // A value another program wrote in a Windows code page: shown as it is, in JSON replaced.
+        {"settings set Latin \"$(printf 'caf\\351')\"", 0, "Latin = caf\xE9\n"},
+        {"--json settings list", 0, "\"Latin\": \"caf\xEF\xBF\xBD\""},
+        {"--json calib run 1 --seconds 1", 1, "\"error\": \"point 1 was not taken within 1 s\""},
+        {"--json firmware status", 1, "\"result\": 21"},
+        {"--json abl run --seconds 1", 0, "{\"result\":0,\"running\":false"},
     };
     for (const auto& c : cases) {
         const auto [code, output] = runBoth(c.arguments);

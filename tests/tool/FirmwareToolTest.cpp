@@ -1,5 +1,6 @@
-// `pelmux firmware` against the simulated unit: an image that does not look like its target's is
-// refused before any job, with what was found in it.
+// `pelmux firmware` against the simulated unit: an image that the library's check refuses for its
+// target is refused before any job, with what was found in it; a job's progress and end as JSON
+// lines; a failed job's error told once.
 #include "FirmwareImages.h"
 #include "SimFixture.h"
 #include "ToolRun.h"
@@ -24,35 +25,51 @@ TEST_F(FirmwareToolTest, AnImageOfTheOtherKindIsRefusedWithWhatWasFound)
     const std::string marked =
         file("marked.hex", hexText(imageBytes(36 * 1024, 2), 0) + "SystemSupervisor\n");
     const std::string fpga = file("fpga.txt", hexText(imageBytes(4096, 3), 0));
+    // A supervisor image linked at the flash alias 0, without a marker: the flash start to the library.
+    const std::string aliased = file("aliased.hex", hexText(imageBytes(36 * 1024, 4), 0));
     struct Case {
         std::string arguments;
         int exitCode;
-        std::string found; // in the message, when refused
+        std::string found; // in the message, when refused; in the answer otherwise
     };
     const Case cases[] = {
         {"upgrade fpga " + supervisor, 1,
          "does not look like an FPGA image: it names the micro-controllers' flash window 0x0800 in an "
          "extended linear address record, as a micro-controller image"},
         {"verify fpga " + marked, 1, "it carries the marker \"SystemSupervisor\""},
-        {"upgrade ss " + fpga, 1,
-         "does not look like a system supervisor image: it names no flash window 0x0800 in an extended "
-         "linear address record and carries no micro-controller marker, as an FPGA image"},
+        {"upgrade ss " + fpga, 1, "does not look like a system supervisor image: it is "},
         {"upgrade front --no-wait " + fpga, 1, "does not look like a front micro-controller image"},
-        {"upgrade fpga " + fpga, 0, ""},
+        {"upgrade fpga " + fpga + " --json", 0,
+         "{\"action\":0,\"percent\":0,\"result\":0,\"step\":\"Preparing\"}\n"},
         {"upgrade ss " + supervisor, 0, ""},
         {"upgrade ss " + marked, 0, ""},
+        {"upgrade ss " + aliased + " --json", 0, "\"result\":0,\"step\":\"Complete\""},
     };
     for (const Case& c : cases) {
         const std::size_t jobs = unit().requestCount(0x222508);
         const auto [exitCode, output] = runTool("firmware " + c.arguments, "PELMUX_TIME_SCALE=0", true);
         EXPECT_EQ(exitCode, c.exitCode) << c.arguments << "\n" << output;
+        EXPECT_NE(output.find(c.found), std::string::npos) << c.arguments << "\n" << output;
         if (c.exitCode != 0) {
-            EXPECT_NE(output.find(c.found), std::string::npos) << c.arguments << "\n" << output;
             EXPECT_EQ(unit().requestCount(0x222508), jobs) << c.arguments << ": a job ran";
         } else {
             EXPECT_GT(unit().requestCount(0x222508), jobs) << c.arguments;
         }
     }
+}
+
+TEST_F(FirmwareToolTest, AFailedJobTellsItsErrorOnceOffATerminal)
+{
+    // An FPGA that is not ready: the job reports the error and ends failed after a pause.
+    unit().update([](sim::Json& s) { s["firmware"]["fpga"]["ready"] = 1; });
+    const auto [exitCode, output] =
+        runTool("firmware upgrade fpga " + file("fpga.txt", hexText(imageBytes(4096, 3), 0)), "", true);
+    EXPECT_EQ(exitCode, 1) << output;
+    std::size_t lines = 0;
+    for (std::size_t at = output.find("(Initialisation failed"); at != std::string::npos;
+         at = output.find("(Initialisation failed", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << output;
 }
 
 } // namespace PELMUX_FILE_SCOPE

@@ -13,69 +13,91 @@
 #include <iomanip>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 namespace pelmux::cli {
 
 namespace {
 
-// Prints every trace text with the time it was made (the texts end with their own line break).
-void printTraces()
+// Prints every trace text with the time it was made (the texts end with their own line break), or
+// with --json each as a line {"time": ..., "trace": ...}.
+void printTraces(bool json)
 {
     static std::mutex printing;
-    tool::traceTo([](std::string_view text) {
+    tool::traceTo([json](std::string_view text) {
         const auto now = std::chrono::system_clock::now();
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
         const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
         std::tm local{};
         ::localtime_r(&seconds, &local);
+        std::ostringstream time;
+        time << std::put_time(&local, "%H:%M:%S") << '.' << std::setw(3) << std::setfill('0') << ms;
         std::lock_guard lock(printing);
-        std::cout << std::put_time(&local, "%H:%M:%S") << '.' << std::setw(3) << std::setfill('0') << ms
-                  << std::setfill(' ') << "  " << text;
+        if (json) {
+            if (!text.empty() && text.back() == '\n')
+                text.remove_suffix(1);
+            printJsonLine({{"time", time.str()}, {"trace", std::string(text)}});
+            return;
+        }
+        std::cout << time.str() << "  " << text;
         if (text.empty() || text.back() != '\n')
             std::cout << '\n';
         std::cout << std::flush;
     });
 }
 
-int runController(bool withTrace, int seconds)
+// Runs the controller until a signal or for `seconds`; with --json a line when it runs (and one
+// per trace text) and one at the end.
+int runController(bool withTrace, int seconds, const Options& options)
 {
     // Ctrl-C and SIGTERM end the run through the orderly path below.
     StopSignals stop;
     if (withTrace)
-        printTraces();
+        printTraces(options.json);
 
     Varnholt::PelmuxPrivate* maintenance = GetPelmuxPrivate();
     if (maintenance == nullptr) {
         std::cerr << "pelmux abl: the maintenance interface is not available\n";
+        if (options.json)
+            printJsonLine(failure(Varnholt::ERR_MEMORY_ALLOCATION_FAILED));
         return 1;
     }
     const Varnholt::ResultCode result = maintenance->startBacklightController();
     if (result != Varnholt::ERR_SUCCESS) {
         std::cerr << "pelmux abl: the controller did not start: " << describe(result) << '\n';
+        if (options.json)
+            printJsonLine(failure(result));
         maintenance->release();
+        tool::traceTo({});
         return 1;
     }
-    std::cout << "Automatic backlight controller running (stop with Ctrl-C). Switch it with "
-                 "`pelmux backlight auto on|off`."
-              << std::endl;
-    if (seconds > 0)
-        stop.waitFor(std::chrono::seconds(seconds));
+    if (options.json)
+        printJsonLine({{"result", 0}, {"running", true}});
     else
-        stop.wait();
+        std::cout << "Automatic backlight controller running (stop with Ctrl-C). Switch it with "
+                     "`pelmux backlight auto on|off`."
+                  << std::endl;
+    const int signal = seconds > 0 ? stop.waitFor(std::chrono::seconds(seconds)) : stop.wait();
     // Releasing the interface stops the controller's thread and waits for it.
     maintenance->release();
     tool::traceTo({});
-    std::cout << "Controller stopped" << std::endl;
+    if (options.json)
+        printJsonLine({{"result", 0},
+                       {"running", false},
+                       {"stoppedBy", signal != 0 ? stopName(signal) : "--seconds"}});
+    else
+        std::cout << "Controller stopped" << std::endl;
     return 0;
 }
 
 // Sets the simulated unit's illuminance, as `pelmux sim set lux` does.
 bool setLux(int lux)
 {
-    const Json answer = sim::sendUnitCommand(
-        tool::boardSocketPath(), Json{{"cmd", "set"}, {"path", "/lightSensor/lux"}, {"value", lux}}.dump());
+    const Json answer =
+        sim::sendUnitCommand(tool::boardSocketPath(),
+                             jsonText(Json{{"cmd", "set"}, {"path", "/lightSensor/lux"}, {"value", lux}}));
     return answer.value("ok", false);
 }
 
@@ -159,7 +181,7 @@ TourStep ablTour()
     return {"Automatic backlight controller", runTour};
 }
 
-void addAblCommands(CLI::App& app, const Options&, int& exitCode)
+void addAblCommands(CLI::App& app, const Options& options, int& exitCode)
 {
     static bool withTrace = false;
     static int seconds = 0;
@@ -171,7 +193,7 @@ void addAblCommands(CLI::App& app, const Options&, int& exitCode)
     run->add_flag("--trace", withTrace, "Print the controller's trace texts as they are made");
     run->add_option("--seconds", seconds, "Stop after this many seconds (default: run until stopped)")
         ->check(CLI::NonNegativeNumber);
-    run->callback([&] { exitCode = runController(withTrace, seconds); });
+    run->callback([&] { exitCode = runController(withTrace, seconds, options); });
 }
 
 } // namespace pelmux::cli

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -43,12 +43,10 @@ std::optional<std::vector<std::int32_t>> channelsFrom(const std::string& argumen
     for (std::int32_t c = 0; c < Varnholt::voltageChannelCount; ++c)
         if (upper(argument) == railNames[c])
             return std::vector<std::int32_t>{c};
-    std::int32_t number = 0;
-    const char* end = argument.data() + argument.size();
-    const auto [stop, error] = std::from_chars(argument.data(), end, number);
-    if (argument.empty() || error != std::errc() || stop != end)
+    const auto number = parseInteger(argument, INT32_MIN, INT32_MAX);
+    if (!number)
         return std::nullopt;
-    return std::vector<std::int32_t>{number};
+    return std::vector<std::int32_t>{static_cast<std::int32_t>(*number)};
 }
 
 std::string volts(double value)

@@ -18,6 +18,8 @@ namespace pelmux::cli {
 // A whole text read as a decimal or 0x hexadecimal integer (a leading zero does not make it octal);
 // nullopt when it is none.
 std::optional<long long> parseInteger(const std::string& text);
+// The same, nullopt too when the number lies outside `lowest` to `highest`.
+std::optional<long long> parseInteger(const std::string& text, long long lowest, long long highest);
 // Lets every integer option and argument of the tool take decimal or 0x hexadecimal numbers.
 void acceptHexAndDecimal(CLI::App& app);
 

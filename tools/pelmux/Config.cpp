@@ -33,19 +33,6 @@ struct SettingOps {
     Write write;
 };
 
-// A whole number, decimal (a leading minus allowed) or 0x hexadecimal, from `lowest` to `highest`.
-std::optional<long long> integerFrom(const std::string& text, long long lowest, long long highest)
-{
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* first = text.data() + (hex ? 2 : 0);
-    const char* end = text.data() + text.size();
-    long long number = 0;
-    const auto [stop, error] = std::from_chars(first, end, number, hex ? 16 : 10);
-    if (first == end || error != std::errc() || stop != end || number < lowest || number > highest)
-        return std::nullopt;
-    return number;
-}
-
 std::optional<double> decimalFrom(const std::string& text)
 {
     double number = 0.0;
@@ -89,7 +76,7 @@ template <class T> Read number(ResultCode (Config::*get)(T*))
 template <class T> Write whole(ResultCode (Config::*set)(T), long long lowest, long long highest)
 {
     return [set, lowest, highest](Config& config, const std::string& text) -> std::optional<ResultCode> {
-        const auto value = integerFrom(text, lowest, highest);
+        const auto value = parseInteger(text, lowest, highest);
         if (!value)
             return std::nullopt;
         return (config.*set)(static_cast<T>(*value));

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <iostream>
-#include <stdexcept>
 
 namespace pelmux::cli {
 
@@ -134,17 +133,12 @@ bool sendCommand(const Options& options)
 
 bool showText(const Options& options, const std::string& kind, const std::string& codeText)
 {
-    unsigned long code = 0;
-    try {
-        std::size_t used = 0;
-        code = std::stoul(codeText, &used, 0);
-        if (used != codeText.size() || code > 0xFFFFFFFFul)
-            throw std::invalid_argument(codeText);
-    } catch (const std::exception&) {
+    const auto code = parseInteger(codeText, 0, 0xFFFFFFFFll);
+    if (!code) {
         std::cerr << "pelmux diag text: CODE must be a number from 0 to 4294967295 (decimal or 0x...)\n";
         return false;
     }
-    const auto value = static_cast<unsigned int>(code);
+    const auto value = static_cast<unsigned int>(*code);
     const char* text =
         kind == "hw" ? Varnholt::GetHwErrorStatusStringA(value) : Varnholt::GetStartupReasonStringA(value);
     if (options.json)

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sys/ioctl.h>
@@ -78,7 +79,8 @@ public:
             }
             drawBar(s.currentAction, s.percent);
             std::cout << std::flush;
-        } else if (newStep || s.percent / 10 != shownPercent_ / 10 || s.errorCode != Varnholt::ERR_SUCCESS) {
+        } else if (newStep || s.percent / 10 != shownPercent_ / 10 ||
+                   (s.errorCode != Varnholt::ERR_SUCCESS && s.errorCode != shownError_)) {
             std::cout << "  " << actionName(s.currentAction) << ' ' << int(s.percent) << " %";
             if (s.errorCode != Varnholt::ERR_SUCCESS)
                 std::cout << " (" << describe(s.errorCode) << ')';
@@ -86,6 +88,7 @@ public:
         }
         shownAction_ = s.currentAction;
         shownPercent_ = s.percent;
+        shownError_ = s.errorCode;
         first_ = false;
     }
 
@@ -111,6 +114,44 @@ private:
     bool first_ = true;
     std::uint32_t shownAction_ = 0;
     int shownPercent_ = 0;
+    ResultCode shownError_ = Varnholt::ERR_SUCCESS;
+};
+
+// A step of a job as JSON: {"step": "Writing", "action": 4, "percent": 40, "result": 0}.
+Json stepJson(const UpgradeStatus& s)
+{
+    return {{"step", actionName(s.currentAction)},
+            {"action", static_cast<int>(s.currentAction)},
+            {"percent", static_cast<int>(s.percent)},
+            {"result", static_cast<int>(s.errorCode)}};
+}
+
+// How a running job is shown: the progress view, or with --json a line per step (and per error
+// the step reports); the line of the end is the command's own.
+class JobView {
+public:
+    explicit JobView(const Options& options) : json_(options.json) {}
+
+    void show(const UpgradeStatus& s)
+    {
+        if (!json_) {
+            progress_.show(s);
+            return;
+        }
+        if (ended(s) || (!first_ && s.currentAction == shownAction_ && s.errorCode == shownError_))
+            return;
+        printJsonLine(stepJson(s));
+        shownAction_ = s.currentAction;
+        shownError_ = s.errorCode;
+        first_ = false;
+    }
+
+private:
+    bool json_;
+    ProgressView progress_;
+    bool first_ = true;
+    std::uint32_t shownAction_ = 0;
+    ResultCode shownError_ = Varnholt::ERR_SUCCESS;
 };
 
 // The unit's state after a job's process ended in the middle of a step.
@@ -154,30 +195,51 @@ void saveStatus(const UpgradeStatus& s, const std::string& what)
                          {"result", static_cast<int>(s.errorCode)}};
     {
         std::ofstream out(path + ".new", std::ios::trunc);
-        out << record.dump() << '\n';
+        out << jsonText(record) << '\n';
     }
     std::rename((path + ".new").c_str(), path.c_str());
 }
 
-// Follows a started job through its status until it ends; answers whether it completed. A stop
-// signal goes to `onStop` with the status it came at.
+// Follows a started job through its status until it ends; answers the status it ended with. A
+// stop signal goes to `onStop` with the job's status read when the signal is taken: the job runs on
+// while the tool waits, and may have left the step it was last seen at (begun to erase, say). A
+// job that has ended meanwhile is shown as ended.
 template <class Show, class OnStop>
-bool follow(FirmwareUpgrade& upgrade, StopSignals& stop, Show show, OnStop onStop)
+UpgradeStatus follow(FirmwareUpgrade& upgrade, StopSignals& stop, Show show, OnStop onStop)
 {
     UpgradeStatus status{};
     for (;;) {
         upgrade.getUpgradeStatus(status, false);
         show(status);
         if (ended(status))
-            return status.currentAction == Varnholt::UPGRADE_COMPLETE;
-        if (const int signal = stop.waitFor(statusPoll); signal != 0)
-            onStop(signal, status);
+            return status;
+        if (const int signal = stop.waitFor(statusPoll); signal != 0) {
+            upgrade.getUpgradeStatus(status, false);
+            if (!ended(status))
+                onStop(signal, status);
+        }
     }
+}
+
+bool complete(const UpgradeStatus& s)
+{
+    return s.currentAction == Varnholt::UPGRADE_COMPLETE;
 }
 
 const char* targetName(const std::string& target)
 {
     return target == "fpga" ? "an FPGA" : target == "ss" ? "a system supervisor" : "a front micro-controller";
+}
+
+// The micro-controller markers a file carries, in words: "carries the marker "SystemSupervisor"".
+std::string markersText(const tool::ImageFindings& found)
+{
+    if (found.markers.empty())
+        return "carries no micro-controller marker";
+    std::string text;
+    for (const std::string& marker : found.markers)
+        text += (text.empty() ? "carries the marker \"" : " and the marker \"") + marker + '"';
+    return text;
 }
 
 // What the file shows of a micro-controller image, in words.
@@ -186,36 +248,66 @@ std::string microControllerSigns(const tool::ImageFindings& found)
     std::string signs;
     if (found.namesFlashWindow)
         signs = "it names the micro-controllers' flash window 0x0800 in an extended linear address record";
-    for (const std::string& marker : found.markers)
-        signs += (signs.empty() ? "it carries the marker \"" : " and carries the marker \"") + marker + '"';
+    if (!found.markers.empty())
+        signs += (signs.empty() ? "it " : " and ") + markersText(found);
     return signs;
 }
 
-// An image meant for another kind of target is refused before the job, with what was found: the
-// FPGA would take a micro-controller's records as its data lines. A file that cannot be read is
-// left to the job, which reports it.
-bool imageSuitsTarget(const std::string& action, const std::string& target, const std::string& file)
+// What the file shows when the library's image check refused it for `target` (ERR_DATATYPE_MISMATCH):
+// the library judges, the tool only names what it finds. The FPGA takes no micro-controller image
+// (it would take the records as its data lines); a micro-controller takes an image of a size its
+// target takes that carries no other target's marker.
+std::string refusedImage(const std::string& target, const std::string& file)
 {
     const tool::ImageFindings found = tool::inspectImage(file);
-    const bool wantsMicroController = target != "fpga";
-    if (!found.read || found.looksLikeMicroController == wantsMicroController)
-        return true;
-    std::cerr << "pelmux firmware " << action << ": " << file << " does not look like " << targetName(target)
-              << " image: "
-              << (wantsMicroController
-                      ? "it names no flash window 0x0800 in an extended linear address record "
-                        "and carries no micro-controller marker, as an FPGA image"
-                      : microControllerSigns(found) + ", as a micro-controller image")
-              << '\n';
-    return false;
+    std::string text = file + " does not look like " + targetName(target) + " image";
+    if (!found.read)
+        return text;
+    const std::string signs = microControllerSigns(found);
+    if (target == "fpga")
+        return signs.empty() ? text : text + ": " + signs + ", as a micro-controller image";
+    std::error_code error;
+    const auto size = std::filesystem::file_size(file, error);
+    text += ": it is " + std::to_string(error ? 0 : size) + " bytes long and " + markersText(found);
+    return text + "; the library takes " + targetName(target) +
+           " image only of a size that target takes and without another target's marker";
+}
+
+// The fields of a job's JSON lines that name it.
+Json jobJson(const std::string& action, const std::string& target, const std::string& file)
+{
+    return {{"job", action}, {"target", target}, {"file", file}};
+}
+
+// A job the library did not start: its reason on standard error (for an image refused, what the
+// file shows), and with --json a line that carries both.
+void reportNotStarted(const std::string& action, const std::string& target, const std::string& file,
+                      ResultCode code, const Options& options)
+{
+    const std::string found = code == Varnholt::ERR_DATATYPE_MISMATCH ? refusedImage(target, file) : "";
+    std::cerr << "pelmux firmware " << action << ": " << describe(code) << '\n';
+    if (!found.empty())
+        std::cerr << "pelmux firmware " << action << ": " << found << '\n';
+    if (options.json) {
+        Json line = failure(code);
+        line.update(jobJson(action, target, file));
+        if (!found.empty())
+            line["found"] = found;
+        printJsonLine(line);
+    }
 }
 
 // The library has no cancel for a job. While an upgrade writes, the first Ctrl-C only says what
 // stopping would do; a second one, or SIGTERM, ends the process and with it the job (the system
-// gives the session's job lock back; the serial line is the next job's to take).
+// gives the session's job lock back; the serial line is the next job's to take). The status it is
+// given is the one read when the signal was taken.
 class JobStop {
 public:
-    JobStop(const std::string& action, const std::string& target) : action_(action), target_(target) {}
+    JobStop(const std::string& action, const std::string& target, const std::string& file,
+            const Options& options)
+        : action_(action), target_(target), file_(file), json_(options.json)
+    {
+    }
 
     void operator()(int signal, const UpgradeStatus& s)
     {
@@ -228,38 +320,67 @@ public:
                       << std::endl;
             return;
         }
-        std::cerr << "\npelmux firmware " << action_ << ": " << stopName(signal) << " during "
-                  << actionName(s.currentAction) << " at " << int(s.percent)
-                  << " %: the job ends with this process; " << stateAfterStop(upgrade, s.currentAction) << '.'
-                  << std::endl;
+        const std::string what = std::string(stopName(signal)) + " during " + actionName(s.currentAction) +
+                                 " at " + std::to_string(int(s.percent)) +
+                                 " %: the job ends with this process; " +
+                                 stateAfterStop(upgrade, s.currentAction);
+        std::cerr << "\npelmux firmware " << action_ << ": " << what << '.' << std::endl;
+        if (json_) {
+            Json line = unfinished(what);
+            line.update(jobJson(action_, target_, file_));
+            line.update({{"step", actionName(s.currentAction)}, {"percent", static_cast<int>(s.percent)}});
+            printJsonLine(line);
+        }
         endAfterStop(signal);
     }
 
 private:
     std::string action_;
     std::string target_;
+    std::string file_;
+    bool json_;
     bool warned_ = false;
 };
 
-bool runJob(const std::string& action, const std::string& target, const std::string& file)
+// The line that ends a job with --json: the step it ended at and its result.
+void printJobEnd(const std::string& action, const std::string& target, const std::string& file,
+                 const UpgradeStatus& s)
 {
-    if (!imageSuitsTarget(action, target, file))
-        return false;
+    Json line = complete(s)
+                    ? Json{{"result", 0}}
+                    : failure(s.errorCode != Varnholt::ERR_SUCCESS ? s.errorCode
+                                                                   : Varnholt::ERR_EXECUTE_COMMAND_FAILED);
+    line.update(jobJson(action, target, file));
+    line.update({{"step", actionName(s.currentAction)}, {"percent", static_cast<int>(s.percent)}});
+    printJsonLine(line);
+}
+
+// Runs a job to its end, shown as it goes. The library's start judges the image (and refuses one
+// meant for another kind of target before the job).
+bool runJob(const std::string& action, const std::string& target, const std::string& file,
+            const Options& options)
+{
     StopSignals stop;
     FirmwareUpgrade* upgrade = GetFirmwareUpgrade();
     if (upgrade == nullptr) {
-        std::cerr << "pelmux firmware: no memory for the firmware upgrade object\n";
+        reportNotStarted(action, target, file, Varnholt::ERR_MEMORY_ALLOCATION_FAILED, options);
         return false;
     }
-    std::cout << (action == "upgrade" ? "Upgrading " : "Verifying ") << target << " from " << file << '\n';
+    if (!options.json)
+        std::cout << (action == "upgrade" ? "Upgrading " : "Verifying ") << target << " from " << file
+                  << '\n';
     const ResultCode started = (upgrade->*startOperation(action, target))(file.c_str(), false);
     bool done = false;
     if (started != Varnholt::ERR_SUCCESS) {
-        std::cerr << "pelmux firmware " << action << ": " << describe(started) << '\n';
+        reportNotStarted(action, target, file, started, options);
     } else {
-        ProgressView view;
-        done = follow(
-            *upgrade, stop, [&](const UpgradeStatus& s) { view.show(s); }, JobStop(action, target));
+        JobView view(options);
+        const UpgradeStatus last = follow(
+            *upgrade, stop, [&](const UpgradeStatus& s) { view.show(s); },
+            JobStop(action, target, file, options));
+        done = complete(last);
+        if (options.json)
+            printJobEnd(action, target, file, last);
         if (!done)
             std::cerr << "pelmux firmware " << action << ": the job failed\n";
     }
@@ -269,19 +390,18 @@ bool runJob(const std::string& action, const std::string& target, const std::str
 
 // --no-wait: the job runs on in a process of its own, which records its status in a file; this
 // one returns once the job has started (or was refused).
-int startDetached(const std::string& action, const std::string& target, const std::string& file)
+int startDetached(const std::string& action, const std::string& target, const std::string& file,
+                  const Options& options)
 {
-    if (!imageSuitsTarget(action, target, file))
-        return 1;
     int channel[2];
     if (::pipe(channel) != 0) {
-        std::cerr << "pelmux firmware: cannot start the job process\n";
+        reportNotStarted(action, target, file, Varnholt::ERR_CREATING_THREAD, options);
         return 1;
     }
     std::cout.flush();
     const pid_t child = ::fork();
     if (child < 0) {
-        std::cerr << "pelmux firmware: cannot start the job process\n";
+        reportNotStarted(action, target, file, Varnholt::ERR_CREATING_THREAD, options);
         return 1;
     }
     if (child == 0) {
@@ -296,14 +416,14 @@ int startDetached(const std::string& action, const std::string& target, const st
         // The parent hears the start's result; without it the parent reports the process ended.
         [[maybe_unused]] const auto sent = ::write(channel[1], &code, sizeof code);
         ::close(channel[1]);
-        bool complete = false;
+        bool done = false;
         if (started == Varnholt::ERR_SUCCESS)
-            complete = follow(
+            done = complete(follow(
                 *upgrade, stop, [&](const UpgradeStatus& s) { saveStatus(s, action + " " + target); },
-                [](int signal, const UpgradeStatus&) { endAfterStop(signal); });
+                [](int signal, const UpgradeStatus&) { endAfterStop(signal); }));
         if (upgrade != nullptr)
             upgrade->release();
-        ::_exit(complete ? 0 : 1);
+        ::_exit(done ? 0 : 1);
     }
     ::close(channel[1]);
     std::int32_t code = Varnholt::ERR_CREATING_THREAD;
@@ -311,20 +431,30 @@ int startDetached(const std::string& action, const std::string& target, const st
     ::close(channel[0]);
     if (!heard || code != Varnholt::ERR_SUCCESS) {
         ::waitpid(child, nullptr, 0);
-        std::cerr << "pelmux firmware " << action << ": "
-                  << (heard ? describe(static_cast<ResultCode>(code)) : std::string("the job process ended"))
-                  << '\n';
+        if (heard) {
+            reportNotStarted(action, target, file, static_cast<ResultCode>(code), options);
+        } else {
+            std::cerr << "pelmux firmware " << action << ": the job process ended\n";
+            if (options.json)
+                printJson(unfinished("the job process ended"));
+        }
         return 1;
     }
-    std::cout << "Started: " << action << ' ' << target << " from " << file << " (process " << child
-              << "); `pelmux firmware status --wait` follows it\n";
+    if (options.json) {
+        Json answer = jobJson(action, target, file);
+        answer.update({{"result", 0}, {"pid", static_cast<int>(child)}});
+        printJson(answer);
+    } else {
+        std::cout << "Started: " << action << ' ' << target << " from " << file << " (process " << child
+                  << "); `pelmux firmware status --wait` follows it\n";
+    }
     return 0;
 }
 
 int showStatus(bool wait, const Options& options)
 {
     StopSignals stop;
-    ProgressView view;
+    JobView view(options);
     for (;;) {
         std::ifstream in(statusFilePath());
         Json record;
@@ -334,7 +464,13 @@ int showStatus(bool wait, const Options& options)
             record = nullptr;
         }
         if (!record.is_object()) {
-            std::cerr << "pelmux firmware status: no job was started with --no-wait on this unit\n";
+            constexpr const char* none = "no job was started with --no-wait on this unit";
+            if (options.json) {
+                Json answer = failure(Varnholt::ERR_FUNCTION_NOT_RUNNING);
+                answer.update({{"error", none}, {"running", false}});
+                printJson(answer);
+            }
+            std::cerr << "pelmux firmware status: " << none << '\n';
             return 1;
         }
         UpgradeStatus s{static_cast<Varnholt::UpgradeAction>(record.value("action", 0)),
@@ -344,7 +480,12 @@ int showStatus(bool wait, const Options& options)
         if (!wait || ended(s) || !alive) {
             if (options.json) {
                 record["running"] = alive && !ended(s);
-                printJson(record);
+                record["step"] = actionName(s.currentAction);
+                // Following a job is a long command: its end is a line as its steps are.
+                if (wait)
+                    printJsonLine(record);
+                else
+                    printJson(record);
             } else {
                 std::cout << record.value("job", std::string("job")) << ": " << actionName(s.currentAction)
                           << ' ' << int(s.percent) << " %";
@@ -356,8 +497,7 @@ int showStatus(bool wait, const Options& options)
             }
             return s.currentAction == Varnholt::UPGRADE_FAILED || (!ended(s) && !alive) ? 1 : 0;
         }
-        if (!options.json)
-            view.show(s);
+        view.show(s);
         if (const int signal = stop.waitFor(std::chrono::milliseconds(100)); signal != 0) {
             std::cerr << "\npelmux firmware status: " << stopName(signal) << "; the job goes on in process "
                       << record.value("pid", 0) << ".\n";
@@ -430,7 +570,16 @@ std::size_t defaultBytes(const std::string& target)
     return target == "ss" ? 36 * 1024 : target == "front" ? 24 * 1024 : 16 * 1024;
 }
 
-bool writeImage(const std::string& target, const std::string& file, std::size_t bytes)
+// A file the tool cannot read or write: its problem on standard error, and with --json as the
+// answer.
+void reportFileProblem(const std::string& command, const std::string& problem, const Options& options)
+{
+    std::cerr << "pelmux firmware " << command << ": " << problem << '\n';
+    if (options.json)
+        printJson({{"result", static_cast<int>(Varnholt::ERR_OPEN_FAILED)}, {"error", problem}});
+}
+
+bool writeImage(const std::string& target, const std::string& file, std::size_t bytes, const Options& options)
 {
     const auto data = imageBytes(bytes, target == "ss" ? 1 : target == "front" ? 2 : 3);
     const std::string text = target == "fpga" ? fpgaImage(data) : hexImage(data);
@@ -439,12 +588,18 @@ bool writeImage(const std::string& target, const std::string& file, std::size_t 
     out.close();
     if (!out) {
         const std::string problem = fileProblem(file, true);
-        std::cerr << "pelmux firmware image: " << (problem.empty() ? "cannot write " + file : problem)
-                  << '\n';
+        reportFileProblem("image", problem.empty() ? "cannot write " + file : problem, options);
         return false;
     }
-    std::cout << "Wrote " << file << ": " << target << " image of " << bytes << " bytes (" << text.size()
-              << " bytes of text)\n";
+    if (options.json)
+        printJson({{"result", 0},
+                   {"target", target},
+                   {"file", file},
+                   {"bytes", bytes},
+                   {"textBytes", text.size()}});
+    else
+        std::cout << "Wrote " << file << ": " << target << " image of " << bytes << " bytes (" << text.size()
+                  << " bytes of text)\n";
     return true;
 }
 
@@ -477,13 +632,14 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
         job->add_option("file", file, "Image file (Intel HEX for ss and front, FPGA lines for fpga)")
             ->required();
         job->add_flag("--no-wait", noWait, "Start the job in the background and return");
-        job->callback([&exitCode, action] {
+        job->callback([&exitCode, &options, action] {
             if (const std::string problem = fileProblem(file, false); !problem.empty()) {
-                std::cerr << "pelmux firmware " << action << ": " << problem << '\n';
+                reportFileProblem(action, problem, options);
                 exitCode = 1;
                 return;
             }
-            exitCode = noWait ? startDetached(action, target, file) : (runJob(action, target, file) ? 0 : 1);
+            exitCode = noWait ? startDetached(action, target, file, options)
+                              : (runJob(action, target, file, options) ? 0 : 1);
         });
     }
 
@@ -501,8 +657,9 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
     image->add_option("file", file, "File to write")->required();
     image->add_option("--bytes", bytes, "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));
-    image->callback(
-        [&] { exitCode = writeImage(target, file, bytes != 0 ? bytes : defaultBytes(target)) ? 0 : 1; });
+    image->callback([&] {
+        exitCode = writeImage(target, file, bytes != 0 ? bytes : defaultBytes(target), options) ? 0 : 1;
+    });
 }
 
 TourStep firmwareTour()
@@ -511,8 +668,11 @@ TourStep firmwareTour()
                 const std::string folder = tool::unitRoot();
                 const std::string fpga = folder + "/demo-fpga.txt";
                 const std::string ss = folder + "/demo-ss.hex";
-                bool all = writeImage("fpga", fpga, defaultBytes("fpga")) && runJob("upgrade", "fpga", fpga);
-                all = writeImage("ss", ss, defaultBytes("ss")) && runJob("upgrade", "ss", ss) && all;
+                const Options text{};
+                bool all = writeImage("fpga", fpga, defaultBytes("fpga"), text) &&
+                           runJob("upgrade", "fpga", fpga, text);
+                all = writeImage("ss", ss, defaultBytes("ss"), text) && runJob("upgrade", "ss", ss, text) &&
+                      all;
                 return all;
             }};
 }

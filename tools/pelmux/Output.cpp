@@ -1,6 +1,7 @@
 #include "Output.h"
 #include "Cli.h"
 
+#include "JsonText.h"
 #include "ToolAccess.h"
 
 #include <cerrno>
@@ -72,6 +73,13 @@ Json failure(Varnholt::ResultCode code)
     return {{"result", static_cast<int>(code)}, {"error", Varnholt::GetErrorStringA(code)}};
 }
 
+Json unfinished(const std::string& why, Varnholt::ResultCode code)
+{
+    Json answer = failure(code != Varnholt::ERR_SUCCESS ? code : Varnholt::ERR_EXECUTE_COMMAND_FAILED);
+    answer["error"] = why;
+    return answer;
+}
+
 Json outcome(Varnholt::ResultCode result, Json value)
 {
     if (result != Varnholt::ERR_SUCCESS)
@@ -106,6 +114,14 @@ std::optional<long long> parseInteger(const std::string& text)
     } catch (const std::out_of_range&) {
         return std::nullopt;
     }
+}
+
+std::optional<long long> parseInteger(const std::string& text, long long lowest, long long highest)
+{
+    const auto value = parseInteger(text);
+    if (!value || *value < lowest || *value > highest)
+        return std::nullopt;
+    return value;
 }
 
 void acceptHexAndDecimal(CLI::App& app)
@@ -159,9 +175,19 @@ void printTable(const std::vector<std::pair<std::string, std::string>>& rows)
         std::cout << "  " << key << std::string(width - key.size() + 2, ' ') << value << '\n';
 }
 
+std::string jsonText(const Json& value, int indent)
+{
+    return sim::jsonText(value, indent);
+}
+
 void printJson(const Json& value)
 {
-    std::cout << value.dump(2) << '\n';
+    std::cout << jsonText(value, 2) << '\n';
+}
+
+void printJsonLine(const Json& value)
+{
+    std::cout << jsonText(value) << std::endl;
 }
 
 void heading(const std::string& title)

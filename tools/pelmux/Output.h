@@ -25,6 +25,10 @@ const char* resultName(Varnholt::ResultCode code);
 std::string describe(Varnholt::ResultCode code);
 // The JSON object of a failed operation: {"result": code, "error": its text}.
 Json failure(Varnholt::ResultCode code);
+// The JSON of a command that did not finish for `why` (a point not taken in time, a stop signal):
+// failure(code) with "error": why, code being the library's refusal when one ended it, otherwise
+// ERR_EXECUTE_COMMAND_FAILED (17), so that "result" is never 0 for it.
+Json unfinished(const std::string& why, Varnholt::ResultCode code = Varnholt::ERR_SUCCESS);
 // The JSON of one answer: on success `value` with "result": 0 (a value that is no object becomes
 // {"result": 0, "value": value}), otherwise failure(result).
 Json outcome(Varnholt::ResultCode result, Json value);
@@ -33,7 +37,15 @@ std::string driverHint(Varnholt::ResultCode code);
 
 // Prints rows as two aligned columns.
 void printTable(const std::vector<std::pair<std::string, std::string>>& rows);
+// Every JSON text the tool writes, compact or indented by `indent` spaces. Never throws: a text
+// that is not UTF-8 (a setting another program wrote, an identity field, a file name) has each
+// byte that is not part of a UTF-8 character replaced by U+FFFD, as the simulated unit writes its
+// own. Text output shows such bytes as they are.
+std::string jsonText(const Json& value, int indent = -1);
+// A show command's answer, indented.
 void printJson(const Json& value);
+// One line of a long command's answer (a step, or its end), compact and written at once.
+void printJsonLine(const Json& value);
 void heading(const std::string& title);
 
 // The readings of one show command: a JSON object and table rows, whether all succeeded, and

@@ -2,7 +2,6 @@
 // the auxiliary output), its power-state code, and its power command.
 #include "Cli.h"
 
-#include <charconv>
 #include <iostream>
 #include <map>
 
@@ -78,13 +77,12 @@ bool switchOutput(const OutputOps& output, bool on, const Options& options)
 // 0 done, 1 refused, 2 a mask text that is no number from 0 to 15.
 int setVideo(const std::string& text, const Options& options)
 {
-    unsigned mask = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, mask);
-    if (text.empty() || error != std::errc() || stop != end || mask > 15) {
+    const auto number = parseInteger(text, 0, 15);
+    if (!number) {
         std::cerr << "pelmux power video: MASK is a number from 0 to 15 (bit 0 is video input 1)\n";
         return 2;
     }
+    const auto mask = static_cast<unsigned>(*number);
     const bool done = withPower("video", [&](Power& power) {
         const ResultCode result = power.setVideoPowerStatus(static_cast<unsigned char>(mask));
         return reportChange(result, options, "Video power " + inputList(mask) + ".", {{"mask", mask}},

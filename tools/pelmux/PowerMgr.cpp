@@ -129,7 +129,7 @@ bool showResume(const Options& options)
 bool postRequest(int request)
 {
     const Json command = {{"cmd", "powerMgrRequest"}, {"request", request}};
-    const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), command.dump());
+    const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), jsonText(command));
     if (!answer.value("ok", false)) {
         std::cerr << "pelmux powermgr: the unit did not post the request: "
                   << answer.value("error", std::string("refused")) << '\n';

@@ -2,7 +2,6 @@
 // supervisor's registers, and single keys of the settings file.
 #include "Cli.h"
 
-#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -40,14 +39,8 @@ private:
 // A decimal or 0x-hexadecimal number from 0 to `max`.
 std::optional<long> numberFrom(const std::string& text, long max)
 {
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* first = text.data() + (hex ? 2 : 0);
-    const char* end = text.data() + text.size();
-    long number = 0;
-    const auto [stop, error] = std::from_chars(first, end, number, hex ? 16 : 10);
-    if (first == end || error != std::errc() || stop != end || number < 0 || number > max)
-        return std::nullopt;
-    return number;
+    const auto number = parseInteger(text, 0, max);
+    return number ? std::optional<long>(static_cast<long>(*number)) : std::nullopt;
 }
 
 std::string hex16(std::uint16_t value)

@@ -14,10 +14,13 @@ namespace pelmux::cli {
 
 namespace PELMUX_FILE_SCOPE {
 
-// The JSON value VALUE stands for: a number or true/false as written, anything else as a text
+// The JSON value VALUE stands for: a whole number as the tool reads numbers (0x hexadecimal, a
+// leading zero still decimal), another number or true/false as written, anything else as a text
 // (which the unit's table then refuses).
 Json valueFrom(const std::string& text)
 {
+    if (const auto number = parseInteger(text))
+        return *number;
     Json value = Json::parse(text, nullptr, false);
     if (value.is_discarded() || !(value.is_number() || value.is_boolean()))
         return Json(text);
@@ -34,7 +37,7 @@ int setValue(const std::string& name, const std::string& text, const Options& op
         return 2;
     }
     const Json command = {{"cmd", "adjust"}, {"name", name}, {"value", value}};
-    const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), command.dump());
+    const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), jsonText(command));
     const bool done = answer.value("ok", false);
     if (options.json)
         printJson(answer);
@@ -57,7 +60,7 @@ void addSimControlCommands(CLI::App& app, const Options& options, int& exitCode)
     simctl->add_option("command", command, "The command, a JSON object")->required();
     simctl->callback([&] {
         const Json answer = sim::sendUnitCommand(tool::boardSocketPath(), command);
-        std::cout << answer.dump(2) << '\n';
+        printJson(answer);
         exitCode = answer.value("ok", false) ? 0 : 1;
     });
 

@@ -225,19 +225,19 @@ int runCalibration(int kind, bool touch, int secondsPerPoint, const Options& opt
     }
     const bool quiet = options.json;
     Json progress = Json::array();
-    std::string unfinished; // why the calibration did not finish
+    std::string why; // why the calibration did not finish
     int signal = 0;
-    for (int point = 1; unfinished.empty() && point <= kindPoints[kind - 1]; ++point) {
+    for (int point = 1; why.empty() && point <= kindPoints[kind - 1]; ++point) {
         const auto p = static_cast<unsigned char>(point);
         if ((result = calib->setCalibrationPoint(p)) != Varnholt::ERR_SUCCESS) {
-            unfinished = "point " + std::to_string(point) + ": " + describe(result);
+            why = "point " + std::to_string(point) + ": " + describe(result);
             break;
         }
         if (!quiet)
             std::cout << "  point " << point << " of " << kindPoints[kind - 1]
                       << (touch ? ": touching the simulated screen" : ": touch the screen now") << std::flush;
         if (touch && !touchSimulatedScreen().value("ok", false)) {
-            unfinished = "the simulated screen could not be touched";
+            why = "the simulated screen could not be touched";
             break;
         }
         unsigned char done = 0;
@@ -246,31 +246,32 @@ int runCalibration(int kind, bool touch, int secondsPerPoint, const Options& opt
                std::chrono::steady_clock::now() < until && signal == 0)
             signal = stop.waitFor(std::chrono::milliseconds(100));
         if (signal != 0)
-            unfinished = stopName(signal);
+            why = stopName(signal);
         else if (result != Varnholt::ERR_SUCCESS)
-            unfinished = "point " + std::to_string(point) + ": " + describe(result);
+            why = "point " + std::to_string(point) + ": " + describe(result);
         else if (done != 1)
-            unfinished = "point " + std::to_string(point) + " was not taken within " +
-                         std::to_string(secondsPerPoint) + " s";
+            why = "point " + std::to_string(point) + " was not taken within " +
+                  std::to_string(secondsPerPoint) + " s";
         else if (!quiet)
             std::cout << ", taken\n";
-        if (unfinished.empty())
+        if (why.empty())
             progress.push_back(point);
     }
-    if (!unfinished.empty()) {
+    if (!why.empty()) {
         const ResultCode ended = tool::endTouchCalibration();
         calib->release();
-        std::cerr << "\npelmux calib run: " << unfinished << "; ";
+        std::cerr << "\npelmux calib run: " << why << "; ";
         if (ended == Varnholt::ERR_SUCCESS)
             std::cerr << endedText << ".\n";
         else
             std::cerr << "the calibration could not be ended (" << describe(ended)
                       << ") and still runs: `pelmux calib abort` ends it.\n";
-        if (options.json)
-            printJson({{"result", static_cast<int>(result)},
-                       {"kind", kind},
-                       {"pointsTaken", progress},
-                       {"ended", ended == Varnholt::ERR_SUCCESS}});
+        if (options.json) {
+            Json answer = unfinished(why, result);
+            answer.update(
+                {{"kind", kind}, {"pointsTaken", progress}, {"ended", ended == Varnholt::ERR_SUCCESS}});
+            printJson(answer);
+        }
         return signal != 0 ? stoppedExitCode(signal) : 1;
     }
     std::int32_t running = -1;
