@@ -16,6 +16,10 @@ int summary();
 // The Windows checks' own executable, to start it again with other arguments.
 std::wstring ownPath();
 
+// Points the import of a function by `module` (a loaded module's handle; null: this program) at
+// `replacement`; answers the entry it had, null when the module imports no such function.
+void* patchImport(void* module, const char* function, void* replacement);
+
 // The parts that live in files of their own.
 void settingsSwapChecks();
 int holdSettingsFile(unsigned milliseconds); // the helper process of settingsSwapChecks

@@ -117,6 +117,75 @@ double volts;
 short temperature;
 int sensorType;
 
+// Two calls at once: a settings cycle on a thread of its own is held inside its guard (at the
+// library's first file open, through its import table) while the memory is used up; meanwhile a
+// factory on the main thread runs out of memory too, and the host takes whatever that left free.
+// The held cycle, let go, must still answer 32: its reserve was its own.
+struct HeldCycle {
+    using CreateFileFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    CreateFileFn realCreateFile = nullptr;
+    DWORD thread = 0;
+    HANDLE held = nullptr;
+    HANDLE go = nullptr;
+    HANDLE done = nullptr;
+    HANDLE worker = nullptr;
+    Factory otherFactory = nullptr;
+    int answered = -1;
+} heldCycle;
+
+HANDLE WINAPI holdingCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE pattern)
+{
+    if (::GetCurrentThreadId() == heldCycle.thread && heldCycle.held != nullptr) {
+        HANDLE held = heldCycle.held;
+        heldCycle.held = nullptr;
+        ::SetEvent(held);
+        ::WaitForSingleObject(heldCycle.go, INFINITE);
+    }
+    return heldCycle.realCreateFile(name, access, share, security, disposition, flags, pattern);
+}
+
+// The thread stays until the process ends: a thread that ends while the address space is
+// reserved ends wine itself.
+DWORD WINAPI setSettingHeld(LPVOID object)
+{
+    heldCycle.answered = slotCall(object, 5, "OutOfMemoryKey", "2");
+    ::SetEvent(heldCycle.done);
+    ::WaitForSingleObject(heldCycle.worker, INFINITE);
+    return 0;
+}
+
+void holdASettingsCycle(void* privateInterface)
+{
+    HMODULE library = ::GetModuleHandleW(L"Pelmux.dll");
+    heldCycle.otherFactory =
+        reinterpret_cast<Factory>(reinterpret_cast<void*>(::GetProcAddress(library, "GetAdc")));
+    heldCycle.realCreateFile = reinterpret_cast<HeldCycle::CreateFileFn>(
+        checks::patchImport(library, "CreateFileW", reinterpret_cast<void*>(&holdingCreateFile)));
+    HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    heldCycle.go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    heldCycle.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    heldCycle.held = held;
+    heldCycle.worker = ::CreateThread(nullptr, 0, setSettingHeld, privateInterface, 0, &heldCycle.thread);
+    if (heldCycle.realCreateFile != nullptr && heldCycle.worker != nullptr)
+        ::WaitForSingleObject(held, INFINITE);
+}
+
+int letTheHeldCycleGo(void*)
+{
+    if (heldCycle.realCreateFile == nullptr || heldCycle.worker == nullptr ||
+        heldCycle.otherFactory == nullptr)
+        return -1;
+    void* other = heldCycle.otherFactory();
+    void* leftOver = fillHeap();
+    ::SetEvent(heldCycle.go);
+    ::WaitForSingleObject(heldCycle.done, INFINITE);
+    emptyHeap(leftOver);
+    if (other != nullptr)
+        release(other, 1);
+    return heldCycle.answered;
+}
+
 // One operation of every interface: the code of its Part for the failure (a gate that cannot read
 // a version, a thread that cannot be created), or ERR_MEMORY_ALLOCATION_FAILED (32) where the Part
 // has none (the oom run has no driver and no vendor library).
@@ -125,6 +194,8 @@ const checks::FirstCall operationCases[] = {
      [](void* o) { return slotCall(o, 5, "OutOfMemoryKey", "1"); }, 32},
     {"PelmuxPrivate::getSetting (settings cycle)", "GetPelmuxPrivate", 8,
      [](void* o) { return slotCall(o, 6, "OutOfMemoryKey", text, int(sizeof text)); }, 32},
+    {"PelmuxPrivate::setSetting held in its cycle while another call runs out (its own reserve)",
+     "GetPelmuxPrivate", 8, letTheHeldCycleGo, 32, -1, holdASettingsCycle},
     {"PelmuxPrivate::readSupervisorRegisterExt (gate)", "GetPelmuxPrivate", 8,
      [](void* o) { return slotCall(o, 9, std::uint16_t(1), &word); }, 25},
     {"PelmuxPrivate::startBacklightController (its light sensor)", "GetPelmuxPrivate", 8,
