@@ -166,8 +166,11 @@ void holdASettingsCycle(void* privateInterface)
     heldCycle.go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     heldCycle.done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     heldCycle.held = held;
-    heldCycle.worker = ::CreateThread(nullptr, 0, setSettingHeld, privateInterface, 0, &heldCycle.thread);
-    if (heldCycle.realCreateFile != nullptr && heldCycle.worker != nullptr)
+    // Started once its id is known to the stand-in.
+    heldCycle.worker =
+        ::CreateThread(nullptr, 0, setSettingHeld, privateInterface, CREATE_SUSPENDED, &heldCycle.thread);
+    if (heldCycle.realCreateFile != nullptr && heldCycle.worker != nullptr &&
+        ::ResumeThread(heldCycle.worker) != static_cast<DWORD>(-1))
         ::WaitForSingleObject(held, INFINITE);
 }
 
