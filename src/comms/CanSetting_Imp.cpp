@@ -1,5 +1,6 @@
 #include "comms/CanSetting_Imp.h"
 
+#include "frame/ExhaustedMemory.h"
 #include "frame/LittleEndian.h"
 #include "identity/About_Imp.h"
 #include "identity/FeatureProbe.h"
@@ -93,11 +94,13 @@ ResultCode CanSetting_Imp::getBaudRate(unsigned char channel, std::uint16_t* rat
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     if (!canPresent)
         return Varnholt::ERR_NOT_SUPPORTED;
-    const auto text = readValueText(channel, baudRateName);
-    if (!text)
-        return Varnholt::ERR_NOT_SUPPORTED;
-    *rate = baudRateFromText(*text);
-    return Varnholt::ERR_SUCCESS;
+    return unlessMemoryExhausted([&] {
+        const auto text = readValueText(channel, baudRateName);
+        if (!text)
+            return Varnholt::ERR_NOT_SUPPORTED;
+        *rate = baudRateFromText(*text);
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 ResultCode CanSetting_Imp::getFrameType(unsigned char channel, Varnholt::CanFrameType* type)
@@ -106,16 +109,18 @@ ResultCode CanSetting_Imp::getFrameType(unsigned char channel, Varnholt::CanFram
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     if (!canPresent)
         return Varnholt::ERR_NOT_SUPPORTED;
-    const auto text = readValueText(channel, modeName);
-    if (!text)
-        return Varnholt::ERR_NOT_SUPPORTED;
-    for (std::size_t i = 0; i < frameTypeTexts.size(); ++i) {
-        if (*text == frameTypeTexts[i]) {
-            *type = static_cast<Varnholt::CanFrameType>(i);
-            return Varnholt::ERR_SUCCESS;
+    return unlessMemoryExhausted([&] {
+        const auto text = readValueText(channel, modeName);
+        if (!text)
+            return Varnholt::ERR_NOT_SUPPORTED;
+        for (std::size_t i = 0; i < frameTypeTexts.size(); ++i) {
+            if (*text == frameTypeTexts[i]) {
+                *type = static_cast<Varnholt::CanFrameType>(i);
+                return Varnholt::ERR_SUCCESS;
+            }
         }
-    }
-    return Varnholt::ERR_CODE_NOT_EXIST;
+        return Varnholt::ERR_CODE_NOT_EXIST;
+    });
 }
 
 ResultCode CanSetting_Imp::setBaudRate(unsigned char channel, std::uint16_t rate)
@@ -124,13 +129,15 @@ ResultCode CanSetting_Imp::setBaudRate(unsigned char channel, std::uint16_t rate
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
     if (!canPresent)
         return Varnholt::ERR_NOT_SUPPORTED;
-    platform::RegistryKey key;
-    if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Write))
-        return Varnholt::ERR_OPEN_FAILED;
-    const auto data = valueOfText<baudRateValueSize>(std::to_string(rate * 1000u));
-    if (!key.setStringValue(baudRateName, data.data(), baudRateValueSize))
-        return Varnholt::ERR_UNKNOWN_FEATURE;
-    return Varnholt::ERR_SUCCESS;
+    return unlessMemoryExhausted([&] {
+        platform::RegistryKey key;
+        if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Write))
+            return Varnholt::ERR_OPEN_FAILED;
+        const auto data = valueOfText<baudRateValueSize>(std::to_string(rate * 1000u));
+        if (!key.setStringValue(baudRateName, data.data(), baudRateValueSize))
+            return Varnholt::ERR_UNKNOWN_FEATURE;
+        return Varnholt::ERR_SUCCESS;
+    });
 }
 
 ResultCode CanSetting_Imp::setFrameType(unsigned char channel, Varnholt::CanFrameType type)
@@ -142,13 +149,15 @@ ResultCode CanSetting_Imp::setFrameType(unsigned char channel, Varnholt::CanFram
     const auto index = static_cast<std::uint32_t>(type);
     if (index >= frameTypeTexts.size())
         return Varnholt::ERR_INVALID_PARAMETER_NULL;
-    platform::RegistryKey key;
-    if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Write))
-        return Varnholt::ERR_OPEN_FAILED;
-    const auto data = valueOfText<modeValueSize>(frameTypeTexts[index]);
-    const bool written = key.setStringValue(modeName, data.data(), modeValueSize);
-    key.close();
-    return written ? Varnholt::ERR_SUCCESS : Varnholt::ERR_UNKNOWN_FEATURE;
+    return unlessMemoryExhausted([&] {
+        platform::RegistryKey key;
+        if (!key.open(canParameterKey(channel).c_str(), platform::KeyAccess::Write))
+            return Varnholt::ERR_OPEN_FAILED;
+        const auto data = valueOfText<modeValueSize>(frameTypeTexts[index]);
+        const bool written = key.setStringValue(modeName, data.data(), modeValueSize);
+        key.close();
+        return written ? Varnholt::ERR_SUCCESS : Varnholt::ERR_UNKNOWN_FEATURE;
+    });
 }
 
 } // namespace pelmux

@@ -11,6 +11,9 @@ namespace pelmux {
 
 using Varnholt::ResultCode;
 
+// The operations build the key's name and the value's text on the heap: on Windows exhausted memory
+// answers ERR_MEMORY_ALLOCATION_FAILED (32) after the argument and feature checks, the registry
+// untouched.
 class CanSetting_Imp final : public Varnholt::CanSetting {
 public:
     // Asks the unit's identity whether it has CAN channels; a failed read counts as present.

@@ -3,6 +3,7 @@
 #include "frame/Semaphores.h"
 #include "frame/Trace.h"
 #include "identity/FeatureProbe.h"
+#include "platform/Memory.h"
 #include "platform/Time.h"
 
 #include <algorithm>
@@ -95,14 +96,12 @@ std::unique_ptr<LuxRing> LuxRing::make(std::uint32_t n)
     const std::uint64_t size = static_cast<std::uint64_t>(n) + 1;
     if (16 + 4 * static_cast<std::uint64_t>(n) >= maxRingBytes)
         return nullptr;
-    try {
+    return platform::unlessMemoryExhaustedAnywhere(std::unique_ptr<LuxRing>(), [size] {
         auto ring = std::make_unique<LuxRing>();
         ring->size = static_cast<std::uint32_t>(size);
         ring->brightnessInLux.assign(size, 0);
         return ring;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    });
 }
 
 ResultCode readRange(const DriverLink& link, std::int32_t& range)

@@ -1,5 +1,6 @@
 #include "display/Video_Imp.h"
 
+#include "frame/ExhaustedMemory.h"
 #include "frame/LittleEndian.h"
 #include "identity/FeatureProbe.h"
 #include "identity/VersionGates.h"
@@ -8,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -598,25 +600,28 @@ ResultCode Video_Imp::saveSnapshot(const char* path, unsigned char singleField)
     result = getSnapshot(&bitmap, &size, singleField, fieldOrder);
     if (result != Varnholt::ERR_SUCCESS)
         return result;
+    const std::unique_ptr<unsigned char[]> picture(bitmap); // freed on every way out
 
-    // The name as the application's own C run-time reads it (on Windows, its ANSI code page).
-    const std::optional<std::wstring> widePath = platform::callerFileName(path);
-    // Written beside the file and then moved over it: a write that fails (a full disk) leaves an
-    // earlier snapshot of that name whole instead of cut short.
-    const platform::SaveStatus saved =
-        widePath ? platform::saveCallerFile(widePath->c_str(),
-                                            std::string_view(reinterpret_cast<const char*>(bitmap), size))
-                 : platform::SaveStatus::NotCreated;
-    delete[] bitmap;
-    switch (saved) {
-    case platform::SaveStatus::Saved:
-        return Varnholt::ERR_SUCCESS;
-    case platform::SaveStatus::NotWritten:
-        // A write the disk did not take completely is a failure, not a snapshot.
-        return Varnholt::ERR_DEVICE_WRITE_FAILED;
-    default:
-        return Varnholt::ERR_OPEN_FAILED;
-    }
+    return unlessMemoryExhausted([&] {
+        // The name as the application's own C run-time reads it (on Windows, its ANSI code page).
+        const std::optional<std::wstring> widePath = platform::callerFileName(path);
+        // Written beside the file and then moved over it: a write that fails (a full disk) leaves an
+        // earlier snapshot of that name whole instead of cut short.
+        const platform::SaveStatus saved =
+            widePath
+                ? platform::saveCallerFile(
+                      widePath->c_str(), std::string_view(reinterpret_cast<const char*>(picture.get()), size))
+                : platform::SaveStatus::NotCreated;
+        switch (saved) {
+        case platform::SaveStatus::Saved:
+            return Varnholt::ERR_SUCCESS;
+        case platform::SaveStatus::NotWritten:
+            // A write the disk did not take completely is a failure, not a snapshot.
+            return Varnholt::ERR_DEVICE_WRITE_FAILED;
+        default:
+            return Varnholt::ERR_OPEN_FAILED;
+        }
+    });
 }
 
 ResultCode Video_Imp::minimizeArea()

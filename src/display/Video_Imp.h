@@ -38,6 +38,8 @@ public:
     ResultCode setScaling(float x, float y) override;
     ResultCode getScaling(float* x, float* y) override;
     ResultCode enableCapture(unsigned char on) override;
+    // Captures a picture and writes it as a bitmap file to `path`. On Windows exhausted memory while
+    // the name is read or the file written answers ERR_MEMORY_ALLOCATION_FAILED (32), the picture freed.
     ResultCode saveSnapshot(const char* path, unsigned char singleField) override;
     ResultCode readRawFrame(unsigned char* buffer, std::uint32_t size, unsigned char singleField) override;
     ResultCode getSnapshot(unsigned char** bitmap, std::uint32_t* bitmapSize, unsigned char singleField,

@@ -4,6 +4,7 @@
 
 #include "firmware/FirmwareJob.h"
 #include "platform/Device.h"
+#include "platform/Memory.h"
 
 #include <pelmux/ResultCode.h>
 
@@ -102,12 +103,14 @@ inline bool parseHex(const char* text, int digits, std::uint32_t& value)
 template <class Image, class Read> ResultCode readIntoEmpty(Image& image, const ReadProgress& post, Read read)
 {
     image = Image{};
-    ResultCode result = Varnholt::ERR_INITIALISATION_FAILED;
-    try {
-        result = read();
-    } catch (const std::bad_alloc&) {
+    bool exhausted = true;
+    ResultCode result = platform::unlessMemoryExhaustedAnywhere(Varnholt::ERR_INITIALISATION_FAILED, [&] {
+        const ResultCode done = read();
+        exhausted = false;
+        return done;
+    });
+    if (exhausted)
         post(Varnholt::ERR_INITIALISATION_FAILED, 0);
-    }
     if (result != Varnholt::ERR_SUCCESS)
         image = Image{};
     return result;

@@ -1,6 +1,7 @@
 #include "indicators/FrontLED_Imp.h"
 
 #include "frame/OutputReference.h"
+#include "platform/Mutex.h"
 
 #include <cmath>
 #include <mutex>
@@ -21,12 +22,10 @@ std::uint8_t timeByte(double units)
 
 // The LED controller holds one timing record, which every FrontLED object of the process reaches:
 // its read-modify-writes take turns here, so that threads setting different timing bytes keep each
-// other's changes. Recursive: setSignal holds it across the two setters it calls.
-std::recursive_mutex& timingLock()
-{
-    static std::recursive_mutex lock;
-    return lock;
-}
+// other's changes. The platform's lock, which needs no memory: a setter on exhausted memory still
+// reaches the driver. Taken once per operation, never again inside (setSignal holds it across its
+// two writes).
+platform::Mutex timingLock;
 
 } // namespace
 
@@ -97,7 +96,12 @@ ResultCode FrontLED_Imp::getTimingByte(std::size_t at, unsigned char* value)
 
 ResultCode FrontLED_Imp::setTimingByte(std::size_t at, unsigned char value)
 {
-    std::lock_guard turn(timingLock());
+    std::lock_guard turn(timingLock);
+    return replaceTimingByte(at, value);
+}
+
+ResultCode FrontLED_Imp::replaceTimingByte(std::size_t at, unsigned char value)
+{
     LedTiming timing{};
     const ResultCode result = readRequest(link_, ledReadTimingRequest, timing.data(), timing.size());
     if (result != Varnholt::ERR_SUCCESS)
@@ -188,11 +192,11 @@ ResultCode FrontLED_Imp::setSignal(double frequency, unsigned char dutyCycle)
         return result;
     // Two writes: between them the controller runs the new on time with the old off time. Other
     // threads' timing changes wait until both are done, so that the process sets a signal whole.
-    std::lock_guard turn(timingLock());
-    const ResultCode on = setOnTime(blink.onTime);
+    std::lock_guard turn(timingLock);
+    const ResultCode on = replaceTimingByte(onTimeByte, blink.onTime);
     if (on != Varnholt::ERR_SUCCESS)
         return on;
-    return setOffTime(blink.offTime);
+    return replaceTimingByte(offTimeByte, blink.offTime);
 }
 
 ResultCode FrontLED_Imp::setOnTime(unsigned char onTime)

@@ -72,11 +72,13 @@ ResultCode signalOfBlink(const LedBlink& blink, double& frequency, unsigned char
 
 // The process's single FrontLED object: colour and blink timing of the LED on the unit's front.
 // All state lives in the LED controller behind the board driver; the object converts and checks
-// only. The compound operations (getSignal, getStandardColor, setSignal, setStandardColor, setOff)
-// go through the object's own operations. A read-modify-write of the timing record is two
+// only. The compound operations (getSignal, getStandardColor, setStandardColor, setOff) go through
+// the object's own operations; setSignal makes the on-time and off-time setters' two
+// read-modify-writes in one turn of the timing lock. A read-modify-write of the timing record is two
 // requests: those of the process's threads take turns on one lock, so that setters of different
-// timing bytes keep each other's changes (setters in other processes can still undo them). A null
-// output reference answers ERR_INVALID_PARAMETER_NULL (9) before any request.
+// timing bytes keep each other's changes (setters in other processes can still undo them). The lock
+// needs no memory, so the setters work on exhausted memory too. A null output reference answers
+// ERR_INVALID_PARAMETER_NULL (9) before any request.
 class FrontLED_Imp final : public Varnholt::FrontLED {
 public:
     // Opens the driver; a failed open is answered by the operations (ERR_OPEN_FAILED).
@@ -111,6 +113,8 @@ private:
     // Reads the timing record, replaces one byte, writes it back, holding the process's timing
     // lock throughout; a failed read writes nothing.
     ResultCode setTimingByte(std::size_t at, unsigned char value);
+    // The same with the timing lock already held by the caller.
+    ResultCode replaceTimingByte(std::size_t at, unsigned char value);
     // A write whose returned count the driver leaves unjudged: the open test, then the request.
     ResultCode write(std::uint32_t code, const void* input, std::uint32_t size);
 

@@ -203,38 +203,10 @@ BOOL WINAPI standInReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR ba
     return FALSE;
 }
 
-// Points this program's import of a kernel32 function at `replacement`; answers the entry it had.
-void* patchImport(const char* function, void* replacement)
-{
-    auto* base = reinterpret_cast<unsigned char*>(::GetModuleHandleW(nullptr));
-    auto* nt =
-        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-    for (; module->Name != 0; ++module) {
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto* named = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(named->Name), function) != 0)
-                continue;
-            DWORD protection = 0;
-            ::VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            ::VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
-            return previous;
-        }
-    }
-    return nullptr;
-}
-
 void partialReplacements()
 {
     realReplaceFile = reinterpret_cast<ReplaceFileFn>(
-        patchImport("ReplaceFileW", reinterpret_cast<void*>(&standInReplaceFile)));
+        checks::patchImport(nullptr, "ReplaceFileW", reinterpret_cast<void*>(&standInReplaceFile)));
     check(realReplaceFile != nullptr, "ReplaceFileW found in the import table");
     if (realReplaceFile == nullptr)
         return;
@@ -271,7 +243,7 @@ void partialReplacements()
     check(getSetting("A") == "1" && getSetting("B") == "2", "the next cycle reads the kept content");
     check(fileText(settingsFile()) == "A=1\r\nB = 2\r\n", "the kept content took the file's place");
     check(strayFiles().empty(), "nothing left beside it:" + describe(strayFiles()));
-    patchImport("ReplaceFileW", reinterpret_cast<void*>(realReplaceFile));
+    checks::patchImport(nullptr, "ReplaceFileW", reinterpret_cast<void*>(realReplaceFile));
 }
 
 // ---- temporary files of writers

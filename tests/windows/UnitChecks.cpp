@@ -8,6 +8,7 @@
 //
 // Usage: pelmux_unit_checks.exe SNAPSHOT-FILE   (PELMUX_UNIT names the unit)
 //        pelmux_unit_checks.exe hold            (the helper process that holds the job lock)
+//        pelmux_unit_checks.exe oom-row N       (one operation on exhausted memory)
 #include "Checks.h"
 #include "FirmwareImages.h"
 #include "shared/UnitExpectations.h"
@@ -169,6 +170,22 @@ void videoSnapshot(const char* file)
     releaseSlot(video, 29);
 }
 
+// The test build answers exhausted memory as the product does: a device request over the unit's
+// line needs no memory of the heap, as a driver request needs none, so the gated scaling still
+// reaches the unit; a snapshot whose picture fits but whose file name does not answers 32.
+void openChannel1(void* video)
+{
+    checks::slotCall(video, 0, 1);
+}
+
+const checks::FirstCall unitFirstCalls[] = {
+    {"Video::setScaling (gate and write over the unit's line)", "GetVideo", 29,
+     [](void* o) { return checks::slotCall(o, 15, 1.0f, 1.0f); }, Varnholt::ERR_SUCCESS, -1, openChannel1},
+    {"Video::saveSnapshot (file name, room for the picture only)", "GetVideo", 29,
+     [](void* o) { return checks::slotCall(o, 18, "oom-snapshot.bmp", static_cast<unsigned char>(1)); },
+     Varnholt::ERR_MEMORY_ALLOCATION_FAILED, -1, openChannel1, 3584 * 1024},
+};
+
 // The firmware job lock is a named semaphore: while a second process holds it, every start answers
 // ERR_FUNCTION_IN_PROGRESS; once that process has ended, the lock is free again.
 constexpr const char* jobLock = "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS";
@@ -295,6 +312,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "hold") == 0)
         return holdJobLock();
+    if (argc > 2 && std::strcmp(argv[1], "oom-row") == 0)
+        return checks::firstCallOnExhaustedMemory(unitFirstCalls, argv[2]);
     if (argc < 2) {
         std::printf("usage: pelmux_unit_checks.exe SNAPSHOT-FILE\n");
         return 2;
@@ -312,6 +331,7 @@ int main(int argc, char** argv)
     pelmux::shared::runUnitCases(env);
     pelmux::shared::runNullSweep(env);
     videoSnapshot(argv[1]);
+    checks::firstCallsOnExhaustedMemory(unitFirstCalls);
     supervisorUpgradeOverCom1();
     jobLockAcrossProcesses();
     checks::canChecks(library);

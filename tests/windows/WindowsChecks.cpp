@@ -551,10 +551,10 @@ void callerFileLeftovers()
 // Without arguments: no unit, no vendor library. "vendor": the stand-in Jida.dll lies beside;
 // "vendor-gap": one whose ordinal 80 is missing; "vendor-late": none beside, one in "..\vendor";
 // "vendor-own": Pelmux.dll and the stand-in in the folder "pelmux" below, none beside the program. "oom": the
-// factories on exhausted memory. "hold <ms>": the helper process of the settings checks, no checks of its
-// own. Run with a common application-data folder whose name holds a letter that code pages read differently
-// (run.sh sets it): a locale the application sets after the settings path was resolved must not lead the
-// settings file into another folder.
+// factories and operations on exhausted memory ("oom-row N": one operation's process). "hold <ms>": the
+// helper process of the settings checks, no checks of its own. Run with a common application-data folder
+// whose name holds a letter that code pages read differently (run.sh sets it): a locale the application sets
+// after the settings path was resolved must not lead the settings file into another folder.
 void settingsPathOutlivesALocaleChange()
 {
     pelmux::settingsPath(); // resolved in the "C" locale, the folder made
@@ -581,6 +581,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hold" && argc > 2)
         return checks::holdSettingsFile(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    if (mode == "oom-row" && argc > 2)
+        return checks::outOfMemoryRow(argv[2]);
     if (mode == "oom") {
         checks::outOfMemoryChecks();
         return checks::summary();

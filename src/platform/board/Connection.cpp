@@ -61,32 +61,93 @@ std::unique_ptr<BoardConnection> BoardConnection::open(const std::string& endpoi
     return connection;
 }
 
-bool BoardConnection::call(BoardOp op, std::span<const std::uint8_t> fields, std::vector<std::uint8_t>& reply)
+// What is left of one reply on the stream: reads it in order, straight into the caller's memory.
+class BoardConnection::Reply {
+public:
+    Reply(Stream& stream, std::uint32_t length) : stream_(stream), left_(length) {}
+
+    // The next `size` bytes into `out`; false when the reply is shorter or the stream broke.
+    bool take(void* out, std::size_t size)
+    {
+        if (size > left_ || broken_)
+            return false;
+        if (!stream_.receiveAll(static_cast<std::uint8_t*>(out), size)) {
+            broken_ = true;
+            return false;
+        }
+        left_ -= static_cast<std::uint32_t>(size);
+        return true;
+    }
+
+    std::uint32_t left() const { return left_; }
+
+    // Reads the rest; false when the stream broke meanwhile or before.
+    bool skipRest()
+    {
+        std::uint8_t scratch[512];
+        while (left_ > 0 && !broken_)
+            take(scratch, std::min<std::size_t>(left_, sizeof scratch));
+        return !broken_;
+    }
+
+private:
+    Stream& stream_;
+    std::uint32_t left_;
+    bool broken_ = false;
+};
+
+namespace {
+
+void putU32(std::uint8_t* at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t u32At(const std::uint8_t* at)
+{
+    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+
+} // namespace
+
+template <class Take>
+bool BoardConnection::exchange(BoardOp op, std::span<const std::uint8_t> head,
+                               std::span<const std::uint8_t> payload, Take take)
 {
     std::lock_guard lock(mutex_);
-    if (broken_)
+    if (broken_ || head.size() > maxHead)
         return false;
-    FrameWriter frame;
-    frame.u32(static_cast<std::uint32_t>(fields.size() + 1)).u8(static_cast<std::uint8_t>(op));
-    frame.raw(fields.data(), fields.size());
+    // Broken until the reply has been read whole: a throw of `take` leaves the stream inside it.
+    broken_ = true;
+    std::uint8_t start[5 + maxHead];
+    putU32(start, static_cast<std::uint32_t>(1 + head.size() + payload.size()));
+    start[4] = static_cast<std::uint8_t>(op);
+    if (!head.empty())
+        std::memcpy(start + 5, head.data(), head.size());
     std::uint8_t header[4];
-    if (!stream_->sendAll(frame.bytes().data(), frame.bytes().size()) ||
-        !stream_->receiveAll(header, sizeof header)) {
-        broken_ = true;
+    if (!stream_->sendAll(start, 5 + head.size()) ||
+        (!payload.empty() && !stream_->sendAll(payload.data(), payload.size())) ||
+        !stream_->receiveAll(header, sizeof header))
         return false;
-    }
-    std::uint32_t length = 0;
-    FrameReader(header).u32(length);
-    if (length > maxReplyLength) {
-        broken_ = true;
+    const std::uint32_t length = u32At(header);
+    if (length > maxReplyLength)
         return false;
-    }
-    reply.assign(length, 0);
-    if (!stream_->receiveAll(reply.data(), length)) {
-        broken_ = true;
+    Reply reply(*stream_, length);
+    const bool taken = take(reply);
+    if (!reply.skipRest())
         return false;
-    }
-    return true;
+    broken_ = false;
+    return taken;
+}
+
+bool BoardConnection::call(BoardOp op, std::span<const std::uint8_t> fields, std::vector<std::uint8_t>& reply)
+{
+    return exchange(op, {}, fields, [&reply](Reply& rest) {
+        reply.assign(rest.left(), 0);
+        return rest.take(reply.data(), reply.size());
+    });
 }
 
 bool BoardConnection::control(std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
@@ -94,21 +155,26 @@ bool BoardConnection::control(std::uint32_t code, const void* input, std::uint32
 {
     if (returned != nullptr)
         *returned = 0;
-    FrameWriter fields;
-    fields.u32(code).u32(output != nullptr ? outputSize : 0).raw(input, input != nullptr ? inputSize : 0);
-    std::vector<std::uint8_t> reply;
-    if (!call(BoardOp::Control, fields.bytes(), reply))
-        return false;
-    FrameReader reader(reply);
+    std::uint8_t head[8];
+    putU32(head, code);
+    putU32(head + 4, output != nullptr ? outputSize : 0);
+    const std::span<const std::uint8_t> payload(static_cast<const std::uint8_t*>(input),
+                                                input != nullptr ? inputSize : 0);
     std::uint8_t ok = 0;
     std::uint32_t count = 0;
-    if (!reader.u8(ok) || !reader.u32(count))
+    const bool answered = exchange(BoardOp::Control, head, payload, [&](Reply& reply) {
+        std::uint8_t fields[5];
+        if (!reply.take(fields, sizeof fields))
+            return false;
+        ok = fields[0];
+        count = u32At(fields + 1);
+        const std::size_t copied = output != nullptr ? std::min<std::size_t>(reply.left(), outputSize) : 0;
+        return reply.take(output, copied);
+    });
+    if (!answered)
         return false;
     if (returned != nullptr)
         *returned = ok != 0 ? count : 0;
-    const auto data = reader.rest();
-    if (output != nullptr)
-        std::memcpy(output, data.data(), std::min<std::size_t>(data.size(), outputSize));
     return ok != 0;
 }
 
@@ -116,21 +182,20 @@ bool BoardConnection::read(void* buffer, std::uint32_t capacity, std::uint32_t* 
 {
     if (bytesRead != nullptr)
         *bytesRead = 0;
-    FrameWriter fields;
-    fields.u32(capacity);
-    std::vector<std::uint8_t> reply;
-    if (!call(BoardOp::Read, fields.bytes(), reply))
-        return false;
-    FrameReader reader(reply);
+    std::uint8_t head[4];
+    putU32(head, capacity);
     std::uint8_t ok = 0;
-    if (!reader.u8(ok))
+    std::size_t arrived = 0;
+    const bool answered = exchange(BoardOp::Read, head, {}, [&](Reply& reply) {
+        if (!reply.take(&ok, 1))
+            return false;
+        arrived = std::min<std::size_t>(reply.left(), capacity);
+        return buffer == nullptr || reply.take(buffer, arrived);
+    });
+    if (!answered)
         return false;
-    const auto data = reader.rest();
-    const std::size_t n = std::min<std::size_t>(data.size(), capacity);
-    if (buffer != nullptr && n > 0)
-        std::memcpy(buffer, data.data(), n);
     if (bytesRead != nullptr)
-        *bytesRead = static_cast<std::uint32_t>(n);
+        *bytesRead = static_cast<std::uint32_t>(arrived);
     return ok != 0;
 }
 

@@ -4,6 +4,7 @@
 // loopback TCP in the Windows test build).
 #pragma once
 
+#include "platform/Mutex.h"
 #include "platform/Service.h"
 
 #include <cstddef>
@@ -51,22 +52,37 @@ public:
 
     // Sends one request and waits for its reply. False when the connection broke or the reply
     // frame is malformed; the connection is unusable afterwards. Threads sharing one handle take
-    // turns, as synchronous requests on one Windows handle do, so replies never cross.
+    // turns, as synchronous requests on one Windows handle do, so replies never cross. The reply
+    // is kept on the heap; a connection whose exchange ran out of memory is unusable afterwards.
     bool call(BoardOp op, std::span<const std::uint8_t> fields, std::vector<std::uint8_t>& reply);
 
     // One CONTROL request with the meaning of DeviceIoControl: `returned` gets the unit's count
     // when the request succeeded, 0 otherwise; at most `outputSize` bytes are copied to `output`.
+    // Like the device requests it stands in for, it needs no memory of the heap: the frame goes
+    // out from the stack and the caller's input, the reply into `output`.
     bool control(std::uint32_t code, const void* input, std::uint32_t inputSize, void* output,
                  std::uint32_t outputSize, std::uint32_t* returned);
 
     // One READ request with the meaning of ReadFile on a device: `bytesRead` gets what arrived.
+    // Needs no memory of the heap either.
     bool read(void* buffer, std::uint32_t capacity, std::uint32_t* bytesRead);
 
 private:
+    class Reply;
+
     explicit BoardConnection(std::unique_ptr<Stream> stream) : stream_(std::move(stream)) {}
+    // One request frame (`op`, then `head`, at most maxHead bytes, then `payload`) and its reply,
+    // handed to take(reply), which reads what it needs; the rest is skipped. False when the stream
+    // broke (the connection is unusable afterwards, also after an exception) or `take` refused the
+    // reply. Allocates nothing of its own.
+    template <class Take>
+    bool exchange(BoardOp op, std::span<const std::uint8_t> head, std::span<const std::uint8_t> payload,
+                  Take take);
+    static constexpr std::size_t maxHead = 16;
+
     std::unique_ptr<Stream> stream_;
     bool broken_ = false;
-    std::mutex mutex_;
+    platform::Mutex mutex_; // needs no memory, also at its first use
 };
 
 // The UTF-8 form of a wide text as the library passes it to the platform: UTF-16 where wchar_t has

@@ -1,7 +1,5 @@
 #include "platform/Thread.h"
 
-#include "platform/Memory.h"
-
 #include <new>
 #include <pthread.h>
 
@@ -19,9 +17,7 @@ void* trampoline(void* started)
 {
     auto* s = static_cast<Started*>(started);
     // A worker's own pieces answer exhausted memory; whatever they could not foresee ends this
-    // thread, never the host process. The reserve is looked for first, so that the exception can be
-    // made at all.
-    keepAllocationReserve();
+    // thread, never the host process.
     try {
         s->body(s->argument);
     } catch (const std::bad_alloc&) {

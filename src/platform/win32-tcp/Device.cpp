@@ -1,7 +1,11 @@
 // Device handles in the Windows test build: a device is an endpoint of the unit over TCP; files
-// stay Windows handles (win32/FileHandles.cpp), so reading and closing tell the two apart.
+// stay Windows handles (win32/FileHandles.cpp), so reading and closing tell the two apart. Exhausted
+// memory is answered as the product's device calls answer it: an open that finds none fails as a
+// CreateFileW can, and the requests need none.
 #include "platform/Device.h"
 
+#include "platform/Memory.h"
+#include "platform/Mutex.h"
 #include "platform/board/Connection.h"
 
 #include <windows.h>
@@ -20,7 +24,7 @@ struct Endpoint {
 
 // The open endpoints by handle. A call holds its endpoint until it returns, so that a close on
 // another thread only takes the handle away: the endpoint goes when its last call is done.
-std::mutex endpointsMutex;
+platform::Mutex endpointsMutex;
 std::map<Handle, std::shared_ptr<Endpoint>>& endpoints()
 {
     static std::map<Handle, std::shared_ptr<Endpoint>> open;
@@ -46,15 +50,17 @@ Handle openDevice(const wchar_t* name)
 {
     if (name == nullptr)
         return INVALID_HANDLE_VALUE;
-    auto connection = board::BoardConnection::open(board::utf8Of(name));
-    if (!connection)
-        return INVALID_HANDLE_VALUE;
-    auto endpoint = std::make_shared<Endpoint>(Endpoint{std::move(connection)});
-    // The endpoint's address is the handle: unique while the endpoint lives.
-    const Handle handle = endpoint.get();
-    std::lock_guard lock(endpointsMutex);
-    endpoints().emplace(handle, std::move(endpoint));
-    return handle;
+    return unlessMemoryExhausted<Handle>(INVALID_HANDLE_VALUE, [name]() -> Handle {
+        auto connection = board::BoardConnection::open(board::utf8Of(name));
+        if (!connection)
+            return INVALID_HANDLE_VALUE;
+        auto endpoint = std::make_shared<Endpoint>(Endpoint{std::move(connection)});
+        // The endpoint's address is the handle: unique while the endpoint lives.
+        const Handle handle = endpoint.get();
+        std::lock_guard lock(endpointsMutex);
+        endpoints().emplace(handle, std::move(endpoint));
+        return handle;
+    });
 }
 
 bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
