@@ -364,12 +364,12 @@ void shortRead()
 {
     writeFile(settingsFile(), "A=1\r\nB=2\r\n");
     realGetFileSizeEx = reinterpret_cast<GetFileSizeExFn>(
-        patchImport("GetFileSizeEx", reinterpret_cast<void*>(&shrinkingGetFileSizeEx)));
+        checks::patchImport(nullptr, "GetFileSizeEx", reinterpret_cast<void*>(&shrinkingGetFileSizeEx)));
     check(realGetFileSizeEx != nullptr, "GetFileSizeEx found in the import table");
     if (realGetFileSizeEx == nullptr)
         return;
     check(!setSetting("C", "3"), "a rewrite after a short read is refused");
-    patchImport("GetFileSizeEx", reinterpret_cast<void*>(realGetFileSizeEx));
+    checks::patchImport(nullptr, "GetFileSizeEx", reinterpret_cast<void*>(realGetFileSizeEx));
     check(fileText(settingsFile()) == "A=1\r\nB=2\r\n",
           "the file after a short read: " + fileText(settingsFile()));
 }
