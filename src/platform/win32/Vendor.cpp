@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <string>
 
 namespace pelmux::platform {
 
@@ -31,31 +30,52 @@ using TempCountFn = DWORD(__stdcall*)(DWORD handle);
 using TempCurrentFn = DWORD(__stdcall*)(DWORD handle, DWORD index, LONG* value, DWORD* status);
 using TempInfoFn = DWORD(__stdcall*)(DWORD handle, DWORD index, BoardTempInfo* info);
 
-constexpr const wchar_t* vendorLibraryName = L"Jida.dll";
+constexpr wchar_t vendorLibraryName[] = L"Jida.dll";
 
-// The folder of a module (null: the application's executable), with its trailing separator.
-std::wstring folderOf(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
+// A full path to the vendor library, built without the heap: the first call that loads it may come
+// on exhausted memory, and a missing library must still be answered as missing. A folder whose
+// path does not fit (longer than the long-path limit of these calls) is not tried.
+class VendorPath {
+public:
+    // The folder of a module (null: the application's executable).
+    bool inFolderOf(HMODULE module)
+    {
+        const DWORD length = ::GetModuleFileNameW(module, path_, capacity);
+        if (length == 0 || length >= capacity)
+            return false;
+        std::size_t folder = length;
+        while (folder > 0 && path_[folder - 1] != L'\\' && path_[folder - 1] != L'/')
+            --folder;
+        return folder > 0 && append(folder);
     }
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
 
-std::wstring systemFolder()
-{
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(folder, length) + L"\\" : std::wstring();
-}
+    bool inSystemFolder()
+    {
+        const UINT length = ::GetSystemDirectoryW(path_, capacity);
+        if (length == 0 || length >= capacity - 1)
+            return false;
+        path_[length] = L'\\';
+        return append(length + 1);
+    }
+
+    const wchar_t* text() const { return path_; }
+
+private:
+    static constexpr DWORD capacity = 1024;
+
+    // Puts the library's name after the folder's `folder` characters (separator included).
+    bool append(std::size_t folder)
+    {
+        const std::size_t name = sizeof vendorLibraryName / sizeof vendorLibraryName[0]; // with its null
+        if (folder + name > capacity)
+            return false;
+        for (std::size_t i = 0; i < name; ++i)
+            path_[folder + i] = vendorLibraryName[i];
+        return true;
+    }
+
+    wchar_t path_[capacity];
+};
 
 // The module this code is part of (Pelmux.dll), wherever it was loaded from.
 HMODULE ownModule()
@@ -80,23 +100,23 @@ HMODULE loadVendorLibrary()
         return module;
     const bool searchFlagsKnown = ::GetLastError() != ERROR_INVALID_PARAMETER;
     const HMODULE own = ownModule();
-    const std::wstring ownFolder = own != nullptr ? folderOf(own) : std::wstring();
+    VendorPath path;
     if (searchFlagsKnown) {
-        if (ownFolder.empty())
+        if (own == nullptr || !path.inFolderOf(own))
             return nullptr;
         // Its own dependencies are looked for beside it and in the system folder.
-        const std::wstring path = ownFolder + vendorLibraryName;
-        return ::LoadLibraryExW(path.c_str(), nullptr,
+        return ::LoadLibraryExW(path.text(), nullptr,
                                 LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    for (const std::wstring& folder : {folderOf(nullptr), ownFolder, systemFolder()}) {
-        if (folder.empty())
-            continue;
-        // Its own dependencies are looked for beside it first.
-        const std::wstring path = folder + vendorLibraryName;
-        if (const HMODULE found = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+    // Its own dependencies are looked for beside it first.
+    if (path.inFolderOf(nullptr))
+        if (const HMODULE found = ::LoadLibraryExW(path.text(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
             return found;
-    }
+    if (own != nullptr && path.inFolderOf(own))
+        if (const HMODULE found = ::LoadLibraryExW(path.text(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+            return found;
+    if (path.inSystemFolder())
+        return ::LoadLibraryExW(path.text(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return nullptr;
 }
 
