@@ -161,7 +161,10 @@ ControlReply readBlock(Unit& unit, const ControlRequest& request)
     const std::size_t length = request.input[0] | static_cast<std::size_t>(request.input[1]) << 8;
     const std::uint32_t position = u32At(request.input, 4);
     const auto size = static_cast<std::size_t>(std::max<std::int64_t>(0, number(memory, "size", 0)));
-    std::size_t count = std::min({length, blockData, position < size ? size - position : std::size_t{0}});
+    const auto limit =
+        static_cast<std::size_t>(std::max<std::int64_t>(0, number(memory, "readLimit", blockData)));
+    std::size_t count =
+        std::min({length, blockData, limit, position < size ? size - position : std::size_t{0}});
     if (flag(memory, "zeroLengthRead"))
         count = 0;
     const Json& contents = memory["contents"];

@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <new>
 #include <optional>
 #include <poll.h>
 #include <stdexcept>
@@ -34,6 +36,13 @@ bool readExact(int fd, std::uint8_t* data, std::size_t size)
     return true;
 }
 
+// What one receive of a frame's bytes asks for: a frame's buffer grows by at most this much ahead
+// of the bytes that have arrived.
+constexpr std::size_t framePiece = 64 * 1024;
+
+// The largest reply sendUnitCommand takes: the whole state, FPGA memory and all.
+constexpr std::uint32_t maxReplyLength = 16u * 1024u * 1024u;
+
 bool writeExact(int fd, const std::uint8_t* data, std::size_t size)
 {
     while (size > 0) {
@@ -47,6 +56,33 @@ bool writeExact(int fd, const std::uint8_t* data, std::size_t size)
     }
     return true;
 }
+
+} // namespace
+
+bool readFrame(int fd, std::uint32_t longest, Bytes& frame)
+{
+    frame.clear();
+    std::uint8_t header[4];
+    if (!readExact(fd, header, 4))
+        return false;
+    const std::uint32_t length = Reader(header).u32();
+    if (length == 0 || length > longest)
+        return false;
+    while (frame.size() < length) {
+        const std::size_t had = frame.size();
+        frame.resize(had + std::min<std::size_t>(framePiece, length - had));
+        const ssize_t n = ::recv(fd, frame.data() + had, frame.size() - had, 0);
+        const bool interrupted = n < 0 && errno == EINTR;
+        frame.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (interrupted)
+            continue;
+        if (n <= 0)
+            return false;
+    }
+    return true;
+}
+
+namespace {
 
 bool sendReply(int fd, const Bytes& fields)
 {
@@ -402,19 +438,16 @@ void Server::serve(Connection& connection)
 {
     const int fd = connection.fd;
     BoardSession session(unit_);
-    for (;;) {
-        std::uint8_t header[4];
-        if (!readExact(fd, header, 4))
-            break;
-        const std::uint32_t length = Reader(header).u32();
-        if (length == 0 || length > BoardSession::maxRequestLength)
-            break;
-        Bytes frame(length);
-        if (!readExact(fd, frame.data(), length))
-            break;
-        const BoardSession::Answer answer = session.answer(frame);
-        if ((answer.reply && !sendReply(fd, *answer.reply)) || answer.close)
-            break;
+    try {
+        Bytes frame;
+        while (readFrame(fd, BoardSession::maxRequestLength, frame)) {
+            const BoardSession::Answer answer = session.answer(frame);
+            if ((answer.reply && !sendReply(fd, *answer.reply)) || answer.close)
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        // Memory ran out for this connection's frame or its answer: the connection ends, the unit
+        // serves on.
     }
     // The peer sees the end of the connection at once; the descriptor is closed when reaped.
     ::shutdown(fd, SHUT_RDWR);
@@ -437,16 +470,11 @@ Json sendUnitCommand(const std::string& socketPath, const std::string& command)
     Writer frame;
     frame.u32(static_cast<std::uint32_t>(command.size() + 1)).u8(OpUnitCommand).text(command);
     Json answer = {{"ok", false}, {"error", "the unit closed the connection"}};
-    std::uint8_t header[4];
-    if (writeExact(fd, frame.data().data(), frame.data().size()) && readExact(fd, header, 4)) {
-        Reader length(header);
-        Bytes reply(length.u32());
-        if (!reply.empty() && reply.size() <= BoardSession::maxRequestLength &&
-            readExact(fd, reply.data(), reply.size())) {
-            answer = Json::parse(reply.begin() + 1, reply.end(), nullptr, false);
-            if (answer.is_discarded())
-                answer = {{"ok", false}, {"error", "the unit's answer is not JSON"}};
-        }
+    Bytes reply;
+    if (writeExact(fd, frame.data().data(), frame.data().size()) && readFrame(fd, maxReplyLength, reply)) {
+        answer = Json::parse(reply.begin() + 1, reply.end(), nullptr, false);
+        if (answer.is_discarded())
+            answer = {{"ok", false}, {"error", "the unit's answer is not JSON"}};
     }
     ::close(fd);
     return answer;

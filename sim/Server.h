@@ -33,8 +33,11 @@ enum Op : std::uint8_t {
 // target feeds it any bytes. Every frame gets a reply or closes the connection; none can end the unit.
 class BoardSession {
 public:
-    // Frames larger than this are not requests of the library; the connection is dropped.
-    static constexpr std::uint32_t maxRequestLength = 16u * 1024u * 1024u;
+    // The longest request frame: a connection that announces a longer one is dropped. The
+    // library's own requests stay below 1 KB (the largest is an FPGA block write, 545 bytes); unit
+    // commands carry JSON, the largest a `set` of the whole FPGA memory as hexadecimal text (2 MiB
+    // for the default 1 MiB).
+    static constexpr std::uint32_t maxRequestLength = 4u * 1024u * 1024u;
 
     struct Answer {
         std::optional<Bytes> reply; // the reply's fields (without the length word); none: no reply
@@ -53,6 +56,13 @@ private:
     std::string endpoint_;
     bool opened_ = false;
 };
+
+// Reads one frame from the stream `fd` into `frame` (its length word is not kept): false when the
+// stream ends or fails first, or when the frame announces 0 bytes or more than `longest`. The
+// buffer grows as the bytes arrive, never ahead of them by more than one piece of 64 KB, so that
+// a peer that announces a long frame and sends less takes no more memory than it sent. After a
+// failure `frame` holds the bytes of the frame that did arrive.
+bool readFrame(int fd, std::uint32_t longest, Bytes& frame);
 
 // A TCP address to serve on: an IPv4 address and a port (0: any free port).
 struct TcpAddress {

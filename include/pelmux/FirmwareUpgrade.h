@@ -44,13 +44,16 @@ static_assert(sizeof(UpgradeStatus) == 12, "UpgradeStatus: three 32-bit words");
 /// and ERR_INVALID_DATA_RANGE (8) for one of 256 characters or more; for the micro-controllers
 /// ERR_OPEN_FAILED (1) when the file cannot be read and ERR_DATATYPE_MISMATCH (4) when its size
 /// does not fit the target or it carries the other micro-controller's marker; for the FPGA
-/// ERR_DATATYPE_MISMATCH (4) when the file carries a micro-controller's marker ("SystemSupervisor",
-/// "Front_uc"); ERR_CREATING_THREAD (10) when the job's thread cannot be started. The job's own
-/// failures end it with UPGRADE_FAILED and the failing step's code. The micro-controllers' image is
-/// always written at, and compared from, the flash start: their jobs refuse with
-/// ERR_INVALID_DATA_RANGE (8), before anything is erased, an image without data bytes (upgrade
-/// only), one larger than the device's flash, and one whose data begins in a 64 KB window (named by
-/// an extended linear address record) other than the flash's, 0x0800, or the flash alias 0.
+/// ERR_DATATYPE_MISMATCH (4) when the file looks like a micro-controller's image: it carries a
+/// micro-controller's marker ("SystemSupervisor", "Front_uc") or names the micro-controllers' flash
+/// window 0x0800 in an extended linear address record; ERR_CREATING_THREAD (10) when the job's
+/// thread cannot be started. The job's own failures end it with UPGRADE_FAILED and the failing
+/// step's code. The micro-controllers' image is always written at, and compared from, the flash
+/// start: their jobs refuse with ERR_INVALID_DATA_RANGE (8), before anything is erased or compared,
+/// an image without data bytes (records without data, such as empty data records or address
+/// records with no data after them, add none), one larger than the device's flash, and one whose
+/// data begins in a 64 KB window (named by an extended linear address record) other than the
+/// flash's, 0x0800, or the flash alias 0.
 struct FirmwareUpgrade {
     /// Writes the FPGA image in `fileName` and verifies it.
     virtual ResultCode startFpgaUpgrade(const char* fileName, bool blocking) = 0; // 0

@@ -18,8 +18,9 @@ namespace {
 // The measurement period and the pace of soft transitions, in milliseconds.
 constexpr std::int32_t periodMs = 800;
 constexpr std::int32_t softStepMs = 50;
-// How long a refused averaging start waits before it asks again.
-constexpr std::uint32_t averagingRetryMs = 1000;
+// How long the controller waits before it asks again: after a refused averaging start, a failed
+// light request or a failed backlight level request.
+constexpr std::uint32_t retryPauseMs = 1000;
 // A wait for new settings looks for a stop request this often.
 constexpr std::uint32_t stopPollMs = 500;
 // Without the settings semaphore nothing signals new settings: they are read again this often.
@@ -229,7 +230,7 @@ ResultCode BacklightController::startLightAveraging(const Settings& settings)
             return result;
         }
         trace("Error ERR_AVERAGE_CALC_STARTED, sleep(1000)\n");
-        pause(static_cast<std::int32_t>(averagingRetryMs));
+        pause(static_cast<std::int32_t>(retryPauseMs));
         if (stopRequested_)
             return result;
     }
@@ -240,7 +241,7 @@ void BacklightController::restartLightAveraging(const Settings& started)
     // A thread that has not begun yet is ended too, so that the new start finds the session's
     // averaging lock free once it has gone.
     lightSensor_->stopAverageCalc();
-    pause(static_cast<std::int32_t>(averagingRetryMs));
+    pause(static_cast<std::int32_t>(retryPauseMs));
     if (!stopRequested_ && startLightAveraging(started) == Varnholt::ERR_SUCCESS)
         pause(periodMs); // the averaging thread takes its first sample
 }
@@ -315,8 +316,11 @@ bool BacklightController::executeABL()
             }
             std::uint8_t devLevel = 0;
             if (readRequest(link_, backlightGetLevelRequest, &devLevel, 1) != Varnholt::ERR_SUCCESS) {
-                reason = "Error getIntensity\n";
-                break;
+                // As a failed light request: the level keeps following the light once the
+                // driver answers again, without waiting for an application to signal settings.
+                trace("Error getIntensity\n");
+                pause(static_cast<std::int32_t>(retryPauseMs));
+                continue;
             }
             const double x = lux > 2 ? lux : 2.0;
             double y = 0.0;
@@ -351,8 +355,13 @@ bool BacklightController::executeABL()
         else
             level = target;
         if (writeRequest(link_, backlightSetLevelRequest, &level, 1) != Varnholt::ERR_SUCCESS) {
-            reason = "Error setIntensity\n";
-            break;
+            // What the device holds now is not known: the next measurement takes its level as
+            // found, as the first one does, rather than as a level someone else set.
+            trace("Error setIntensity\n");
+            firstTime = true;
+            pause(static_cast<std::int32_t>(retryPauseMs));
+            elapsed = periodMs;
+            continue;
         }
         if (level != target) {
             pause(softStepMs);

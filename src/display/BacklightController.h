@@ -62,7 +62,8 @@ public:
     bool readSettings();
     // Runs the control loop while the controller stays enabled; false when averaging could not start.
     // The level stays as it is until the average has its first sample; an averaging calculation
-    // that ends on a failed sensor request is started again after a 1000 ms pause.
+    // that ends on a failed sensor request is started again after a 1000 ms pause; a failed read
+    // or write of the backlight level is tried again after the same pause.
     bool executeABL();
     // Stores k in the settings file as "ABL_k", as the shortest text that reads back as k itself.
     void updateK(double k);

@@ -55,7 +55,7 @@ ResultCode checkFpgaImageFile(const char* fileName)
     std::uint64_t size = 0;
     std::string text;
     const bool readable = file.size(size) && file.read(size, text);
-    return readable && imageKindOf(text).carriesMarker() ? ERR_DATATYPE_MISMATCH : ERR_SUCCESS;
+    return readable && imageKindOf(text).looksLikeMicroController() ? ERR_DATATYPE_MISMATCH : ERR_SUCCESS;
 }
 
 Flasher_FPGA::~Flasher_FPGA()
@@ -168,11 +168,14 @@ ResultCode Flasher_FPGA::verifyImage(FirmwareJob& job)
             job.post(ERR_IOCTRL_OPERATION_FAILED, 100);
             return ERR_IOCTRL_OPERATION_FAILED;
         }
-        if (wordAt(answer.data()) == 0) {
+        // The driver says how many bytes it read: only those are compared, and the next read
+        // starts after them.
+        const std::size_t returned = wordAt(answer.data());
+        if (returned == 0) {
             job.post(ERR_DEVICE_READ_FAILED, 100);
             return ERR_DEVICE_READ_FAILED;
         }
-        const std::size_t count = std::min<std::size_t>(fpgaBlockData, image_.size() - done);
+        const std::size_t count = std::min({returned, std::size_t{fpgaBlockData}, image_.size() - done});
         readBack_.insert(readBack_.end(), answer.begin() + fpgaBlockHeader,
                          answer.begin() + fpgaBlockHeader + count);
         const auto differs = std::mismatch(readBack_.begin() + done, readBack_.end(), image_.begin() + done);

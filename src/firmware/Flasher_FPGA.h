@@ -30,7 +30,8 @@ public:
     // driver; 7, 6 or ERR_INITIALISATION_FAILED (13) from the readiness request; the image reader's
     // codes; ERR_INVALID_DATA_RANGE (8) for an empty image; 7 for a failed block request or a write
     // position that does not move forward within the block sent; ERR_DEVICE_READ_FAILED (15) for
-    // an empty read; ERR_VERIFY_FAILED (14).
+    // an empty read; ERR_VERIFY_FAILED (14). Each read compares as many bytes as the driver says
+    // it read, and the next one starts after them.
     ResultCode run(FirmwareJob& job, bool program) override;
 
     // checkFpgaImageFile below.
@@ -52,10 +53,11 @@ private:
     DriverLink jobHandle_;
 };
 
-// The check an FPGA image passes before its job starts: a file that carries a micro-controller's
-// marker ("SystemSupervisor", "Front_uc") gives ERR_DATATYPE_MISMATCH (4); its records would
-// read as FPGA data lines. A file that cannot be opened or read passes: the job's reading step
-// reports it. Reads the whole file into memory.
+// The check an FPGA image passes before its job starts: a file that looks like a micro-controller's
+// image (imageKindOf: it names the flash window 0x0800 in an extended linear address record or
+// carries a marker, "SystemSupervisor" or "Front_uc") gives ERR_DATATYPE_MISMATCH (4); its records
+// would read as FPGA data lines. A file that cannot be opened or read passes: the job's reading
+// step reports it. Reads the whole file into memory.
 ResultCode checkFpgaImageFile(const char* fileName);
 
 } // namespace pelmux

@@ -208,21 +208,21 @@ std::unique_ptr<BootloaderLink> Flasher_STM32::connect(platform::SerialPort& por
 // image linked for another window (an application above a boot loader of its own) would land
 // below its addresses, over what lives there, and read back "equal" from the same wrong place;
 // one larger than the flash cannot be held (an unknown device has none). Window 0, the flash
-// alias, is the flash start too.
-bool Flasher_STM32::imageFits(const Stm32Device& device) const
+// alias, is the flash start too. An image without data bytes would leave an upgraded device
+// erased, and a verification would compare nothing: both would report success.
+bool Flasher_STM32::imageSuits(const Stm32Device& device) const
 {
     const std::uint32_t flashWindow = device.flashStart >> 16;
     const bool placed = image_.origin == 0 || image_.origin == flashWindow;
-    return placed && image_.size <= device.flashEnd - device.flashStart;
+    return image_.size > 0 && placed && image_.size <= device.flashEnd - device.flashStart;
 }
 
 ResultCode Flasher_STM32::writeImage(FirmwareJob& job, BootloaderLink& link, std::uint8_t& lastGood)
 {
     job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_WRITING);
     const Stm32Device& device = link.device();
-    // Refused before the erase: an image without data would leave the device erased and report
-    // the upgrade complete.
-    if (image_.size == 0 || !imageFits(device)) {
+    // Refused before the erase.
+    if (!imageSuits(device)) {
         job.post(Varnholt::ERR_INVALID_DATA_RANGE, 0);
         return Varnholt::ERR_INVALID_DATA_RANGE;
     }
@@ -241,7 +241,7 @@ ResultCode Flasher_STM32::verifyImage(FirmwareJob& job, BootloaderLink& link, st
     job.post(Varnholt::ERR_SUCCESS, 0, Varnholt::UPGRADE_VERIFYING);
     const Stm32Device& device = link.device();
     // Such a verification would compare the wrong place, part of the image or nothing.
-    if (!imageFits(device)) {
+    if (!imageSuits(device)) {
         job.post(Varnholt::ERR_INVALID_DATA_RANGE, 0);
         return Varnholt::ERR_INVALID_DATA_RANGE;
     }

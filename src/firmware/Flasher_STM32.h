@@ -29,7 +29,9 @@ public:
 
     // Prepares the target, reads the image, talks to the bootloader (program: mass erase, write,
     // verify; otherwise verify only), undoes the preparation, closes the control handle and
-    // finishes the job. Blocks for the whole job.
+    // finishes the job. An image without data bytes, linked for another place than the flash start
+    // or larger than the flash fails with ERR_INVALID_DATA_RANGE (8) before anything is erased or
+    // compared. Blocks for the whole job.
     ResultCode run(FirmwareJob& job, bool program) override;
 
     // checkImageFile below, for this flasher's target.
@@ -43,8 +45,10 @@ private:
     // The first attempt synchronises; up to 5 retries follow, each without synchronisation first
     // and, failing that, with it again. Null when every attempt failed.
     std::unique_ptr<BootloaderLink> connect(platform::SerialPort& port);
-    // Whether the image belongs at this device's flash start and fits in its flash.
-    bool imageFits(const Stm32Device& device) const;
+    // Whether the image has data bytes, belongs at this device's flash start and fits in its flash;
+    // an image that does not is refused with ERR_INVALID_DATA_RANGE (8) before the erase or the
+    // verification.
+    bool imageSuits(const Stm32Device& device) const;
     // `lastGood` is the percent of the last block that succeeded in this exchange.
     ResultCode writeImage(FirmwareJob& job, BootloaderLink& link, std::uint8_t& lastGood);
     ResultCode verifyImage(FirmwareJob& job, BootloaderLink& link, std::uint8_t& lastGood);

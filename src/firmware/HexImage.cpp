@@ -125,7 +125,8 @@ private:
     }
 
     // An extended address record: data records now count from `start`. The image's first window
-    // is the first non-zero one named; a later window below it is refused.
+    // is the first non-zero one named; a later window below it is refused. The image grows only
+    // when data comes: a window named without data after it adds nothing.
     ResultCode enterWindow(std::uint64_t start, bool segmented)
     {
         const std::uint64_t window = start / windowBytes;
@@ -134,22 +135,19 @@ private:
         else if (window < image_.base)
             return fail(ERR_INVALID_DATA_RANGE, 0);
         const std::uint64_t origin = originWindow();
-        if (window < origin)
+        if (window < origin || (window - origin) * windowBytes > maxHexImageBytes)
             return fail(ERR_INVALID_DATA_RANGE, 0);
-        const std::uint64_t windowStart = (window - origin) * windowBytes;
-        if (windowStart > maxHexImageBytes)
-            return fail(ERR_INVALID_DATA_RANGE, 0);
-        if (windowStart > image_.data.size())
-            image_.data.resize(static_cast<std::size_t>(windowStart), 0x00);
-        image_.size = static_cast<std::uint32_t>(image_.data.size());
         segmentStart_ = start;
         segmented_ = segmented;
         return ERR_SUCCESS;
     }
 
-    // A data record: the bytes go to their place; the gap before them is filled with 0x00.
+    // A data record: the bytes go to their place; the gap before them is filled with 0x00. A record
+    // without data bytes adds nothing, not even the gap before its offset.
     ResultCode place(std::uint32_t offset, const std::uint8_t* bytes, std::uint32_t length)
     {
+        if (length == 0)
+            return ERR_SUCCESS;
         if (!originFixed_) {
             origin_ = image_.base;
             originFixed_ = true;

@@ -13,7 +13,9 @@
 namespace pelmux {
 
 // A micro-controller image. data[0] stands for offset 0 of the first 64 KB window the file uses;
-// bytes no record gives are 0x00.
+// bytes no record gives are 0x00, and the image ends with the last data byte of the file. Records
+// without data bytes (an empty data record, an address record with no data after it) add nothing:
+// a file of only such records gives an image of no bytes.
 struct HexImage {
     std::uint32_t size = 0; // bytes in data
     std::vector<std::uint8_t> data;

@@ -43,6 +43,19 @@ TEST(SemaphoreProcesses, AHolderKilledWhileAnotherProcessKeepsTheNameGivesItsCou
     platform::closeSemaphore(mine);
 }
 
+// The same for a process started after the kill, which sweeps the killed holder's token first.
+TEST(SemaphoreProcesses, ANewProcessTakesTheCountOfAHolderKilledWhileAnotherKeepsTheName)
+{
+    TempRoot root;
+    KillableProcess keeper({PELMUX_WORKER, "keep", name});
+    ASSERT_EQ(keeper.readLine(), "open");
+    KillableProcess holder({PELMUX_WORKER, "hold", name});
+    ASSERT_EQ(holder.readLine(), "taken");
+    holder.kill();
+    holder.wait();
+    EXPECT_EQ(runCommand({PELMUX_WORKER, "try", name}, root.path()).exitCode, 0);
+}
+
 TEST(SemaphoreProcesses, ATakenSemaphoreRefusesOtherProcessesUntilGivenBack)
 {
     TempRoot root;

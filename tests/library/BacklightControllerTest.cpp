@@ -12,7 +12,9 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pelmux::test {
@@ -283,23 +285,32 @@ TEST_F(BacklightControllerTest, KeepsTheLevelUntilTheAverageHasItsFirstSample)
     EXPECT_EQ(levelsSent(), std::vector<int>{254});
 }
 
-TEST_F(BacklightControllerTest, FollowsTheLightAgainAfterAFailedMeasurement)
+TEST_F(BacklightControllerTest, FollowsTheLightAgainAfterAFailedRequest)
 {
-    ambient(1000);
-    setLevel(7);
-    writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
-    TraceLog traces;
-    BacklightController controller;
-    ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
-    ASSERT_TRUE(waitUntil([&] { return level() == 254; })) << level();
+    // A failed light request ends the averaging thread, which the controller starts again; a
+    // failed level request is asked again.
+    const std::pair<std::uint32_t, std::vector<std::string>> cases[] = {
+        {measureRequest, {"Error getIlluminance\n", "Error getAverageIlluminance\n"}},
+        {0x222418, {"Error getIntensity\n"}},
+        {0x22241C, {"Error setIntensity\n"}}};
+    for (const auto& [code, texts] : cases) {
+        SCOPED_TRACE(texts.back());
+        ambient(1000);
+        setLevel(7);
+        unit().update([](sim::Json& s) { s["backlight"]["history"] = sim::Json::array(); });
+        writeSettings({{"ABL_status", "1"}, {"ABL_bSoftTransitions", "0"}, {"ABL_k", "50"}});
+        TraceLog traces;
+        BacklightController controller;
+        ASSERT_EQ(controller.startThread(), Varnholt::ERR_SUCCESS);
+        ASSERT_TRUE(waitUntil([&] { return level() == 254; })) << level();
 
-    // One failed light request ends the averaging thread; the controller starts it again.
-    unit().failRequest(measureRequest, 1);
-    ambient(20);
-    EXPECT_TRUE(waitUntil([&] { return level() == 139; })) << level(); // 50 ln 20 - 10
-    EXPECT_TRUE(traces.contains("Error getIlluminance\n"));
-    EXPECT_TRUE(traces.contains("Error getAverageIlluminance\n"));
-    EXPECT_EQ(levelsSent(), (std::vector<int>{254, 139}));
+        unit().failRequest(code, 1);
+        ambient(20);
+        EXPECT_TRUE(waitUntil([&] { return level() == 139; })) << level(); // 50 ln 20 - 10
+        for (const std::string& text : texts)
+            EXPECT_TRUE(traces.contains(text)) << text;
+        EXPECT_EQ(levelsSent(), (std::vector<int>{254, 139}));
+    }
 }
 
 TEST_F(BacklightControllerTest, AZeroAverageWindowKeepsTheControllerIdle)

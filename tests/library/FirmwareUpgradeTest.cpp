@@ -144,6 +144,8 @@ TEST_F(FirmwareUpgradeTest, FpgaStartsRefuseAMicroControllersImageBeforeTheJob)
     };
     const Case cases[] = {
         {"supervisor image", records + "SystemSupervisor 1.4\n", Varnholt::ERR_DATATYPE_MISMATCH, 0},
+        {"supervisor image without a marker, in the flash window", records, Varnholt::ERR_DATATYPE_MISMATCH,
+         0},
         {"front image", "Front_uc\n" + records, Varnholt::ERR_DATATYPE_MISMATCH, 0},
         {"FPGA image", fpga.file, Varnholt::ERR_SUCCESS, 1},
     };

@@ -131,7 +131,7 @@ constexpr auto complete = Varnholt::UPGRADE_COMPLETE;
 constexpr auto failed = Varnholt::UPGRADE_FAILED;
 constexpr auto ok = Varnholt::ERR_SUCCESS;
 
-TEST_F(FlasherFpgaTest, WritesInBlocksFromWhereTheDriverGot)
+TEST_F(FlasherFpgaTest, WritesAndReadsBackInBlocksFromWhereTheDriverGot)
 {
     struct Case {
         const char* what;
@@ -139,16 +139,21 @@ TEST_F(FlasherFpgaTest, WritesInBlocksFromWhereTheDriverGot)
         std::size_t lines;
         std::size_t writes;
         std::size_t reads;
+        int readLimit = 528;
     };
     const Case cases[] = {
         {"whole blocks: 528 + 480", 528, 63, 2, 2},
         {"100 bytes per request", 100, 63, 11, 2},
         {"one odd byte count", 333, 100, 5, 4},
         {"a single short block", 528, 1, 1, 1},
+        {"100 bytes per read: only those are compared", 528, 63, 2, 11, 100},
     };
     for (const Case& c : cases) {
         restart();
-        setFpga([&](sim::Json& f) { f["acceptLimit"] = c.acceptLimit; });
+        setFpga([&](sim::Json& f) {
+            f["acceptLimit"] = c.acceptLimit;
+            f["readLimit"] = c.readLimit;
+        });
         const Bytes image = pattern(c.lines);
         EXPECT_EQ(job(true, fpgaFile(image)), Varnholt::ERR_SUCCESS) << c.what;
         EXPECT_EQ(contents(), hexText(image)) << c.what;

@@ -529,6 +529,8 @@ TEST_F(FlasherStm32Test, ImagesThatDoNotBelongAtTheFlashStartAreRefusedBeforeThe
 {
     const Bytes image = pattern(300);
     const std::uint8_t window0[2] = {0, 0};
+    const std::uint8_t flashWindow[2] = {0x08, 0x00};
+    const std::uint8_t nextWindow[2] = {0x08, 0x01};
     const std::uint8_t start[4] = {0x08, 0x00, 0x01, 0x31};
     const std::string eof = ":00000001FF\r\n";
     struct Case {
@@ -546,7 +548,14 @@ TEST_F(FlasherStm32Test, ImagesThatDoNotBelongAtTheFlashStartAreRefusedBeforeThe
          {},
          writing},
         {"no data: a window named", hexRecord(0x04, 0, window0, 2) + eof, true, {}, writing},
+        {"no data, verified", hexRecord(0x04, 0, flashWindow, 2) + eof, false, {}, verifying},
         {"no data, unknown device", eof, true, {.productId = 0x999}, writing},
+        {"no data, unknown device, verified", eof, false, {.productId = 0x999}, verifying},
+        {"no data: an empty data record, windows without data after them",
+         hexRecord(0x04, 0, flashWindow, 2) + ":00100000F0\r\n" + hexRecord(0x04, 0, nextWindow, 2) + eof,
+         true,
+         {},
+         writing},
         {"linked at 0x08010000", hexText(image, 0x08010000), true, {}, writing},
         {"linked at 0x08010000, verified against the same bytes at the flash start",
          hexText(image, 0x08010000),
@@ -588,12 +597,6 @@ TEST_F(FlasherStm32Test, ImagesForTheFlashOrItsAliasGoToTheFlashStart)
         EXPECT_EQ(peer_->writes().front().address, 0x08000000u) << c.name;
         EXPECT_EQ(peer_->flash(static_cast<std::uint32_t>(image.size())), image) << c.name;
     }
-}
-
-TEST_F(FlasherStm32Test, AnEmptyImageOnAnUnknownDeviceHasNothingToCompare)
-{
-    EXPECT_EQ(job(false, {}, {.productId = 0x999}), Varnholt::ERR_SUCCESS);
-    EXPECT_TRUE(peer_->readCounts().empty());
 }
 
 TEST_F(FlasherStm32Test, NoBootloaderFailsAfterElevenAttempts)

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <netinet/in.h>
+#include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -187,8 +188,17 @@ TEST_F(BoardProtocolTest, UnitClosesConnectionsThatBreakTheFraming)
     putU32(empty, 0);
     Frame huge;
     putU32(huge, 0x7FFFFFFF);
-    const Case cases[] = {
-        {"a request before OPEN", controlFirst}, {"an empty frame", empty}, {"a huge frame", huge}};
+    // A unit command one byte longer than the longest request (4 MiB), sent whole.
+    const std::string get = R"({"cmd":"get","path":"/backlight/level"})";
+    Frame longer;
+    putU32(longer, 4u * 1024u * 1024u + 1);
+    longer.push_back(64);
+    longer.insert(longer.end(), get.begin(), get.end());
+    longer.resize(4 + 4u * 1024u * 1024u + 1, ' ');
+    const Case cases[] = {{"a request before OPEN", controlFirst},
+                          {"an empty frame", empty},
+                          {"a huge frame", huge},
+                          {"a frame longer than any request", longer}};
     for (const auto& c : cases) {
         RawClient client(socketPath());
         client.sendRaw(c.bytes);
@@ -201,6 +211,23 @@ TEST_F(BoardProtocolTest, UnitClosesConnectionsThatBreakTheFraming)
     client.send(2, Frame{1, 2});
     Frame reply;
     EXPECT_FALSE(client.receive(reply));
+}
+
+// A peer that announces the longest frame and sends a few bytes has the unit hold about those.
+TEST(BoardFrames, TakeMemoryAsTheirBytesArrive)
+{
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    Frame sent;
+    putU32(sent, sim::BoardSession::maxRequestLength);
+    sent.resize(sent.size() + 100, ' ');
+    ASSERT_EQ(::send(ends[1], sent.data(), sent.size(), 0), static_cast<ssize_t>(sent.size()));
+    ::close(ends[1]);
+    sim::Bytes frame;
+    EXPECT_FALSE(sim::readFrame(ends[0], sim::BoardSession::maxRequestLength, frame));
+    EXPECT_EQ(frame.size(), 100u);
+    EXPECT_LE(frame.capacity(), sim::BoardSession::maxRequestLength / 16);
+    ::close(ends[0]);
 }
 
 TEST_F(BoardProtocolTest, UnitCommandsSteerTheUnit)

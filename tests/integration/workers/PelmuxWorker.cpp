@@ -4,6 +4,7 @@
 //   keys PREFIX           settings cycles without end, each adding the key PREFIX_0, PREFIX_1, ...
 //                         and printing it on a line of its own once the file holds it
 //   hold NAME             takes the named semaphore, prints "taken" and waits to be killed
+//   keep NAME             the same without taking it, printing "open"
 //   try NAME              exit 0 when the named semaphore can be taken without waiting, else 1
 #include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
@@ -63,14 +64,14 @@ int keys(const std::string& prefix)
     }
 }
 
-int hold(const char* name)
+int hold(const char* name, bool take)
 {
     platform::SemaphoreHandle semaphore = nullptr;
-    if (!createSemaphore(name, semaphore) || !platform::takeSemaphore(semaphore, 0)) {
+    if (!createSemaphore(name, semaphore) || (take && !platform::takeSemaphore(semaphore, 0))) {
         std::puts("busy");
         return 1;
     }
-    std::puts("taken");
+    std::puts(take ? "taken" : "open");
     std::fflush(stdout);
     for (;;)
         std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -97,12 +98,13 @@ int main(int argc, char** argv)
         return rewrite();
     if (command == "keys" && argc == 3)
         return keys(argv[2]);
-    if (command == "hold" && argc == 3)
-        return hold(argv[2]);
+    if ((command == "hold" || command == "keep") && argc == 3)
+        return hold(argv[2], command == "hold");
     if (command == "try" && argc == 3)
         return tryTake(argv[2]);
     std::fputs(
-        "usage: pelmux_test_worker increment KEY COUNT | rewrite | keys PREFIX | hold NAME | try NAME\n",
+        "usage: pelmux_test_worker increment KEY COUNT | rewrite | keys PREFIX | hold NAME | keep NAME | "
+        "try NAME\n",
         stderr);
     return 64;
 }
