@@ -17,6 +17,11 @@ std::wstring ownPath();
 // The parts that live in files of their own.
 void settingsSwapChecks();
 int holdSettingsFile(unsigned milliseconds); // the helper process of settingsSwapChecks
+// Holders of the named locks killed while they hold them; last, since a lock that stays taken
+// would hang every later check.
+void lockRecoveryChecks();
+int holdLock(unsigned row);   // a helper of lockRecoveryChecks: takes a lock and waits to be killed
+int countUnderSettingsLock(); // a helper of lockRecoveryChecks: counts in settings cycles until told
 void outOfMemoryChecks();
 // Backlight, light sensor and the controller thread without the unit; `library` is Pelmux.dll.
 void displayChecks(void* library);

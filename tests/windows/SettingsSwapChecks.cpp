@@ -3,11 +3,16 @@
 // documented partial outcomes (1175, 1176, 1177) do not happen under wine: a stand-in, which this
 // program's import table leads the library's call to, reproduces each of them on the real files.
 #include "Checks.h"
+#include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -106,22 +111,38 @@ std::string getSetting(const std::string& key)
     return settings.getValue(key);
 }
 
-// Starts this program as "hold <ms>" and waits until it holds the settings file (when there is one).
-HANDLE startHolder(unsigned milliseconds)
+// Starts this program with `arguments`; unless `holds` is false, waits until it tells that it holds
+// what it was started to hold.
+HANDLE startHelper(const std::wstring& arguments, bool holds = true)
 {
     HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, holdingEvent);
-    std::wstring command = L"\"" + checks::ownPath() + L"\" hold " + std::to_wstring(milliseconds);
+    std::wstring command = L"\"" + checks::ownPath() + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                           nullptr, &startup, &process) != FALSE;
-    const bool holds = started && ::WaitForSingleObject(holding, 10000) == WAIT_OBJECT_0;
-    check(holds, "the helper process started");
+    check(started && (!holds || ::WaitForSingleObject(holding, 10000) == WAIT_OBJECT_0),
+          "the helper process started: " + std::string(arguments.begin(), arguments.end()));
     ::CloseHandle(holding);
     if (started)
         ::CloseHandle(process.hThread);
     return started ? process.hProcess : nullptr;
+}
+
+// Starts this program as "hold <ms>" and waits until it holds the settings file (when there is one).
+HANDLE startHolder(unsigned milliseconds)
+{
+    return startHelper(L"hold " + std::to_wstring(milliseconds));
+}
+
+void tellHolding()
+{
+    HANDLE holding = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, holdingEvent);
+    if (holding != nullptr) {
+        ::SetEvent(holding);
+        ::CloseHandle(holding);
+    }
 }
 
 void waitFor(HANDLE process)
@@ -415,18 +436,235 @@ void rightsOfARestoredFile()
     removeStrayFiles();
 }
 
+// ---- holders killed inside the library's locks
+
+// The named locks other programs of the unit share, by the names they use, as the library takes
+// them: a settings cycle waits for its locks, the others are tried without waiting (a buzz, an
+// averaging calculation or the sensor's range setting, a firmware job's start).
+struct KilledHolder {
+    const char* what;
+    const char* name;
+    bool settingsCycle;
+    bool takenOnEndedThread; // the firmware job gives back on its own thread what its caller took
+};
+const KilledHolder killedHolders[] = {
+    {"a buzz", "PELMUX_BUZZING_IN_PROGRESS", false, false},
+    {"a light-sensor averaging", "PELMUX_LIGHT_SENSOR_AVERAGE_LOCKED", false, false},
+    {"a firmware job", "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS", false, true},
+    {"a settings cycle", pelmux::settingsLockName, true, false}, // last: a wedged lock hangs the rest
+};
+
+DWORD WINAPI runCall(void* call)
+{
+    (*static_cast<std::function<void()>*>(call))();
+    return 0;
+}
+
+// Runs `call` on a thread of its own and waits for it at most `milliseconds`; answers whether it
+// came back. A call that does not stays blocked until the program ends.
+bool within(DWORD milliseconds, std::function<void()> call)
+{
+    auto* copy = new std::function<void()>(std::move(call));
+    HANDLE thread = ::CreateThread(nullptr, 0, runCall, copy, 0, nullptr);
+    const bool ended = thread != nullptr && ::WaitForSingleObject(thread, milliseconds) == WAIT_OBJECT_0;
+    if (thread != nullptr)
+        ::CloseHandle(thread);
+    if (ended)
+        delete copy;
+    return ended;
+}
+
+// Asks `ready` every millisecond for at most `milliseconds`.
+bool soon(DWORD milliseconds, const std::function<bool()>& ready)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    while (!ready()) {
+        if (::GetTickCount64() - start > milliseconds)
+            return false;
+        ::Sleep(1);
+    }
+    return true;
+}
+
+void endProcess(HANDLE process)
+{
+    ::TerminateProcess(process, 9);
+    check(::WaitForSingleObject(process, 10000) == WAIT_OBJECT_0, "a killed helper ends");
+    ::CloseHandle(process);
+}
+
+// A helper takes each lock and is killed while it holds it; this process keeps the names open
+// throughout, as every program with a library object does. The next caller gets the lock.
+void killedHoldersLetGo()
+{
+    for (std::size_t row = 0; row < std::size(killedHolders); ++row) {
+        const KilledHolder& c = killedHolders[row];
+        const std::string label = std::string("killed inside ") + c.what + ": ";
+        std::vector<const char*> names = {c.name};
+        if (c.settingsCycle)
+            names.push_back(pelmux::settingsSessionsLockName); // held by the cycle in every session
+        std::vector<pelmux::platform::SemaphoreHandle> handles(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i)
+            check(pelmux::createSemaphore(names[i], handles[i]), label + "opened " + names[i]);
+        HANDLE holder = startHelper(L"lock " + std::to_wstring(row));
+        for (std::size_t i = 0; i < names.size(); ++i)
+            check(!pelmux::platform::takeSemaphore(handles[i], 0), label + "the helper holds " + names[i]);
+        endProcess(holder);
+        if (c.settingsCycle) {
+            Varnholt::ResultCode written = Varnholt::ERR_DATATYPE_MISMATCH;
+            check(within(10000, [&] { written = pelmux::writeSetting("Recovered", "1"); }) &&
+                      written == Varnholt::ERR_SUCCESS,
+                  label + "the next settings cycle ends with success");
+        } else {
+            check(soon(5000, [&] { return pelmux::platform::takeSemaphore(handles[0], 0); }),
+                  label + "the next caller takes the lock");
+            pelmux::platform::giveSemaphore(handles[0]);
+        }
+        for (auto handle : handles)
+            pelmux::platform::closeSemaphore(handle);
+    }
+}
+
+// What the counting helpers share with this process.
+struct Counting {
+    volatile LONG committed; // settings cycles whose rewrite of "Counter" succeeded
+    volatile LONG inside;    // the process id of the helper inside a settings cycle, or 0
+};
+const wchar_t* const countingName = L"pelmux-windows-checks-counting";
+const wchar_t* const stopCountingEvent = L"pelmux-windows-checks-stop-counting";
+
+// Helpers count "Counter" up, one settings cycle each step, while helpers are killed inside their
+// cycle and replaced. No step is lost, none is counted twice: the file ends between the steps
+// reported committed and those plus the kills (a helper killed after its rewrite, before it
+// reported it).
+void countingWhileKilled()
+{
+    HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Counting),
+                                          countingName);
+    auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
+    HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, stopCountingEvent);
+    check(counting != nullptr && stop != nullptr, "counting: shared record made");
+    if (counting == nullptr || stop == nullptr)
+        return;
+    removeStrayFiles();
+    ::DeleteFileW(settingsFile().c_str());
+    // The names stay open here, as in every program with a library object.
+    pelmux::platform::SemaphoreHandle names[2] = {};
+    pelmux::createSemaphore(pelmux::settingsLockName, names[0]);
+    pelmux::createSemaphore(pelmux::settingsSessionsLockName, names[1]);
+    std::vector<HANDLE> helpers;
+    for (int i = 0; i < 3; ++i)
+        helpers.push_back(startHelper(L"count", false));
+    std::minstd_rand random(::GetTickCount());
+    int kills = 0;
+    int killedInside = 0;
+    LONG lastVictim = 0;
+    for (int attempt = 0; attempt < 40 && killedInside < 4; ++attempt) {
+        if (!soon(10000, [&] { return counting->inside != 0 && counting->inside != lastVictim; }))
+            break;
+        ::Sleep(random() % 3);
+        const DWORD victim = static_cast<DWORD>(counting->inside);
+        lastVictim = static_cast<LONG>(victim);
+        for (HANDLE& helper : helpers) {
+            if (helper == nullptr || ::GetProcessId(helper) != victim)
+                continue;
+            endProcess(helper);
+            ++kills;
+            // Nobody else comes in while the killed helper holds the lock.
+            killedInside += counting->inside == static_cast<LONG>(victim) ? 1 : 0;
+            helper = startHelper(L"count", false);
+        }
+    }
+    check(killedInside == 4,
+          "counting: 4 helpers killed inside their cycle, not " + std::to_string(killedInside));
+    const LONG afterKills = counting->committed;
+    check(soon(10000, [&] { return counting->committed >= afterKills + 3; }),
+          "counting: the cycles go on after the kills");
+    ::SetEvent(stop);
+    for (HANDLE helper : helpers) {
+        if (helper == nullptr)
+            continue;
+        check(::WaitForSingleObject(helper, 10000) == WAIT_OBJECT_0, "counting: a helper ends when asked");
+        ::TerminateProcess(helper, 9);
+        ::CloseHandle(helper);
+    }
+    std::string counter;
+    check(within(10000, [&] { counter = getSetting("Counter"); }), "counting: the counter can be read");
+    const long committed = counting->committed;
+    const long final = std::strtol(counter.c_str(), nullptr, 10);
+    check(committed > 0 && final >= committed && final <= committed + kills,
+          "counting: " + std::to_string(committed) + " steps committed, " + std::to_string(kills) +
+              " kills, the file counts " + counter);
+    for (auto name : names)
+        pelmux::platform::closeSemaphore(name);
+    ::UnmapViewOfFile(counting);
+    ::CloseHandle(mapping);
+    ::CloseHandle(stop);
+    removeStrayFiles();
+    ::DeleteFileW(settingsFile().c_str());
+}
+
 } // namespace
+
+int checks::holdLock(unsigned row)
+{
+    if (row >= std::size(killedHolders))
+        return 2;
+    const KilledHolder& c = killedHolders[row];
+    if (c.settingsCycle) {
+        // Inside a settings cycle for good: the object is never destroyed.
+        auto* file = new pelmux::SettingsFile;
+        file->loadSettings(pelmux::settingsPath());
+    } else {
+        pelmux::platform::SemaphoreHandle handle = nullptr;
+        pelmux::createSemaphore(c.name, handle);
+        if (c.takenOnEndedThread)
+            within(10000, [&] { pelmux::platform::takeSemaphore(handle, 0); });
+        else
+            pelmux::platform::takeSemaphore(handle, 0);
+    }
+    tellHolding();
+    ::Sleep(60000); // killed long before
+    return 0;
+}
+
+int checks::countUnderSettingsLock()
+{
+    HANDLE mapping = ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, countingName);
+    auto* counting =
+        mapping != nullptr
+            ? static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)))
+            : nullptr;
+    HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, stopCountingEvent);
+    if (counting == nullptr || stop == nullptr)
+        return 2;
+    const LONG self = static_cast<LONG>(::GetCurrentProcessId());
+    while (::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+        pelmux::settingsCycle([&](pelmux::SettingsFile& file) {
+            counting->inside = self;
+            std::int32_t count = 0;
+            pelmux::textToInt(file.getValue("Counter"), count);
+            if (file.setValue("Counter", std::to_string(count + 1)))
+                ::InterlockedIncrement(&counting->committed);
+            counting->inside = 0;
+            return Varnholt::ERR_SUCCESS;
+        });
+    }
+    return 0;
+}
+
+void checks::lockRecoveryChecks()
+{
+    countingWhileKilled();
+    killedHoldersLetGo();
+}
 
 int checks::holdSettingsFile(unsigned milliseconds)
 {
     // Holds the file when there is one.
     HANDLE file = ::CreateFileW(settingsFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE holding = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, holdingEvent);
-    if (holding != nullptr) {
-        ::SetEvent(holding);
-        ::CloseHandle(holding);
-    }
+    tellHolding();
     HANDLE letGo = ::OpenEventW(SYNCHRONIZE, FALSE, letGoEvent);
     if (letGo != nullptr) {
         ::WaitForSingleObject(letGo, milliseconds);

@@ -7,6 +7,7 @@
 #include "frame/SettingsFile.h"
 #include "platform/Device.h"
 #include "platform/Semaphore.h"
+#include "platform/win32/SemaphoreParts.h"
 
 #include <pelmux/Pelmux.h>
 
@@ -405,13 +406,22 @@ void semaphores()
     pelmux::platform::closeSemaphore(unnamed);
 
     // A child the host starts with handle inheritance would keep a taken semaphore alive after
-    // its taker ended.
+    // its taker ended, or its holder record alive after the holder ended.
     for (const char* name : {"PELMUX_WINDOWS_CHECK", static_cast<const char*>(nullptr)}) {
         pelmux::platform::SemaphoreHandle handle = nullptr;
-        DWORD flags = HANDLE_FLAG_INHERIT;
-        check(pelmux::createSemaphore(name, handle) && ::GetHandleInformation(handle, &flags) &&
-                  (flags & HANDLE_FLAG_INHERIT) == 0,
-              std::string(name != nullptr ? "named" : "unnamed") + " semaphore handle is not inheritable");
+        const bool made = pelmux::createSemaphore(name, handle) && pelmux::platform::takeSemaphore(handle, 0);
+        const auto parts =
+            made ? pelmux::platform::semaphoreParts(handle) : pelmux::platform::SemaphoreParts{};
+        bool inherited = !made || (name != nullptr && parts.holder == nullptr);
+        for (void* part : {parts.count, parts.guard, parts.taken, parts.holder}) {
+            DWORD flags = HANDLE_FLAG_INHERIT;
+            inherited =
+                inherited ||
+                (part != nullptr && (!::GetHandleInformation(part, &flags) || (flags & HANDLE_FLAG_INHERIT)));
+        }
+        check(!inherited,
+              std::string(name != nullptr ? "named" : "unnamed") + " semaphore handles are not inheritable");
+        pelmux::platform::giveSemaphore(handle);
         pelmux::platform::closeSemaphore(handle);
     }
 }
@@ -483,6 +493,10 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hold" && argc > 2)
         return checks::holdSettingsFile(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    if (mode == "lock" && argc > 2)
+        return checks::holdLock(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    if (mode == "count")
+        return checks::countUnderSettingsLock();
     if (mode == "oom") {
         checks::outOfMemoryChecks();
         return checks::summary();
@@ -516,6 +530,7 @@ int main(int argc, char** argv)
         deviceControlCounts();
         callerFileNames();
         checks::settingsSwapChecks();
+        checks::lockRecoveryChecks();
     }
     return checks::summary();
 }
