@@ -10,7 +10,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -438,165 +437,105 @@ void rightsOfARestoredFile()
 
 // ---- holders killed inside the library's locks
 
-// The named locks other programs of the unit share, by the names they use, as the library takes
-// them: a settings cycle waits for its locks, the others are tried without waiting (a buzz, an
-// averaging calculation or the sensor's range setting, a firmware job's start).
+// The named locks other programs of the unit share, as the library takes them: a settings cycle
+// waits (here at most 5 s) for the machine-wide lock, then its session's; the others are tried
+// without waiting (a buzz, an averaging calculation or the sensor's range setting, a firmware job).
+// The helper takes them on a thread that then ends, as a firmware job's caller does.
 struct KilledHolder {
-    const char* what;
     const char* name;
-    bool settingsCycle;
-    bool takenOnEndedThread; // the firmware job gives back on its own thread what its caller took
+    DWORD timeoutMs;
 };
 const KilledHolder killedHolders[] = {
-    {"a buzz", "PELMUX_BUZZING_IN_PROGRESS", false, false},
-    {"a light-sensor averaging", "PELMUX_LIGHT_SENSOR_AVERAGE_LOCKED", false, false},
-    {"a firmware job", "PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS", false, true},
-    {"a settings cycle", pelmux::settingsLockName, true, false}, // last: a wedged lock hangs the rest
+    {"PELMUX_BUZZING_IN_PROGRESS", 0},
+    {"PELMUX_LIGHT_SENSOR_AVERAGE_LOCKED", 0},
+    {"PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS", 0},
+    {pelmux::settingsSessionsLockName, 5000}, // a settings cycle holds both
+    {pelmux::settingsLockName, 5000},
 };
-
-DWORD WINAPI runCall(void* call)
-{
-    (*static_cast<std::function<void()>*>(call))();
-    return 0;
-}
-
-// Runs `call` on a thread of its own and waits for it at most `milliseconds`; answers whether it
-// came back. A call that does not stays blocked until the program ends.
-bool within(DWORD milliseconds, std::function<void()> call)
-{
-    auto* copy = new std::function<void()>(std::move(call));
-    HANDLE thread = ::CreateThread(nullptr, 0, runCall, copy, 0, nullptr);
-    const bool ended = thread != nullptr && ::WaitForSingleObject(thread, milliseconds) == WAIT_OBJECT_0;
-    if (thread != nullptr)
-        ::CloseHandle(thread);
-    if (ended)
-        delete copy;
-    return ended;
-}
-
-// Asks `ready` every millisecond for at most `milliseconds`.
-bool soon(DWORD milliseconds, const std::function<bool()>& ready)
-{
-    const ULONGLONG start = ::GetTickCount64();
-    while (!ready()) {
-        if (::GetTickCount64() - start > milliseconds)
-            return false;
-        ::Sleep(1);
-    }
-    return true;
-}
 
 void endProcess(HANDLE process)
 {
     ::TerminateProcess(process, 9);
-    check(::WaitForSingleObject(process, 10000) == WAIT_OBJECT_0, "a killed helper ends");
+    ::WaitForSingleObject(process, INFINITE);
     ::CloseHandle(process);
 }
 
-// A helper takes each lock and is killed while it holds it; this process keeps the names open
-// throughout, as every program with a library object does. The next caller gets the lock.
+// A helper takes a lock and is killed while it holds it, while this process keeps the name open
+// (as every program with a library object does): the next caller takes the lock.
 void killedHoldersLetGo()
 {
     for (std::size_t row = 0; row < std::size(killedHolders); ++row) {
-        const KilledHolder& c = killedHolders[row];
-        const std::string label = std::string("killed inside ") + c.what + ": ";
-        std::vector<const char*> names = {c.name};
-        if (c.settingsCycle)
-            names.push_back(pelmux::settingsSessionsLockName); // held by the cycle in every session
-        std::vector<pelmux::platform::SemaphoreHandle> handles(names.size());
-        for (std::size_t i = 0; i < names.size(); ++i)
-            check(pelmux::createSemaphore(names[i], handles[i]), label + "opened " + names[i]);
+        const std::string label = std::string("killed holding ") + killedHolders[row].name + ": ";
+        pelmux::platform::SemaphoreHandle handle = nullptr;
+        pelmux::createSemaphore(killedHolders[row].name, handle);
         HANDLE holder = startHelper(L"lock " + std::to_wstring(row));
-        for (std::size_t i = 0; i < names.size(); ++i)
-            check(!pelmux::platform::takeSemaphore(handles[i], 0), label + "the helper holds " + names[i]);
+        check(!pelmux::platform::takeSemaphore(handle, 0), label + "held by the helper");
         endProcess(holder);
-        if (c.settingsCycle) {
-            Varnholt::ResultCode written = Varnholt::ERR_DATATYPE_MISMATCH;
-            check(within(10000, [&] { written = pelmux::writeSetting("Recovered", "1"); }) &&
-                      written == Varnholt::ERR_SUCCESS,
-                  label + "the next settings cycle ends with success");
-        } else {
-            check(soon(5000, [&] { return pelmux::platform::takeSemaphore(handles[0], 0); }),
-                  label + "the next caller takes the lock");
-            pelmux::platform::giveSemaphore(handles[0]);
-        }
-        for (auto handle : handles)
-            pelmux::platform::closeSemaphore(handle);
+        check(pelmux::platform::takeSemaphore(handle, killedHolders[row].timeoutMs),
+              label + "taken by the next caller");
+        pelmux::platform::giveSemaphore(handle);
+        pelmux::platform::closeSemaphore(handle);
     }
 }
 
 // What the counting helpers share with this process.
 struct Counting {
-    volatile LONG committed; // settings cycles whose rewrite of "Counter" succeeded
-    volatile LONG inside;    // the process id of the helper inside a settings cycle, or 0
+    volatile LONG committed; // steps whose rewrite succeeded
+    volatile LONG inside;    // the id of the helper inside its settings cycle, or 0
 };
 const wchar_t* const countingName = L"pelmux-windows-checks-counting";
 const wchar_t* const stopCountingEvent = L"pelmux-windows-checks-stop-counting";
 
-// Helpers count "Counter" up, one settings cycle each step, while helpers are killed inside their
-// cycle and replaced. No step is lost, none is counted twice: the file ends between the steps
-// reported committed and those plus the kills (a helper killed after its rewrite, before it
-// reported it).
+// Three helpers count "Counter" up, one settings cycle a step, while helpers are killed inside
+// their cycle and replaced. No step is lost or made twice: the file counts the steps reported
+// committed, plus at most one per kill (killed after its rewrite, before its report).
 void countingWhileKilled()
 {
     HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Counting),
                                           countingName);
     auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
     HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, stopCountingEvent);
-    check(counting != nullptr && stop != nullptr, "counting: shared record made");
-    if (counting == nullptr || stop == nullptr)
-        return;
-    removeStrayFiles();
     ::DeleteFileW(settingsFile().c_str());
-    // The names stay open here, as in every program with a library object.
-    pelmux::platform::SemaphoreHandle names[2] = {};
+    pelmux::platform::SemaphoreHandle names[2] = {}; // kept open here
     pelmux::createSemaphore(pelmux::settingsLockName, names[0]);
     pelmux::createSemaphore(pelmux::settingsSessionsLockName, names[1]);
-    std::vector<HANDLE> helpers;
-    for (int i = 0; i < 3; ++i)
-        helpers.push_back(startHelper(L"count", false));
+    std::vector<HANDLE> helpers = {startHelper(L"count", false), startHelper(L"count", false),
+                                   startHelper(L"count", false)};
     std::minstd_rand random(::GetTickCount());
     int kills = 0;
     int killedInside = 0;
-    LONG lastVictim = 0;
+    LONG victim = 0;
     for (int attempt = 0; attempt < 40 && killedInside < 4; ++attempt) {
-        if (!soon(10000, [&] { return counting->inside != 0 && counting->inside != lastVictim; }))
-            break;
+        const ULONGLONG start = ::GetTickCount64();
+        while ((counting->inside == 0 || counting->inside == victim) && ::GetTickCount64() - start < 10000)
+            ::Sleep(1);
         ::Sleep(random() % 3);
-        const DWORD victim = static_cast<DWORD>(counting->inside);
-        lastVictim = static_cast<LONG>(victim);
+        victim = counting->inside;
         for (HANDLE& helper : helpers) {
-            if (helper == nullptr || ::GetProcessId(helper) != victim)
-                continue;
-            endProcess(helper);
-            ++kills;
-            // Nobody else comes in while the killed helper holds the lock.
-            killedInside += counting->inside == static_cast<LONG>(victim) ? 1 : 0;
-            helper = startHelper(L"count", false);
+            if (victim != 0 && ::GetProcessId(helper) == static_cast<DWORD>(victim)) {
+                endProcess(helper);
+                ++kills;
+                killedInside += counting->inside == victim ? 1 : 0; // nobody came in after it
+                helper = startHelper(L"count", false);
+            }
         }
     }
     check(killedInside == 4,
           "counting: 4 helpers killed inside their cycle, not " + std::to_string(killedInside));
-    const LONG afterKills = counting->committed;
-    check(soon(10000, [&] { return counting->committed >= afterKills + 3; }),
-          "counting: the cycles go on after the kills");
     ::SetEvent(stop);
     for (HANDLE helper : helpers) {
-        if (helper == nullptr)
-            continue;
         check(::WaitForSingleObject(helper, 10000) == WAIT_OBJECT_0, "counting: a helper ends when asked");
         ::TerminateProcess(helper, 9);
         ::CloseHandle(helper);
     }
-    std::string counter;
-    check(within(10000, [&] { counter = getSetting("Counter"); }), "counting: the counter can be read");
-    const long committed = counting->committed;
-    const long final = std::strtol(counter.c_str(), nullptr, 10);
-    check(committed > 0 && final >= committed && final <= committed + kills,
-          "counting: " + std::to_string(committed) + " steps committed, " + std::to_string(kills) +
-              " kills, the file counts " + counter);
     for (auto name : names)
         pelmux::platform::closeSemaphore(name);
+    const long committed = counting->committed;
+    const std::string counter = getSetting("Counter");
+    const long counted = std::strtol(counter.c_str(), nullptr, 10);
+    check(committed > 0 && counted >= committed && counted <= committed + kills,
+          "counting: " + std::to_string(committed) + " steps reported, " + std::to_string(kills) +
+              " kills, the file counts " + counter);
     ::UnmapViewOfFile(counting);
     ::CloseHandle(mapping);
     ::CloseHandle(stop);
@@ -604,25 +543,21 @@ void countingWhileKilled()
     ::DeleteFileW(settingsFile().c_str());
 }
 
+DWORD WINAPI takeOnce(void* semaphore)
+{
+    return pelmux::platform::takeSemaphore(semaphore, 0) ? 0 : 1;
+}
+
 } // namespace
 
 int checks::holdLock(unsigned row)
 {
-    if (row >= std::size(killedHolders))
-        return 2;
-    const KilledHolder& c = killedHolders[row];
-    if (c.settingsCycle) {
-        // Inside a settings cycle for good: the object is never destroyed.
-        auto* file = new pelmux::SettingsFile;
-        file->loadSettings(pelmux::settingsPath());
-    } else {
-        pelmux::platform::SemaphoreHandle handle = nullptr;
-        pelmux::createSemaphore(c.name, handle);
-        if (c.takenOnEndedThread)
-            within(10000, [&] { pelmux::platform::takeSemaphore(handle, 0); });
-        else
-            pelmux::platform::takeSemaphore(handle, 0);
-    }
+    const KilledHolder& c = killedHolders[row % std::size(killedHolders)];
+    pelmux::platform::SemaphoreHandle handle = nullptr;
+    if (c.timeoutMs == 0 && pelmux::createSemaphore(c.name, handle))
+        ::WaitForSingleObject(::CreateThread(nullptr, 0, takeOnce, handle, 0, nullptr), INFINITE);
+    if (c.timeoutMs != 0)
+        new pelmux::SettingsFile; // inside a settings cycle until killed
     tellHolding();
     ::Sleep(60000); // killed long before
     return 0;
@@ -631,17 +566,11 @@ int checks::holdLock(unsigned row)
 int checks::countUnderSettingsLock()
 {
     HANDLE mapping = ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, countingName);
-    auto* counting =
-        mapping != nullptr
-            ? static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)))
-            : nullptr;
+    auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
     HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, stopCountingEvent);
-    if (counting == nullptr || stop == nullptr)
-        return 2;
-    const LONG self = static_cast<LONG>(::GetCurrentProcessId());
-    while (::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+    while (counting != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
         pelmux::settingsCycle([&](pelmux::SettingsFile& file) {
-            counting->inside = self;
+            counting->inside = static_cast<LONG>(::GetCurrentProcessId());
             std::int32_t count = 0;
             pelmux::textToInt(file.getValue("Counter"), count);
             if (file.setValue("Counter", std::to_string(count + 1)))
@@ -651,12 +580,6 @@ int checks::countUnderSettingsLock()
         });
     }
     return 0;
-}
-
-void checks::lockRecoveryChecks()
-{
-    countingWhileKilled();
-    killedHoldersLetGo();
 }
 
 int checks::holdSettingsFile(unsigned milliseconds)
@@ -688,4 +611,7 @@ void checks::settingsSwapChecks()
     rightsOfARestoredFile();
     ::DeleteFileW(settingsFile().c_str());
     ::CloseHandle(letGoSignal);
+    // Last: a lock that stays taken would hang every later check.
+    countingWhileKilled();
+    killedHoldersLetGo();
 }
