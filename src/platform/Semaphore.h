@@ -12,7 +12,8 @@
 // it alone still meet it, and records a taker of this library beside it (see win32/Semaphore.cpp):
 // a recorded holder that has ended is taken over within about 100 ms of a waiter's wait; a count
 // taken by a program that does not record itself is waited for as before. Without its companion
-// objects (a name too long for them) a named semaphore works as a plain one.
+// objects (a name too long for them, their names taken by other kinds of object, no memory left) a
+// named semaphore works as a plain one.
 //
 // On Linux a named semaphore is scoped to PELMUX_ROOT and keeps the Windows lifetime: it exists
 // while some process holds a handle to it, and once the last handle is gone (also when its process
