@@ -15,6 +15,11 @@
 /// GetAbout and GetDigIO return null when memory is exhausted. On Windows every factory does, and
 /// every operation answers a result code (ERR_MEMORY_ALLOCATION_FAILED where it has no other): no
 /// exception leaves Pelmux.dll. On Linux the other factories throw std::bad_alloc then.
+///
+/// Operations that read or write the settings file wait for its lock while another program holds it
+/// for one load-modify-write cycle; a program killed while it holds it (or any other lock of the
+/// library) does not keep it. Should the wait itself fail, they answer ERR_FUNCTION_IN_PROGRESS (11)
+/// and neither read nor write the file.
 #pragma once
 
 #include <pelmux/About.h>

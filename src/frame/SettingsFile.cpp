@@ -199,8 +199,18 @@ std::string settingsText(const SettingsEntries& entries, const std::string& key,
 
 SettingsFile::SettingsFile()
 {
-    if (createSemaphore(settingsLockName, lock_))
+    // Always the machine-wide lock first, then the session's: no two cycles wait for each other
+    // the other way round. Programs that take the session's lock alone still exclude the cycles of
+    // their own session.
+    if (!platform::unprefixedNamesSpanSessions() &&
+        createSemaphore(settingsSessionsLockName, sessionsLock_)) {
+        sessionsLocked_ = platform::takeSemaphore(sessionsLock_, platform::waitForever);
+        refused_ = !sessionsLocked_;
+    }
+    if (!refused_ && createSemaphore(settingsLockName, lock_)) {
         locked_ = platform::takeSemaphore(lock_, platform::waitForever);
+        refused_ = !locked_;
+    }
 }
 
 SettingsFile::~SettingsFile()
@@ -209,6 +219,9 @@ SettingsFile::~SettingsFile()
     if (locked_)
         platform::giveSemaphore(lock_);
     platform::closeSemaphore(lock_);
+    if (sessionsLocked_)
+        platform::giveSemaphore(sessionsLock_);
+    platform::closeSemaphore(sessionsLock_);
 }
 
 void SettingsFile::loadSettings(const std::string& path)
@@ -243,7 +256,8 @@ bool SettingsFile::setValue(const std::string& key, const std::string& value)
     if (content.size() > maxSettingsFileBytes)
         return false;
     entries_[k] = v;
-    if (widePath_.empty() || !rewritable_)
+    // Without the lock that was to be had, another cycle may be rewriting the file.
+    if (widePath_.empty() || !rewritable_ || refused_)
         return false;
     platform::ReplaceStatus status = platform::replaceFile(widePath_, content);
     // Our own folder vanished since the path was resolved: make it again, as the resolution did.

@@ -27,8 +27,13 @@ namespace pelmux {
 
 using Varnholt::ResultCode;
 
-// The lock of the settings file.
+// The lock of the settings file, one per Windows session: the name other programs of the unit use.
 inline constexpr const char* settingsLockName = "FILE_PELMUXINI_IS_IN_USE";
+// The same name in the namespace every session shares: on Windows a cycle outside session 0 takes
+// it first, then its session's lock, so that cycles of programs in different sessions (a service
+// and the user's application) never overlap either. In session 0 the session's lock already is this
+// object.
+inline constexpr const char* settingsSessionsLockName = "Global\\FILE_PELMUXINI_IS_IN_USE";
 // The file used when the application-data folder cannot be found.
 inline constexpr const char* fallbackSettingsPath = "C:\\Pelmux.ini";
 // A settings file larger than this is not read, and therefore never rewritten either; a rewrite
@@ -80,10 +85,12 @@ std::string settingsText(const SettingsEntries& entries, const std::string& key,
 
 class SettingsFile {
 public:
-    // Creates or opens the lock and waits for it without limit; without a lock the object works
-    // unlocked.
+    // Creates or opens the locks (the machine-wide one first, where sessions have their own) and
+    // waits for each without limit; a holder that ended is taken over (platform/Semaphore.h). A lock
+    // that cannot be made is done without; one that is made but whose wait fails is not: see
+    // lockRefused.
     SettingsFile();
-    // Gives the lock back.
+    // Gives the locks back.
     ~SettingsFile();
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
@@ -99,15 +106,22 @@ public:
     // Sets `key` (spaces trimmed) to `value` (spaces trimmed) in the entries and rewrites the whole
     // file in one atomic step. Answers whether the file now holds the new content. Refused, changing
     // nothing: a key with '=', a line break or a leading ';', or a value with a line break, which the
-    // file could not give back as written; a rewrite larger than maxSettingsFileBytes.
+    // file could not give back as written; a rewrite larger than maxSettingsFileBytes; any rewrite
+    // while lockRefused().
     bool setValue(const std::string& key, const std::string& value);
 
     const SettingsEntries& entries() const { return entries_; }
     bool holdsLock() const { return locked_; }
+    // Whether a lock was made but could not be taken: the cycle must not go on (settingsCycle
+    // answers ERR_FUNCTION_IN_PROGRESS).
+    bool lockRefused() const { return refused_; }
 
 private:
+    platform::SemaphoreHandle sessionsLock_ = nullptr;
+    bool sessionsLocked_ = false;
     platform::SemaphoreHandle lock_ = nullptr;
     bool locked_ = false;
+    bool refused_ = false;
     SettingsEntries entries_;
     std::string path_;
     std::wstring widePath_; // what the file calls use; empty when path_ names no file
@@ -117,19 +131,23 @@ private:
 // One load-modify-write cycle, as every user of the store takes it: builds a SettingsFile (takes
 // the lock), loads the settings file, runs `body(file)`, which answers a result code, and gives the
 // lock back. On Windows exhausted memory anywhere in it answers ERR_MEMORY_ALLOCATION_FAILED; the
-// file is then left as it was or holds a whole rewrite.
+// file is then left as it was or holds a whole rewrite. A lock whose wait fails answers
+// ERR_FUNCTION_IN_PROGRESS without reading or writing the file.
 template <class Body> ResultCode settingsCycle(Body body)
 {
     return unlessMemoryExhausted([&] {
         SettingsFile file;
+        if (file.lockRefused())
+            return Varnholt::ERR_FUNCTION_IN_PROGRESS;
         file.loadSettings(settingsPath());
         return body(file);
     });
 }
 
-// The cycles below answer ERR_SUCCESS, or ERR_MEMORY_ALLOCATION_FAILED when memory ran out on
-// Windows (outputs then untouched, the file as it was or holding a whole rewrite), unless they say
-// otherwise. They block while another cycle, in any process, holds the lock.
+// The cycles below answer ERR_SUCCESS, ERR_MEMORY_ALLOCATION_FAILED when memory ran out on Windows
+// (outputs then untouched, the file as it was or holding a whole rewrite), or
+// ERR_FUNCTION_IN_PROGRESS when the lock could not be taken (outputs and file untouched), unless
+// they say otherwise. They block while another cycle, in any process, holds the lock.
 
 // One settings cycle that reads the texts of `keys` into `texts`, in order; a key not present
 // reads as empty text. Writes nothing.

@@ -170,6 +170,16 @@ TEST_F(SemaphoreTest, CreateSemaphoreLeavesTheHandleAloneOnFailure)
     closeSemaphore(handle);
 }
 
+// A settings lock that is there but cannot be taken (no taker token can be made) stops the cycle:
+// it answers ERR_FUNCTION_IN_PROGRESS instead of going on without the lock.
+TEST_F(SemaphoreTest, ASettingsCycleWhoseLockCannotBeTakenAnswersInProgress)
+{
+    root_.writeFile("semaphores/takers", "a file where the tokens' folder belongs");
+    std::string value;
+    EXPECT_EQ(writeSetting("Key", "1"), Varnholt::ERR_FUNCTION_IN_PROGRESS);
+    EXPECT_EQ(readSetting("Key", value), Varnholt::ERR_FUNCTION_IN_PROGRESS);
+}
+
 // What a take makes of the count record another process left: a count whose taker has ended is
 // taken over (its token file removed), one whose taker lives is not, and nothing but a token file is
 // ever touched.

@@ -23,6 +23,11 @@ void* patchImport(void* module, const char* function, void* replacement);
 // The parts that live in files of their own.
 void settingsSwapChecks();
 int holdSettingsFile(unsigned milliseconds); // the helper process of settingsSwapChecks
+// Holders of the named locks killed while they hold them; last, since a lock that stays taken
+// would hang every later check.
+void lockRecoveryChecks();
+int holdLock(unsigned row);   // a helper of lockRecoveryChecks: takes a lock and waits to be killed
+int countUnderSettingsLock(); // a helper of lockRecoveryChecks: counts in settings cycles until told
 void outOfMemoryChecks();
 int outOfMemoryRow(const char* row); // one process of outOfMemoryChecks
 

@@ -3,11 +3,15 @@
 // documented partial outcomes (1175, 1176, 1177) do not happen under wine: a stand-in, which this
 // program's import table leads the library's call to, reproduces each of them on the real files.
 #include "Checks.h"
+#include "frame/Semaphores.h"
 #include "frame/SettingsFile.h"
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -106,22 +110,38 @@ std::string getSetting(const std::string& key)
     return settings.getValue(key);
 }
 
-// Starts this program as "hold <ms>" and waits until it holds the settings file (when there is one).
-HANDLE startHolder(unsigned milliseconds)
+// Starts this program with `arguments`; unless `holds` is false, waits until it tells that it holds
+// what it was started to hold.
+HANDLE startHelper(const std::wstring& arguments, bool holds = true)
 {
     HANDLE holding = ::CreateEventW(nullptr, TRUE, FALSE, holdingEvent);
-    std::wstring command = L"\"" + checks::ownPath() + L"\" hold " + std::to_wstring(milliseconds);
+    std::wstring command = L"\"" + checks::ownPath() + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                           nullptr, &startup, &process) != FALSE;
-    const bool holds = started && ::WaitForSingleObject(holding, 10000) == WAIT_OBJECT_0;
-    check(holds, "the helper process started");
+    check(started && (!holds || ::WaitForSingleObject(holding, 10000) == WAIT_OBJECT_0),
+          "the helper process started: " + std::string(arguments.begin(), arguments.end()));
     ::CloseHandle(holding);
     if (started)
         ::CloseHandle(process.hThread);
     return started ? process.hProcess : nullptr;
+}
+
+// Starts this program as "hold <ms>" and waits until it holds the settings file (when there is one).
+HANDLE startHolder(unsigned milliseconds)
+{
+    return startHelper(L"hold " + std::to_wstring(milliseconds));
+}
+
+void tellHolding()
+{
+    HANDLE holding = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, holdingEvent);
+    if (holding != nullptr) {
+        ::SetEvent(holding);
+        ::CloseHandle(holding);
+    }
 }
 
 void waitFor(HANDLE process)
@@ -374,18 +394,160 @@ void shortRead()
           "the file after a short read: " + fileText(settingsFile()));
 }
 
+// ---- holders killed inside the library's locks
+
+// The named locks other programs of the unit share, as the library takes them: a settings cycle
+// waits (here at most 5 s) for the machine-wide lock, then its session's; the others are tried
+// without waiting (a buzz, an averaging calculation or the sensor's range setting, a firmware job).
+// The helper takes them on a thread that then ends, as a firmware job's caller does.
+struct KilledHolder {
+    const char* name;
+    DWORD timeoutMs;
+};
+const KilledHolder killedHolders[] = {
+    {"PELMUX_BUZZING_IN_PROGRESS", 0},
+    {"PELMUX_LIGHT_SENSOR_AVERAGE_LOCKED", 0},
+    {"PELMUX_FIRMWARE_UPGRADE_IN_PROGRESS", 0},
+    {pelmux::settingsSessionsLockName, 5000}, // a settings cycle holds both
+    {pelmux::settingsLockName, 5000},
+};
+
+void endProcess(HANDLE process)
+{
+    ::TerminateProcess(process, 9);
+    ::WaitForSingleObject(process, INFINITE);
+    ::CloseHandle(process);
+}
+
+// A helper takes a lock and is killed while it holds it, while this process keeps the name open
+// (as every program with a library object does): the next caller takes the lock.
+void killedHoldersLetGo()
+{
+    for (std::size_t row = 0; row < std::size(killedHolders); ++row) {
+        const std::string label = std::string("killed holding ") + killedHolders[row].name + ": ";
+        pelmux::platform::SemaphoreHandle handle = nullptr;
+        pelmux::createSemaphore(killedHolders[row].name, handle);
+        HANDLE holder = startHelper(L"lock " + std::to_wstring(row));
+        check(!pelmux::platform::takeSemaphore(handle, 0), label + "held by the helper");
+        endProcess(holder);
+        check(pelmux::platform::takeSemaphore(handle, killedHolders[row].timeoutMs),
+              label + "taken by the next caller");
+        pelmux::platform::giveSemaphore(handle);
+        pelmux::platform::closeSemaphore(handle);
+    }
+}
+
+// What the counting helpers share with this process.
+struct Counting {
+    volatile LONG committed; // steps whose rewrite succeeded
+    volatile LONG inside;    // the id of the helper inside its settings cycle, or 0
+};
+const wchar_t* const countingName = L"pelmux-windows-checks-counting";
+const wchar_t* const stopCountingEvent = L"pelmux-windows-checks-stop-counting";
+
+// Three helpers count "Counter" up, one settings cycle a step, while helpers are killed inside
+// their cycle and replaced. No step is lost or made twice: the file counts the steps reported
+// committed, plus at most one per kill (killed after its rewrite, before its report).
+void countingWhileKilled()
+{
+    HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Counting),
+                                          countingName);
+    auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
+    HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, stopCountingEvent);
+    ::DeleteFileW(settingsFile().c_str());
+    pelmux::platform::SemaphoreHandle names[2] = {}; // kept open here
+    pelmux::createSemaphore(pelmux::settingsLockName, names[0]);
+    pelmux::createSemaphore(pelmux::settingsSessionsLockName, names[1]);
+    std::vector<HANDLE> helpers = {startHelper(L"count", false), startHelper(L"count", false),
+                                   startHelper(L"count", false)};
+    std::minstd_rand random(::GetTickCount());
+    int kills = 0;
+    int killedInside = 0;
+    LONG victim = 0;
+    for (int attempt = 0; attempt < 40 && killedInside < 4; ++attempt) {
+        const ULONGLONG start = ::GetTickCount64();
+        while ((counting->inside == 0 || counting->inside == victim) && ::GetTickCount64() - start < 10000)
+            ::Sleep(1);
+        if (counting->inside == 0 || counting->inside == victim)
+            break; // nobody has come in for 10 s
+        ::Sleep(random() % 3);
+        victim = counting->inside;
+        for (HANDLE& helper : helpers) {
+            if (victim != 0 && ::GetProcessId(helper) == static_cast<DWORD>(victim)) {
+                endProcess(helper);
+                ++kills;
+                killedInside += counting->inside == victim ? 1 : 0; // nobody came in after it
+                helper = startHelper(L"count", false);
+            }
+        }
+    }
+    check(killedInside == 4,
+          "counting: 4 helpers killed inside their cycle, not " + std::to_string(killedInside));
+    ::SetEvent(stop);
+    for (HANDLE helper : helpers) {
+        check(::WaitForSingleObject(helper, 10000) == WAIT_OBJECT_0, "counting: a helper ends when asked");
+        endProcess(helper);
+    }
+    for (auto name : names)
+        pelmux::platform::closeSemaphore(name);
+    const long committed = counting->committed;
+    const std::string counter = getSetting("Counter");
+    const long counted = std::strtol(counter.c_str(), nullptr, 10);
+    check(committed > 0 && counted >= committed && counted <= committed + kills,
+          "counting: " + std::to_string(committed) + " steps reported, " + std::to_string(kills) +
+              " kills, the file counts " + counter);
+    ::UnmapViewOfFile(counting);
+    ::CloseHandle(mapping);
+    ::CloseHandle(stop);
+    removeStrayFiles();
+    ::DeleteFileW(settingsFile().c_str());
+}
+
+DWORD WINAPI takeOnce(void* semaphore)
+{
+    return pelmux::platform::takeSemaphore(semaphore, 0) ? 0 : 1;
+}
+
 } // namespace
+
+int checks::holdLock(unsigned row)
+{
+    const KilledHolder& c = killedHolders[row % std::size(killedHolders)];
+    pelmux::platform::SemaphoreHandle handle = nullptr;
+    if (c.timeoutMs == 0 && pelmux::createSemaphore(c.name, handle))
+        ::WaitForSingleObject(::CreateThread(nullptr, 0, takeOnce, handle, 0, nullptr), INFINITE);
+    if (c.timeoutMs != 0)
+        new pelmux::SettingsFile; // inside a settings cycle until killed
+    tellHolding();
+    ::Sleep(60000); // killed long before
+    return 0;
+}
+
+int checks::countUnderSettingsLock()
+{
+    HANDLE mapping = ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, countingName);
+    auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
+    HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, stopCountingEvent);
+    while (counting != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+        pelmux::settingsCycle([&](pelmux::SettingsFile& file) {
+            counting->inside = static_cast<LONG>(::GetCurrentProcessId());
+            std::int32_t count = 0;
+            pelmux::textToInt(file.getValue("Counter"), count);
+            if (file.setValue("Counter", std::to_string(count + 1)))
+                ::InterlockedIncrement(&counting->committed);
+            counting->inside = 0;
+            return Varnholt::ERR_SUCCESS;
+        });
+    }
+    return 0;
+}
 
 int checks::holdSettingsFile(unsigned milliseconds)
 {
     // Holds the file when there is one.
     HANDLE file = ::CreateFileW(settingsFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
-    HANDLE holding = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, holdingEvent);
-    if (holding != nullptr) {
-        ::SetEvent(holding);
-        ::CloseHandle(holding);
-    }
+    tellHolding();
     HANDLE letGo = ::OpenEventW(SYNCHRONIZE, FALSE, letGoEvent);
     if (letGo != nullptr) {
         ::WaitForSingleObject(letGo, milliseconds);
@@ -409,4 +571,7 @@ void checks::settingsSwapChecks()
     shortRead();
     ::DeleteFileW(settingsFile().c_str());
     ::CloseHandle(letGoSignal);
+    // Last: a lock that stays taken would hang every later check.
+    countingWhileKilled();
+    killedHoldersLetGo();
 }

@@ -8,6 +8,7 @@
 #include "platform/Device.h"
 #include "platform/Files.h"
 #include "platform/Semaphore.h"
+#include "platform/win32/SemaphoreParts.h"
 #include "platform/win32/StoreAccess.h"
 
 #include <pelmux/Pelmux.h>
@@ -408,13 +409,20 @@ void semaphores()
     pelmux::platform::closeSemaphore(unnamed);
 
     // A child the host starts with handle inheritance would keep a taken semaphore alive after
-    // its taker ended.
+    // its taker ended, or its holder record alive after the holder ended.
     for (const char* name : {"PELMUX_WINDOWS_CHECK", static_cast<const char*>(nullptr)}) {
         pelmux::platform::SemaphoreHandle handle = nullptr;
-        DWORD flags = HANDLE_FLAG_INHERIT;
-        check(pelmux::createSemaphore(name, handle) && ::GetHandleInformation(handle, &flags) &&
-                  (flags & HANDLE_FLAG_INHERIT) == 0,
-              std::string(name != nullptr ? "named" : "unnamed") + " semaphore handle is not inheritable");
+        pelmux::createSemaphore(name, handle);
+        const bool taken = pelmux::platform::takeSemaphore(handle, 0);
+        const auto parts =
+            taken ? pelmux::platform::semaphoreParts(handle) : pelmux::platform::SemaphoreParts{};
+        bool inherited = !taken || (name != nullptr && parts.holder == nullptr);
+        for (DWORD flags = 0; void* part : {parts.count, parts.guard, parts.taken, parts.holder})
+            inherited |=
+                part != nullptr && (!::GetHandleInformation(part, &flags) || flags & HANDLE_FLAG_INHERIT);
+        check(!inherited,
+              std::string(name != nullptr ? "named" : "unnamed") + " semaphore handles are not inheritable");
+        pelmux::platform::giveSemaphore(handle);
         pelmux::platform::closeSemaphore(handle);
     }
 }
@@ -583,6 +591,10 @@ int main(int argc, char** argv)
         return checks::holdSettingsFile(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
     if (mode == "oom-row" && argc > 2)
         return checks::outOfMemoryRow(argv[2]);
+    if (mode == "lock" && argc > 2)
+        return checks::holdLock(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
+    if (mode == "count")
+        return checks::countUnderSettingsLock();
     if (mode == "oom") {
         checks::outOfMemoryChecks();
         return checks::summary();

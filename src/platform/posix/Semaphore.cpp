@@ -531,4 +531,9 @@ void closeSemaphore(SemaphoreHandle semaphore)
     delete object(semaphore);
 }
 
+bool unprefixedNamesSpanSessions()
+{
+    return true; // one namespace per PELMUX_ROOT, no sessions
+}
+
 } // namespace pelmux::platform
