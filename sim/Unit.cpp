@@ -259,14 +259,16 @@ ControlReply Unit::control(const ControlRequest& request)
         ++requestCounts_[request.code];
         const auto fault = takeFault(controlFaults_, request.code);
         reply = answerControl(request, fault);
-        logRequest({{"kind", "control"}, {"code", request.code}, {"ok", reply.ok}, {"returned", reply.returned}},
-                   fault.has_value());
+        logRequest(
+            {{"kind", "control"}, {"code", request.code}, {"ok", reply.ok}, {"returned", reply.returned}},
+            fault.has_value());
         pace = timing();
     }
     // At real speed the request takes the driver's time, counted from its arrival, on the thread
     // that answers it.
     if (pace.real)
-        std::this_thread::sleep_until(arrived + std::chrono::duration<double, std::micro>(pace.driverRequestUs));
+        std::this_thread::sleep_until(arrived +
+                                      std::chrono::duration<double, std::micro>(pace.driverRequestUs));
     return reply;
 }
 

@@ -27,6 +27,7 @@ struct Row {
     const char* name;
     Needs needs;
     std::function<bool()> run; // true when everything it asked answered ERR_SUCCESS
+    bool once = false;         // what it measures is kept by the process: only the first run counts
 };
 
 template <class Interface> bool released(Interface* object)
@@ -198,21 +199,24 @@ int main(int argc, char** argv)
             {"application start", BothTexts, applicationStart},
             // Not part of the start: the expander's start-up waits are the unit's own, and the modules'
             // fields are read on first need.
-            {"GetTelematics + getTelematicsAvailable", ExpansionText,
+            {"GetTelematics + getTelematicsAvailable (once)", ExpansionText,
              [] {
                  std::int32_t available = 0;
-                 return usedOnce(GetTelematics(), [&](Telematics& t) { return t.getTelematicsAvailable(&available); });
-             }},
+                 return usedOnce(GetTelematics(),
+                                 [&](Telematics& t) { return t.getTelematicsAvailable(&available); });
+             },
+             true},
         };
-        std::printf("| %-40s | %10s | %10s |\n", "what", "time (ms)", "floor (ms)");
-        std::printf("|%s|%s|%s|\n", std::string(42, '-').c_str(), std::string(12, '-').c_str(),
+        std::printf("| %-46s | %10s | %10s |\n", "what", "time (ms)", "floor (ms)");
+        std::printf("|%s|%s|%s|\n", std::string(48, '-').c_str(), std::string(12, '-').c_str(),
                     std::string(12, '-').c_str());
         // The first request of a process connects to the unit; it is not part of any row.
         released(GetAuxVersion());
         for (const Row& row : rows) {
             bool ok = true;
-            const double ms = medianMs(row, runs, ok);
-            std::printf("| %-40s | %10.1f | %10.1f |%s\n", row.name, ms, floorOf(row.needs), ok ? "" : " FAILED");
+            const double ms = medianMs(row, row.once ? 1 : runs, ok);
+            std::printf("| %-46s | %10.1f | %10.1f |%s\n", row.name, ms, floorOf(row.needs),
+                        ok ? "" : " FAILED");
             std::fflush(stdout);
             if (!ok)
                 exitCode = 1;
@@ -227,13 +231,15 @@ int main(int argc, char** argv)
         unit.unit().update([&](sim::Json& s) { s["eeproms"]["unit"] = longText; });
         const Row about{"GetAbout, 4000-byte unit text", BothTexts, [] {
                             char serial[32];
-                            return usedOnce(GetAbout(),
-                                            [&](About& a) { return a.getPcbSerial(serial, sizeof serial - 1); });
+                            return usedOnce(GetAbout(), [&](About& a) {
+                                return a.getPcbSerial(serial, sizeof serial - 1);
+                            });
                         }};
         bool ok = true;
         const double ms = medianMs(about, runs, ok);
-        std::printf("| %-40s | %10.1f | %10.1f |%s\n", about.name, ms,
-                    floorMs(timing, longText.size() + 1) + floorMs(timing, expansionBytes), ok ? "" : " FAILED");
+        std::printf("| %-46s | %10.1f | %10.1f |%s\n", about.name, ms,
+                    floorMs(timing, longText.size() + 1) + floorMs(timing, expansionBytes),
+                    ok ? "" : " FAILED");
         if (!ok)
             exitCode = 1;
     }
