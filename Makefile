@@ -103,6 +103,7 @@ bench: build
 	./build/linux/bench/pelmux_video_convert
 	./build/linux/bench/pelmux_hex_read
 	./build/linux/bench/pelmux_upgrade_timing
+	./build/linux/bench/pelmux_startup_timing
 
 # Upgrade jobs with random faults on the serial line: 1000 of them (`make test` runs 200).
 stress: build

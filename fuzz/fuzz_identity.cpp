@@ -1,8 +1,10 @@
-// The identity text of an EEPROM: any 4096 bytes, searched by key and rewritten value by value,
-// never read or written past the record. The input is split into the image and, after it, a key
-// and a new value separated by a 0x00 byte (both may be empty).
+// The identity text of an EEPROM: any 4096 bytes, loaded piece by piece up to the text's end as a
+// load of the whole EEPROM would load them, searched by key and rewritten value by value, never
+// read or written past the record. The input is split into the image and, after it, a key and a
+// new value separated by a 0x00 byte (both may be empty); its size chooses a piece that fails.
 #include "identity/IdentityRecord.h"
 #include "platform/Time.h"
+#include "shared/IdentityLoads.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -70,6 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Short inputs are identity texts themselves; the key and value then come from known keys.
     const std::string chosenKey = rest.empty() ? knownKeys[size % std::size(knownKeys)] : std::string(key);
     const std::string chosenValue = rest.empty() ? std::string("v") : std::string(newValue);
+
+    // Loaded up to the text's end, with one piece failing (or none).
+    check(pelmux::shared::leanLoadDifference(image, static_cast<int>(size % 33) - 1).empty());
 
     auto record = std::make_unique<pelmux::IdentityRecord>(1 + size % 2);
     record->adoptImage(image);

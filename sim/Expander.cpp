@@ -151,6 +151,8 @@ void installExpander(Unit& unit)
                       const std::uint8_t value =
                           reg == configRegister ? byteOf(*expander, "config", 0xFF) : portLevels(*expander);
                       note(*expander, "read", reg, value);
+                      // Address and register byte, a repeated start, the address and the value.
+                      u.busTransfer(4, 3);
                       out.u8(value);
                       return 1;
                   }));
@@ -170,6 +172,8 @@ void installExpander(Unit& unit)
                       (*expander)[reg == configRegister ? "config" : "port"] = value;
                       note(*expander, "write", reg, value);
                       followLines(*expander, *key);
+                      // Address, register and value byte.
+                      u.busTransfer(3, 2);
                       return 1;
                   }));
 }

@@ -9,6 +9,8 @@
 #include <limits>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace pelmux::sim {
@@ -231,14 +233,42 @@ std::optional<Fault> Unit::takeFault(std::map<std::uint32_t, Fault>& faults, std
     return fault;
 }
 
-ControlReply Unit::control(const ControlRequest& request)
+Timing Unit::timing() const
+{
+    try {
+        return timingOf(state_);
+    } catch (const std::exception&) {
+        return Timing{};
+    }
+}
+
+void Unit::busTransfer(std::size_t bytes, int conditions)
 {
     std::lock_guard lock(mutex_);
-    ++requestCounts_[request.code];
-    const auto fault = takeFault(controlFaults_, request.code);
-    const ControlReply reply = answerControl(request, fault);
-    logRequest({{"kind", "control"}, {"code", request.code}, {"ok", reply.ok}, {"returned", reply.returned}},
-               fault.has_value());
+    busBytes_ += bytes;
+    busConditions_ += conditions;
+}
+
+ControlReply Unit::control(const ControlRequest& request)
+{
+    const auto arrived = std::chrono::steady_clock::now();
+    ControlReply reply;
+    Timing pace;
+    {
+        std::lock_guard lock(mutex_);
+        ++requestCounts_[request.code];
+        const auto fault = takeFault(controlFaults_, request.code);
+        reply = answerControl(request, fault);
+        logRequest(
+            {{"kind", "control"}, {"code", request.code}, {"ok", reply.ok}, {"returned", reply.returned}},
+            fault.has_value());
+        pace = timing();
+    }
+    // At real speed the request takes the driver's time, counted from its arrival, on the thread
+    // that answers it.
+    if (pace.real)
+        std::this_thread::sleep_until(arrived +
+                                      std::chrono::duration<double, std::micro>(pace.driverRequestUs));
     return reply;
 }
 
@@ -276,7 +306,34 @@ ControlReply Unit::answerControl(const ControlRequest& request, const std::optio
 
 Bytes Unit::vendor(std::uint16_t ordinal, Reader& args)
 {
-    std::lock_guard lock(mutex_);
+    const auto arrived = std::chrono::steady_clock::now();
+    Bytes reply;
+    Timing pace;
+    std::size_t bytes = 0;
+    int conditions = 0;
+    {
+        std::lock_guard lock(mutex_);
+        busBytes_ = 0;
+        busConditions_ = 0;
+        reply = answerVendor(ordinal, args);
+        bytes = std::exchange(busBytes_, 0);
+        conditions = std::exchange(busConditions_, 0);
+        pace = timing();
+    }
+    // At real speed the call takes the library's own time from its arrival, then its transfers'
+    // bus time, on the thread that answers it; the bus carries one transfer at a time.
+    if (pace.real) {
+        std::this_thread::sleep_until(arrived + std::chrono::duration<double, std::micro>(pace.vendorCallUs));
+        if (bytes > 0 || conditions > 0) {
+            std::lock_guard bus(busMutex_);
+            std::this_thread::sleep_for(busTime(pace.i2cClockHz, bytes, conditions));
+        }
+    }
+    return reply;
+}
+
+Bytes Unit::answerVendor(std::uint16_t ordinal, Reader& args)
+{
     Writer reply;
     const auto fault = takeFault(vendorFaults_, ordinal);
     auto it = vendorCalls_.find(ordinal);

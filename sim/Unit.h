@@ -4,6 +4,7 @@
 #pragma once
 
 #include "JsonText.h"
+#include "Timing.h"
 #include "Wire.h"
 
 #include <atomic>
@@ -99,6 +100,11 @@ public:
     ReadReply read(const std::string& endpoint, std::uint32_t capacity);
 
     // ---- model side
+    // An I2C transfer that the vendor-library call being answered put on the bus: its bytes (the
+    // address bytes included) and its start, repeated-start and stop conditions. Called by the bus
+    // models while they answer a call; at real speed (Timing.h) the call's answer waits for the
+    // transfer's bus time, one transfer on the bus at a time.
+    void busTransfer(std::size_t bytes, int conditions);
     void onControl(std::uint32_t code, ControlHandler handler);
     // The handler installed for a request code (empty when none), so that a test can wrap it.
     ControlHandler controlHandler(std::uint32_t code) const;
@@ -163,7 +169,16 @@ private:
     CommandHandler commandHandler(const std::string& name) const;
     std::optional<Fault> takeFault(std::map<std::uint32_t, Fault>& faults, std::uint32_t key);
 
+    Bytes answerVendor(std::uint16_t ordinal, Reader& args);
+    // The state's timing (Timing.h); a malformed one answers at once rather than ending the unit.
+    Timing timing() const;
+
     mutable std::recursive_mutex mutex_;
+    // Held while a transfer takes its bus time: the board has one I2C bus.
+    mutable std::mutex busMutex_;
+    // The bus traffic of the vendor call being answered (under the unit lock).
+    std::size_t busBytes_ = 0;
+    int busConditions_ = 0;
     Json state_;
     std::map<std::uint32_t, ControlHandler> controls_;
     std::map<std::uint16_t, VendorHandler> vendorCalls_;

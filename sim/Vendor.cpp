@@ -234,6 +234,8 @@ std::int32_t i2cWrite(Unit& unit, const std::shared_ptr<Bus>& bus, Reader& args)
     const char* name = device(unit, handle, busType, address);
     if (name == nullptr || data.size() == 1)
         return 0;
+    // The address byte, then the data: start and stop around them.
+    unit.busTransfer(1 + data.size(), 2);
     if (data.empty())
         return 1; // an address probe: the device answers
     const std::uint32_t offset = ((data[0] << 8) | data[1]) % eepromSize;
@@ -263,6 +265,12 @@ std::int32_t i2cWriteRead(Unit& unit, const std::shared_ptr<Bus>& bus, Reader& a
     const char* name = device(unit, handle, busType, address);
     if (name == nullptr || (written.size() != 0 && written.size() != 2))
         return 0;
+    // The address byte and the bytes written, then a repeated start, the address byte again and
+    // the bytes read; a start before them and a stop after them.
+    const bool writes = !written.empty();
+    const bool reads = readLength > 0;
+    unit.busTransfer((writes ? 1 + written.size() : 0) + (reads || !writes ? 1 + readLength : 0),
+                     writes && reads ? 3 : 2);
     std::uint32_t& pointer = bus->pointer[name];
     if (written.size() == 2)
         pointer = ((written[0] << 8) | written[1]) % eepromSize;

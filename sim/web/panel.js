@@ -368,6 +368,11 @@ function draw(s) {
   window.lastState = s;
   clockSkew = Date.now() - s.nowMs;
   $("unit-name").textContent = s.name ? `– ${s.name}` : "";
+  // At real speed the unit takes the hardware's time (profile "timing", docs/unit-profile.md).
+  const timing = s.timing || {};
+  const real = timing.mode === "real";
+  $("unit-speed").hidden = !real;
+  $("unit-speed").textContent = real ? `real speed: I2C at ${(timing.i2cClockHz || 100000) / 1000} kHz` : "";
   for (const part of [drawDisplay, drawLed, drawBuzzer, drawPower, drawIdentity, drawFirmware, drawComms,
     drawVideo, drawInputs, drawFaults, drawLog]) {
     try { part(s); } catch (e) { console.error(part.name, e); }

@@ -3,7 +3,7 @@
 #include "frame/Factories.h"
 #include "frame/SettingsFile.h"
 #include "frame/Trace.h"
-#include "identity/About_Imp.h"
+#include "identity/FeatureProbe.h"
 #include "platform/Time.h"
 
 #include <string>
@@ -43,27 +43,23 @@ private:
     // not fitted.
     static bool readFitted(Module module)
     {
-        Varnholt::About* about = makeNoThrow<About_Imp>();
-        if (about == nullptr)
-            return false;
-        bool fitted = false;
-        ResultCode result = Varnholt::ERR_SUCCESS;
+        Feature field = Feature::Gsm;
         switch (module) {
         case Module::Gsm:
-            result = about->hasGsm(&fitted);
+            field = Feature::Gsm;
             break;
         case Module::Wlan:
-            result = about->hasWlan(&fitted);
+            field = Feature::Wlan;
             break;
         case Module::Bluetooth:
-            result = about->hasBluetooth(&fitted);
+            field = Feature::Bluetooth;
             break;
         case Module::Gps:
-            result = about->hasGps(&fitted);
+            field = Feature::Gps;
             break;
         }
-        about->release();
-        return result == Varnholt::ERR_SUCCESS && fitted;
+        const FieldReading reading = readFeatureField(field);
+        return reading.result == Varnholt::ERR_SUCCESS && reading.nonZero;
     }
 
     platform::Mutex mutex_;

@@ -119,13 +119,20 @@ bool readTemperatureSensor(BoardHandle handle, std::uint32_t index, TemperatureR
     return true;
 }
 
+bool readIdEepromPiece(BoardHandle handle, std::uint8_t address, std::uint32_t offset,
+                       std::span<std::uint8_t, idEepromReadPiece> piece)
+{
+    const std::uint8_t where[2] = {static_cast<std::uint8_t>(offset >> 8),
+                                   static_cast<std::uint8_t>(offset & 0xFF)};
+    return platform::boardI2cWriteRead(handle, primaryBus, address, where, sizeof where, piece.data(),
+                                       idEepromReadPiece) != 0;
+}
+
 bool readIdEeprom(BoardHandle handle, std::uint8_t address, std::uint8_t (&image)[idEepromSize])
 {
     for (std::uint32_t offset = 0; offset < idEepromSize; offset += idEepromReadPiece) {
-        const std::uint8_t where[2] = {static_cast<std::uint8_t>(offset >> 8),
-                                       static_cast<std::uint8_t>(offset & 0xFF)};
-        if (platform::boardI2cWriteRead(handle, primaryBus, address, where, sizeof where, image + offset,
-                                        idEepromReadPiece) == 0)
+        if (!readIdEepromPiece(handle, address, offset,
+                               std::span<std::uint8_t, idEepromReadPiece>(image + offset, idEepromReadPiece)))
             return false;
     }
     return true;

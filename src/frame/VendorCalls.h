@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace pelmux {
 
@@ -46,8 +47,13 @@ inline constexpr std::uint32_t idEepromPage = 32;
 // Pause before each page write, in milliseconds.
 inline constexpr std::uint32_t idEepromPagePauseMs = 10;
 
-// Reads the whole EEPROM in pieces of 128 bytes, each a write of the 2-byte offset (most significant
-// byte first) followed by a read. Stops at the first failure; `image` may then be partly filled.
+// Reads the 128 bytes at `offset` (a multiple of 128): a write of the 2-byte offset (most
+// significant byte first) followed by a read. False when the transfer failed.
+bool readIdEepromPiece(BoardHandle handle, std::uint8_t address, std::uint32_t offset,
+                       std::span<std::uint8_t, idEepromReadPiece> piece);
+
+// Reads the whole EEPROM piece by piece from offset 0 on (readIdEepromPiece). Stops at the first
+// failure; `image` may then be partly filled.
 bool readIdEeprom(BoardHandle handle, std::uint8_t address, std::uint8_t (&image)[idEepromSize]);
 
 // Writes the whole EEPROM in 32-byte pages, each after a 10 ms pause and sent as one write of the

@@ -64,10 +64,14 @@ int identityNumber(std::string_view value)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-About_Imp::About_Imp()
+About_Imp::About_Imp() : About_Imp(IdentityRecords{}) {}
+
+About_Imp::About_Imp(IdentityRecords loaded)
 {
-    unitIdentity = loadedIdentityRecord(1);
-    expansionIdentity = loadedIdentityRecord(2);
+    if (loaded.unit)
+        unitIdentity = loadedIdentityRecord(1);
+    if (loaded.expansion)
+        expansionIdentity = loadedIdentityRecord(2);
 }
 
 About_Imp::~About_Imp()

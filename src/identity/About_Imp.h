@@ -8,11 +8,20 @@ namespace pelmux {
 
 using Varnholt::ResultCode;
 
+// Which identity records an About loads at construction.
+struct IdentityRecords {
+    bool unit = true;
+    bool expansion = true;
+};
+
 // Answers the About questions from the two identity records, both loaded at construction, the unit's
 // first. A record whose allocation failed behaves as an invalid one.
 class About_Imp final : public Varnholt::About {
 public:
     About_Imp();
+    // Loads only the records named (a feature probe asks one EEPROM's fields); a record not loaded
+    // behaves as an invalid one.
+    explicit About_Imp(IdentityRecords loaded);
 
     ResultCode getPcbSerial(char* buffer, int length) override;
     ResultCode getUnitSerial(char* buffer, int length) override;

@@ -7,38 +7,90 @@ namespace pelmux {
 
 namespace {
 
-// Reads the feature's field; answers the result code and whether the value read is non-zero.
-Varnholt::ResultCode readField(Varnholt::About& about, Feature feature, bool& nonZero)
+bool inExpansionEeprom(Feature feature)
+{
+    switch (feature) {
+    case Feature::Wlan:
+    case Feature::Gps:
+    case Feature::Gsm:
+    case Feature::Bluetooth:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Reads the feature's field through the About operation that answers it.
+FieldReading readField(Varnholt::About& about, Feature feature)
 {
     unsigned char count = 0;
     bool flag = false;
     Varnholt::ResultCode result = Varnholt::ERR_SUCCESS;
+    bool counted = false;
     switch (feature) {
     case Feature::Can:
         result = about.getCanCount(&count);
-        nonZero = count != 0;
+        counted = true;
         break;
     case Feature::Video:
         result = about.getVideoCount(&count);
-        nonZero = count != 0;
+        counted = true;
         break;
     case Feature::DigitalIo:
         result = about.getDigitalIoCount(&count);
-        nonZero = count != 0;
+        counted = true;
         break;
     case Feature::Display:
         result = about.hasDisplay(&flag);
-        nonZero = flag;
         break;
     case Feature::Touch:
         result = about.hasTouchScreen(&flag);
-        nonZero = flag;
+        break;
+    case Feature::Wlan:
+        result = about.hasWlan(&flag);
+        break;
+    case Feature::Gps:
+        result = about.hasGps(&flag);
+        break;
+    case Feature::Gsm:
+        result = about.hasGsm(&flag);
+        break;
+    case Feature::Bluetooth:
+        result = about.hasBluetooth(&flag);
         break;
     }
-    return result;
+    return {result, counted ? count != 0 : flag};
+}
+
+// Builds the temporary About object as GetAbout builds it, but with only the records that hold the
+// wanted fields, hands it to `use` (null when it could not be built) and releases it.
+template <class Wanted, class Use> void withProbeObject(const Wanted& wanted, Use use)
+{
+    IdentityRecords loaded{false, false};
+    for (const auto& entry : wanted)
+        (inExpansionEeprom(entry.first) ? loaded.expansion : loaded.unit) = true;
+    Varnholt::About* about = makeNoThrow<About_Imp>(loaded);
+    use(about);
+    if (about != nullptr)
+        about->release();
 }
 
 } // namespace
+
+void readFeatureFields(std::initializer_list<std::pair<Feature, FieldReading*>> wanted)
+{
+    withProbeObject(wanted, [&](Varnholt::About* about) {
+        for (const auto& [feature, reading] : wanted)
+            *reading = about == nullptr ? FieldReading{} : readField(*about, feature);
+    });
+}
+
+FieldReading readFeatureField(Feature feature)
+{
+    FieldReading reading;
+    readFeatureFields({{feature, &reading}});
+    return reading;
+}
 
 bool probeFeature(Feature feature)
 {
@@ -49,16 +101,12 @@ bool probeFeature(Feature feature)
 
 void probeFeatures(std::initializer_list<std::pair<Feature, bool*>> wanted)
 {
-    // Built as GetAbout builds it; no object (memory exhausted) counts as present.
-    Varnholt::About* about = makeNoThrow<About_Imp>();
-    for (const auto& [feature, present] : wanted) {
-        bool nonZero = false;
-        const Varnholt::ResultCode result =
-            about == nullptr ? Varnholt::ERR_MEMORY_ALLOCATION_FAILED : readField(*about, feature, nonZero);
-        *present = result != Varnholt::ERR_SUCCESS || nonZero;
-    }
-    if (about != nullptr)
-        about->release();
+    withProbeObject(wanted, [&](Varnholt::About* about) {
+        for (const auto& [feature, present] : wanted) {
+            const FieldReading reading = about == nullptr ? FieldReading{} : readField(*about, feature);
+            *present = reading.result != Varnholt::ERR_SUCCESS || reading.nonZero;
+        }
+    });
 }
 
 } // namespace pelmux

@@ -22,6 +22,20 @@ bool endsValue(std::uint8_t byte)
     return byte == ' ' || byte == '\r' || byte == '\n';
 }
 
+// The pieces of an identity EEPROM through the vendor library, on an opened board.
+class VendorPieces final : public EepromPieces {
+public:
+    VendorPieces(BoardHandle handle, std::uint8_t address) : handle_(handle), address_(address) {}
+    bool read(std::uint32_t offset, std::span<std::uint8_t, idEepromReadPiece> piece) override
+    {
+        return readIdEepromPiece(handle_, address_, offset, piece);
+    }
+
+private:
+    BoardHandle handle_;
+    std::uint8_t address_;
+};
+
 } // namespace
 
 IdentityRecord::IdentityRecord(std::uint32_t deviceNumber) : deviceNumber_(deviceNumber)
@@ -42,18 +56,36 @@ std::uint8_t IdentityRecord::addressByte() const
     return deviceNumber_ == 1 ? unitEepromAddress : expansionEepromAddress;
 }
 
-bool IdentityRecord::loadIdentity()
+void IdentityRecord::clear()
 {
     valid_ = false;
     length_ = size;
     std::memset(text_, endOfText, sizeof text_);
+}
+
+bool IdentityRecord::loadIdentity()
+{
+    clear();
     usedVendor_ = true;
     if (!openBoard(jidaHandle_))
         return false;
+    VendorPieces pieces(jidaHandle_, addressByte());
+    return loadFrom(pieces);
+}
+
+bool IdentityRecord::loadFrom(EepromPieces& pieces)
+{
+    clear();
     Image image;
     std::memset(image, endOfText, sizeof image);
-    if (!readIdEeprom(jidaHandle_, addressByte(), image))
-        return false;
+    for (std::uint32_t offset = 0; offset < size; offset += idEepromReadPiece) {
+        const std::span<std::uint8_t, idEepromReadPiece> piece(image + offset, idEepromReadPiece);
+        if (!pieces.read(offset, piece))
+            return false;
+        // The text ends in this piece: nothing after it is needed.
+        if (std::any_of(piece.begin(), piece.end(), endsText))
+            break;
+    }
     adoptImage(image);
     return valid_;
 }

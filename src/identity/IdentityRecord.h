@@ -10,9 +10,21 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 namespace pelmux {
+
+// Where a load reads an identity EEPROM from, one 128-byte piece at a time: the vendor library, or
+// anything else that holds such an image.
+class EepromPieces {
+public:
+    // Reads the 128 bytes at `offset` (a multiple of 128) into `piece`; false when that failed.
+    virtual bool read(std::uint32_t offset, std::span<std::uint8_t, idEepromReadPiece> piece) = 0;
+
+protected:
+    ~EepromPieces() = default;
+};
 
 class IdentityRecord {
 public:
@@ -35,9 +47,16 @@ public:
     IdentityRecord(const IdentityRecord&) = delete;
     IdentityRecord& operator=(const IdentityRecord&) = delete;
 
-    // Reads the EEPROM (after opening the boards into the record's handle) and adopts its image.
+    // Opens the boards into the record's handle and loads the record from the EEPROM (loadFrom).
     // Answers whether the record is valid afterwards.
     bool loadIdentity();
+
+    // Loads the record from `pieces`: reads the 128-byte pieces in order up to the one that holds
+    // the end of the text (its first 0x00 or 0xFF; all 32 when there is none), never one after it,
+    // and adopts them with 0xFF after them (adoptImage). A piece that fails leaves the record
+    // invalid; a piece after the text's end is not read, so it cannot. Answers whether the record is
+    // valid afterwards.
+    bool loadFrom(EepromPieces& pieces);
 
     // Steps 4 and 5 of a load on a given 4096-byte image: the text ends at the first 0x00 or 0xFF
     // (a 0x00 there becomes 0xFF); the record is valid when the text is 20 to 4076 bytes long.
@@ -69,6 +88,8 @@ public:
     const std::uint8_t* text() const { return text_; }
 
 private:
+    // Empty and invalid, as before any load.
+    void clear();
     // Where `key` matches: the start of the text or just after a line feed; nullopt when nowhere.
     std::optional<std::size_t> findKey(std::string_view key) const;
     // The position of the first ':' at or after `from`, inside the text.

@@ -7,6 +7,7 @@ Drives the page through its own elements and checks, through the library (the `p
   3. a failed request injected from the fault form makes the next library call return its code;
   4. text that is not a number in a number field changes nothing on the unit;
   5. a video tile shows a placeholder until its first frame, then the frame;
+  6. the header says when the unit runs at real speed, and only then;
 and that `pelmux demo --http` keeps the page up while the tour runs.
 Saves the page's screenshot as front-panel.png in the folder given with --out.
 
@@ -218,6 +219,17 @@ def video_frame_shows(page, root):
     print("video: channel 1's last frame shows")
 
 
+def real_speed_shows_in_the_header(page, root):
+    speed = page.find_element(By.ID, "unit-speed")
+    assert not speed.is_displayed(), "an instant unit is marked as running at real speed"
+    for mode in ("real", "instant"):
+        answer = tool(["simctl", json.dumps({"cmd": "set", "path": "/timing/mode", "value": mode})], root)
+        assert answer.get("ok"), answer
+        shown = (lambda: speed.is_displayed() and "real speed" in speed.text) if mode == "real" else \
+            (lambda: not speed.is_displayed())
+        eventually(shown, 5, f"the header after timing {mode}")
+
+
 def main():
     root = tempfile.mkdtemp(prefix="pelmux-panel-")
     unit, url = start_unit(root)
@@ -232,6 +244,7 @@ def main():
         injected_fault_reaches_the_library(page, root)
         number_field_refuses_text(page, url)
         video_frame_shows(page, root)
+        real_speed_shows_in_the_header(page, root)
         page.execute_script("window.scrollTo(0, 0)")
         shot = os.path.join(ARGS.out, "front-panel.png")
         page.save_screenshot(shot)

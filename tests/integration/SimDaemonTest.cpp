@@ -94,14 +94,35 @@ TEST(SimDaemon, OneUnitPerRoot)
     EXPECT_FALSE(std::filesystem::exists(socket));
 }
 
-TEST(SimDaemon, RefusesAProfileThatIsNotJson)
+// A profile the unit cannot serve, or a pace it cannot keep, is refused before it serves.
+TEST(SimDaemon, RefusesAProfileThatIsNotJsonOrATimingItCannotKeep)
 {
     TempRoot root;
     root.writeFile("bad.json", "{ \"versions\": ");
-    const CommandResult result =
-        runCommand({PELMUX_TOOL, "sim", "--profile", root.path() + "/bad.json"}, root.path());
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_FALSE(std::filesystem::exists(root.path() + "/board.sock"));
+    root.writeFile("fast.json", R"({ "timing": { "mode": "fast" } })");
+    root.writeFile("clockless.json", R"({ "timing": { "mode": "real", "i2cClockHz": 0 } })");
+    const struct {
+        std::vector<std::string> options;
+        int exitCode;
+        const char* said;
+    } cases[] = {
+        {{"--profile", root.path() + "/bad.json"}, 1, "not valid JSON"},
+        {{"--profile", root.path() + "/fast.json"}, 1, "timing.mode"},
+        {{"--profile", root.path() + "/clockless.json"}, 1, "timing.i2cClockHz"},
+        {{"--timing", "fast"}, 2, "--timing"},
+    };
+    for (const auto& c : cases) {
+        std::string command = std::string(PELMUX_TOOL) + " sim";
+        for (const std::string& option : c.options)
+            command += " " + option;
+        KillableProcess sim({"/bin/sh", "-c", "exec " + command + " 2>&1"});
+        const auto code = sim.waitFor(std::chrono::seconds(20));
+        ASSERT_TRUE(code.has_value()) << c.said << ": the unit serves";
+        EXPECT_EQ(*code, c.exitCode) << c.said;
+        const std::string said = sim.readAll();
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        EXPECT_FALSE(std::filesystem::exists(root.path() + "/board.sock"));
+    }
 }
 
 TEST(Demo, TourEndsWithAllStepsDone)

@@ -58,13 +58,40 @@ TEST_F(FeatureProbeTest, AnUnreadableEepromCountsAsPresent)
     EXPECT_TRUE(probeFeature(Feature::Display));
 }
 
-TEST_F(FeatureProbeTest, TheTemporaryObjectGivesEverythingBack)
+// A probe reads the EEPROM that holds its field and no other, up to the piece that holds the end of
+// its text, and gives back what it took.
+TEST_F(FeatureProbeTest, AProbeReadsOnlyTheTextOfItsFieldsEepromAndGivesEverythingBack)
 {
-    const std::size_t exits = vendorCalls(unit(), platform::vendorOrdinal::boardLibExit);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(probeFeature(Feature::Display));
-    EXPECT_EQ(openBoardHandles(unit()), 0u);
-    EXPECT_EQ(vendorCalls(unit(), platform::vendorOrdinal::boardLibExit), exits + 10);
+    // 260 bytes: the text ends in the third piece.
+    const std::string expansion = lines({"PCB_SERIAL:41000777", "WLAN:1", "GPS:0", std::string(226, '-')});
+    ASSERT_EQ(expansion.size(), 260u);
+    setEeprom(unit(), "expansion", expansion);
+    struct Case {
+        Feature feature;
+        std::uint8_t address;
+        int pieces;
+        FieldReading expected;
+    };
+    const Case cases[] = {
+        {Feature::Display, 0xAE, 2, {Varnholt::ERR_SUCCESS, true}}, // the default unit text: 205 bytes
+        {Feature::Can, 0xAE, 2, {Varnholt::ERR_SUCCESS, true}},
+        {Feature::Wlan, 0xA4, 3, {Varnholt::ERR_SUCCESS, true}},
+        {Feature::Gps, 0xA4, 3, {Varnholt::ERR_SUCCESS, false}},
+        {Feature::Gsm, 0xA4, 3, {Varnholt::ERR_JIDA_EEPROM_ACCESS, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.feature));
+        auto reads = tapVendor(unit(), platform::vendorOrdinal::boardI2cWriteRead);
+        const std::size_t exits = vendorCalls(unit(), platform::vendorOrdinal::boardLibExit);
+        const FieldReading reading = readFeatureField(c.feature);
+        EXPECT_EQ(reading.result, c.expected.result);
+        EXPECT_EQ(reading.nonZero, c.expected.nonZero);
+        ASSERT_EQ(reads->calls, c.pieces);
+        for (const auto& arguments : reads->arguments)
+            EXPECT_EQ(arguments[8], c.address);
+        EXPECT_EQ(openBoardHandles(unit()), 0u);
+        EXPECT_EQ(vendorCalls(unit(), platform::vendorOrdinal::boardLibExit), exits + 1);
+    }
 }
 
 } // namespace PELMUX_FILE_SCOPE

@@ -2,8 +2,11 @@
 #include "VendorFixture.h"
 
 #include "identity/IdentityRecord.h"
+#include "shared/IdentityLoads.h"
 
 #include <cstring>
+#include <random>
+#include <vector>
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
@@ -68,6 +71,30 @@ TEST(IdentityRecord, OnlyPlausibleLengthsAreValid)
     EXPECT_FALSE(full->valid());
     EXPECT_EQ(full->length(), 4096u);
     EXPECT_EQ(value(*full, "x"), "<none>");
+}
+
+// A load reads the pieces up to the one that holds the text's end and answers as a load of the whole
+// EEPROM would, for texts that end at every piece boundary and at the limits of their length, with
+// a failure in every piece; a failure after the text's end no longer makes the record invalid.
+TEST(IdentityRecord, ALoadUpToTheTextsEndAnswersAsAWholeLoad)
+{
+    std::mt19937 random(30);
+    std::vector<std::size_t> lengths = {0, 1, 19, 20, 4076, 4077, 4095, 4096};
+    for (std::size_t boundary = 128; boundary < IdentityRecord::size; boundary += 128)
+        lengths.insert(lengths.end(), {boundary - 1, boundary, boundary + 1});
+    for (int i = 0; i < 20; ++i)
+        lengths.push_back(random() % (IdentityRecord::size + 1));
+    for (const std::size_t length : lengths) {
+        // Text bytes of any value but the two that end it, then 0x00 or 0xFF, then anything.
+        Image image;
+        for (std::size_t at = 0; at < sizeof image; ++at)
+            image[at] = static_cast<std::uint8_t>(at < length ? 1 + random() % 254 : random() % 256);
+        if (length < sizeof image)
+            image[length] = length % 2 == 0 ? 0x00 : 0xFF;
+        for (int failing = -1; failing < shared::identityPieces; ++failing)
+            ASSERT_EQ(shared::leanLoadDifference(image, failing), "")
+                << length << " bytes, piece " << failing;
+    }
 }
 
 TEST(IdentityRecord, AnInvalidRecordFindsNothing)

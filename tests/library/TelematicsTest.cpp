@@ -181,7 +181,7 @@ TEST_F(TelematicsTest, AnyModuleMakesTelematicsAvailableAskingBluetoothFirst)
     struct Case {
         std::map<std::string, std::string> modules;
         std::int32_t available;
-        std::size_t aboutObjects; // each reads both identity EEPROMs and ends two library uses
+        std::size_t aboutObjects; // each reads the expansion EEPROM and ends one library use
     };
     const Case cases[] = {
         {{}, 1, 1},
@@ -198,7 +198,7 @@ TEST_F(TelematicsTest, AnyModuleMakesTelematicsAvailableAskingBluetoothFirst)
         std::int32_t available = untouched;
         EXPECT_EQ(telematics->getTelematicsAvailable(&available), Varnholt::ERR_SUCCESS);
         EXPECT_EQ(available, c.available);
-        EXPECT_EQ(vendorCalls(unit(), platform::vendorOrdinal::boardLibExit), exits + 2 * c.aboutObjects);
+        EXPECT_EQ(vendorCalls(unit(), platform::vendorOrdinal::boardLibExit), exits + c.aboutObjects);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "SimFixture.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <netinet/in.h>
@@ -158,6 +159,45 @@ TEST_F(BoardProtocolTest, MalformedStateFailsTheRequestNotTheUnit)
     unit().update([](sim::Json& s) { s.erase("versions"); });
     EXPECT_EQ(control(client, 0x2224F0, 4), (Frame{0, 0, 0, 0, 0}));
     EXPECT_FALSE(unit().snapshot().contains("versions")) << "reading the state leaves it as it was";
+}
+
+// At real speed an I2C transfer takes its bus time: a read of the whole unit EEPROM at 100 kHz, the
+// address and offset bytes, a repeated start, the address and 4096 bytes read (4100 bytes of 9 bit
+// times) and three conditions: 369.03 ms. A sleep cannot end early; the upper bound leaves room for
+// a loaded machine.
+TEST_F(BoardProtocolTest, AtRealSpeedATransferTakesItsBusTime)
+{
+    unit().update([](sim::Json& s) {
+        s["timing"] = {{"mode", "real"}, {"i2cClockHz", 100000}, {"vendorCallUs", 0}};
+    });
+    RawClient client(socketPath());
+    client.open("board-library");
+    Frame open = {56, 0}; // boardOpen(null, board 0, flags 0)
+    putU32(open, 0xFFFFFFFFu);
+    putU32(open, 0);
+    putU32(open, 0);
+    client.send(4, open);
+    Frame reply;
+    ASSERT_TRUE(client.receive(reply));
+    ASSERT_EQ(getU32(reply, 0), 1u);
+    const std::uint32_t handle = getU32(reply, 4);
+
+    Frame read = {69, 0}; // boardI2cWriteRead(handle, bus 0, 0xAE, offset 0, 4096 bytes)
+    putU32(read, handle);
+    putU32(read, 0);
+    read.push_back(0xAE);
+    putU32(read, 2);
+    read.insert(read.end(), {0, 0});
+    putU32(read, 4096);
+    const auto start = std::chrono::steady_clock::now();
+    client.send(4, read);
+    ASSERT_TRUE(client.receive(reply));
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(getU32(reply, 0), 1u);
+    ASSERT_EQ(reply.size(), 4u + 4096u);
+    const double busMs = (4100 * 9 + 3) / 100.0;
+    EXPECT_GE(took.count() / busMs, 0.999);
+    EXPECT_LE(took.count() / busMs, 3.0);
 }
 
 TEST_F(BoardProtocolTest, InjectedFaultsShowOnTheWire)

@@ -23,7 +23,8 @@ sim::Json profileFrom(const std::string& path)
     return path.empty() ? sim::defaultProfile() : sim::loadProfile(path);
 }
 
-int runSim(const std::string& profilePath, const std::string& root, const std::string& tcp);
+int runSim(const std::string& profilePath, const std::string& root, const std::string& tcp,
+           const std::string& timing);
 int runDemo(const std::string& profilePath);
 
 // ---- the front panel (`--http HOST:PORT`)
@@ -66,6 +67,7 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
     static std::string profile;
     static std::string root;
     static std::string tcp;
+    static std::string timing;
     auto* sim = app.add_subcommand("sim", "Serve a simulated unit on PELMUX_ROOT/board.sock until stopped");
     sim->add_option("--profile", profile, "Unit profile (JSON); the built-in full unit when omitted")
         ->check(CLI::ExistingFile);
@@ -74,11 +76,17 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
     sim->add_option("--tcp", tcp,
                     "Serve on TCP as well, for the Windows test DLL: HOST:PORT, or PORT on 127.0.0.1 "
                     "(port 0 picks a free one)");
+    sim->add_option("--timing", timing,
+                    "real: the unit takes the time the hardware takes (each I2C transfer its bus time at "
+                    "the profile's clock, 100 kHz by default, each vendor-library call and driver request "
+                    "the profile's figure; see docs/unit-profile.md); instant: every request is answered "
+                    "at once. Default: the profile's timing.mode, else instant")
+        ->check(CLI::IsMember({"real", "instant"}));
     sim->callback([&, sim] {
         // `pelmux sim set ...` and the like talk to a running unit instead of serving one.
         if (!sim->get_subcommands().empty())
             return;
-        exitCode = runSim(profile, root, tcp);
+        exitCode = runSim(profile, root, tcp, timing);
     });
 
     auto* demo = app.add_subcommand("demo", "Tour every hardware area on a simulated unit");
@@ -92,7 +100,8 @@ void addSimCommands(CLI::App& app, const Options&, int& exitCode)
 
 namespace {
 
-int runSim(const std::string& profilePath, const std::string& root, const std::string& tcp)
+int runSim(const std::string& profilePath, const std::string& root, const std::string& tcp,
+           const std::string& timing)
 {
     const auto tcpAddress = tcp.empty() ? std::nullopt : sim::parseTcpAddress(tcp);
     if (!tcp.empty() && !tcpAddress) {
@@ -106,13 +115,22 @@ int runSim(const std::string& profilePath, const std::string& root, const std::s
         return 1; // the library has said why
     StopSignals stop;
     try {
+        sim::Json profile = profileFrom(profilePath);
+        // A timing the unit could not keep is refused before it serves.
+        sim::Timing pace = sim::timingOf(profile);
+        if (!timing.empty()) {
+            profile["timing"]["mode"] = timing;
+            pace.real = timing == "real";
+        }
         // What the unit changed of its lasting state (the identity EEPROMs) survives a restart.
         const std::string statePath = sim::savedStatePath(folder);
         // Saving is set up before the unit serves, so that no early write is lost.
-        sim::SimulatedUnit unit(folder, sim::withSavedState(profileFrom(profilePath), statePath),
+        sim::SimulatedUnit unit(folder, sim::withSavedState(std::move(profile), statePath),
                                 [&statePath](sim::Unit& served) { sim::saveStateTo(served, statePath); });
         const auto panel = startPanel(unit.unit());
         std::cout << "Simulated unit serving " << folder << "/board.sock (stop with Ctrl-C)" << std::endl;
+        if (pace.real)
+            std::cout << "Simulated unit at " << sim::describeTiming(pace) << std::endl;
         if (tcpAddress) {
             const std::uint16_t port = unit.serveTcp(*tcpAddress);
             std::cout << "Simulated unit serving tcp:" << tcpAddress->host << ':' << port << std::endl;
