@@ -132,6 +132,14 @@ windows() {
   cd "$work/cmake"
   expect "import library, no driver" 1 "FPGA version: Open failed" -- wine example.exe
   checks "import library, exports" -- wine exports.exe
+  # Without the board driver the trace says so, once however many objects try to open it.
+  local traced
+  traced=$(PELMUX_TRACE=stderr wine exports.exe 2>&1 >/dev/null | tr -d '\r' | grep -c '^No board driver found: ') || true
+  if [ "$traced" -ne 1 ]; then
+    fail "no driver: the trace names it $traced times, not once"
+  else
+    echo "ok   no driver: the trace names it once"
+  fi
 
   [ -n "$testDll" ] || return 0
   mkdir "$work/unit" "$work/on-unit"
