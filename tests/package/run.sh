@@ -80,10 +80,10 @@ linux() {
   pc=$(dirname "$(find "$prefix" -name pelmux.pc)")
   local flags
   flags=$(PKG_CONFIG_PATH=$pc pkg-config --cflags --libs pelmux)
+  # The README's line: the library's folder as the programs' run-time path.
+  flags="$flags -Wl,-rpath,$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir pelmux)"
   c++ -std=c++17 -Wall -Wextra -Werror "$here/example.cpp" $flags -o "$work/example-pkgconfig"
   c++ -std=c++17 -Wall -Wextra -Werror "$here/exports.cpp" $flags -o "$work/exports-pkgconfig"
-  export LD_LIBRARY_PATH
-  LD_LIBRARY_PATH=$(PKG_CONFIG_PATH=$pc pkg-config --variable=libdir pelmux)
 
   export PELMUX_ROOT=$work/root
   mkdir -m 0700 "$PELMUX_ROOT"
