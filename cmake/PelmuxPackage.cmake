@@ -4,8 +4,8 @@
 #
 # Windows: the application links an import library and ships Pelmux.dll: libPelmux.a (made by
 # dlltool) for MinGW toolchains, Pelmux.lib (made by lld-link) for Microsoft's toolchains. The build also lays the same tree out in
-# build/<preset>/package (bin/, include/, lib/), and the target pelmux_sdk zips it with the API
-# reference and the rest of the SDK.
+# build/<preset>/package (bin/, include/, lib/; the test build's is package-test-build), and the
+# target pelmux_sdk zips it with the API reference and the rest of the SDK.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

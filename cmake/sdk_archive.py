@@ -18,7 +18,6 @@ import zipfile
 # The README's part for application developers on Windows: this heading up to the next heading of
 # its level or above.
 WINDOWS_HEADING = "### Windows"
-LICENCE_NAMES = ("LICENSE", "LICENSE.txt", "LICENSE.md", "COPYING", "NOTICE")
 # Left out of samples/: what building them in place leaves behind.
 SAMPLE_LEFTOVERS = ("build", ".git", "CMakeFiles", "CMakeCache.txt")
 
@@ -100,7 +99,7 @@ def main():
     if samples.is_dir():
         entries += [("samples/" + p.relative_to(samples).as_posix(), p)
                     for p in tree_files(samples, SAMPLE_LEFTOVERS)]
-    entries += [(name, source / name) for name in LICENCE_NAMES if (source / name).is_file()]
+    entries += [(p.name, p) for p in sorted(source.glob("LICENSE*")) if p.is_file()]
 
     # One archive in the folder: none of an earlier version stays beside it.
     for old in options.work.glob("*.zip"):

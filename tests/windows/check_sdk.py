@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Lists the Windows SDK archive against its layout (README.md, "The SDK archive") and fails on a
-missing or an unexpected file.
+"""Lists the Windows SDK archive against its layout (README.md, "Windows") and fails on a missing
+or an unexpected file.
 
 Usage: check_sdk.py ARCHIVE SOURCE-DIR
   ARCHIVE is build/<preset>/sdk/<name>.zip; its top folder must be <name>. An archive whose name
@@ -32,8 +32,6 @@ LAYOUT = [
     ("samples/CMakeLists.txt", "source"),
     ("samples/*", "any"),
     ("LICENSE*", "source"),
-    ("COPYING", "source"),
-    ("NOTICE", "source"),
 ]
 
 PRODUCT = "Pelmux hardware access library"
