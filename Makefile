@@ -10,8 +10,8 @@ PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             libcpp-httplib-dev chromium chromium-driver python3-selenium
 FUZZ_SECONDS ?= 3
 
-.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 fuzz bench stress format clean \
-        docs test-docs
+.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 try-wine fuzz bench \
+        stress format clean docs test-docs
 
 all: build
 
@@ -71,14 +71,28 @@ win32: deps-wine build
 	python3 tests/windows/check_exports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
 	python3 tests/windows/check_imports.py build/win32/Pelmux.dll i686-w64-mingw32-objdump
 	./tests/windows/run.sh build/win32
+	# The SDK archive, listed against its layout (README.md, "Windows").
+	cmake --build --preset win32 --target pelmux_sdk
+	python3 tests/windows/check_sdk.py build/win32/sdk/*.zip .
 	# The test DLL against a simulated unit on loopback TCP (`pelmux sim --tcp`).
 	cmake --preset win32-sim >/dev/null
 	cmake --build --preset win32-sim
 	python3 tests/windows/check_exports.py build/win32-sim/Pelmux.dll i686-w64-mingw32-objdump
+	cmake --build --preset win32-sim --target pelmux_sdk
+	python3 tests/windows/check_sdk.py build/win32-sim/sdk/*.zip .
 	./tests/windows/run-sim.sh build/win32-sim build/linux/pelmux
 	./tests/package/run.sh windows build/win32 build/win32-sim/Pelmux.dll build/linux/pelmux
 	# An application built in Microsoft's ABI (clang-cl, lld-link, Pelmux.lib) against the same unit.
 	./tests/msvc/run.sh build/win32 build/win32-sim build/linux
+
+# Tries the Windows DLL under wine against a simulated unit (tools/try-wine.sh): the samples, or
+# PROGRAM (a Windows program, with ARGS).
+try-wine: deps-wine
+	cmake --preset linux >/dev/null
+	cmake --build --preset linux --target pelmux
+	cmake --preset win32-sim >/dev/null
+	cmake --build --preset win32-sim
+	./tools/try-wine.sh $(PROGRAM) $(ARGS)
 
 fuzz: deps
 	cmake --preset linux-fuzz >/dev/null

@@ -4,7 +4,8 @@
 #
 # Windows: the application links an import library and ships Pelmux.dll: libPelmux.a (made by
 # dlltool) for MinGW toolchains, Pelmux.lib (made by lld-link) for Microsoft's toolchains. The build also lays the same tree out in
-# build/<preset>/package (bin/, include/, lib/), ready to be zipped.
+# build/<preset>/package (bin/, include/, lib/; the test build's is package-test-build), and the
+# target pelmux_sdk zips it with the API reference and the rest of the SDK.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -80,13 +81,43 @@ if(WIN32)
                      COMMENT "Import library Pelmux.lib"
                      VERBATIM)
 
-  # The zip-ready tree, the same files as `cmake --install`.
-  set(package_dir ${CMAKE_BINARY_DIR}/package)
+  # The zip-ready tree, the same files as `cmake --install`. The test build's tree and archive
+  # carry its purpose in their names, so that neither is taken for the product.
+  if(PELMUX_UNIT_TCP)
+    set(package_dir ${CMAKE_BINARY_DIR}/package-test-build)
+    set(sdk_name Pelmux-${PROJECT_VERSION}-win32-test-build-for-simulated-unit)
+    set(sdk_test_flag --test)
+  else()
+    set(package_dir ${CMAKE_BINARY_DIR}/package)
+    set(sdk_name Pelmux-${PROJECT_VERSION}-win32)
+    set(sdk_test_flag)
+  endif()
   add_custom_target(pelmux_package ALL
                     COMMAND ${CMAKE_COMMAND} --install ${CMAKE_BINARY_DIR} --prefix ${package_dir}
                     DEPENDS pelmux ${import_lib} ${msvc_import_lib}
                     COMMENT "Package tree in ${package_dir}"
                     VERBATIM)
+
+  # The SDK archive (cmake/sdk_archive.py): the package tree with the API reference, the samples,
+  # the README's Windows part and the licence, as build/<preset>/sdk/<name>.zip. Built on request
+  # (`cmake --build --preset win32 --target pelmux_sdk`, `make win32`).
+  find_program(PELMUX_DOXYGEN doxygen DOC "doxygen, for the API reference in the SDK archive")
+  find_package(Python3 COMPONENTS Interpreter)
+  if(PELMUX_DOXYGEN AND Python3_Interpreter_FOUND)
+    add_custom_target(pelmux_sdk
+                      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/sdk_archive.py
+                              --source ${CMAKE_SOURCE_DIR} --package ${package_dir} --doxygen ${PELMUX_DOXYGEN}
+                              --work ${CMAKE_BINARY_DIR}/sdk --name ${sdk_name} --version ${PROJECT_VERSION}
+                              ${sdk_test_flag}
+                      COMMENT "SDK archive ${sdk_name}.zip"
+                      VERBATIM)
+  else()
+    add_custom_target(pelmux_sdk
+                      COMMAND ${CMAKE_COMMAND} -E echo "The SDK archive needs doxygen and python3 (make deps)"
+                      COMMAND ${CMAKE_COMMAND} -E false
+                      VERBATIM)
+  endif()
+  add_dependencies(pelmux_sdk pelmux_package)
 
   install(FILES $<TARGET_FILE:pelmux> DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${import_lib} ${msvc_import_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})

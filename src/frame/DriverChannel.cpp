@@ -1,12 +1,37 @@
 #include "frame/DriverChannel.h"
 
+#include "frame/Trace.h"
+
+#include <atomic>
+#include <cwchar>
+
 namespace pelmux {
+
+namespace {
+
+// A unit without the board driver (not a panel PC, or one whose driver is not installed) fails
+// every driver operation with ERR_OPEN_FAILED and nothing more; the trace names the cause, once per
+// process.
+std::atomic<bool> absentDriverTraced{false};
+
+void traceIfDriverAbsent(const wchar_t* name)
+{
+    if (name == nullptr || std::wcscmp(name, boardDriverName) != 0 || !platform::deviceNotFound())
+        return;
+    if (!absentDriverTraced.exchange(true))
+        trace("No board driver found: \\\\.\\PelmuxDrv does not exist (no panel PC, or its driver is not "
+              "installed)\n");
+}
+
+} // namespace
 
 void DriverLink::open(const wchar_t* name)
 {
     close();
     device_ = platform::openDevice(name);
     isOpen_ = device_ != platform::invalidHandle();
+    if (!isOpen_)
+        traceIfDriverAbsent(name);
 }
 
 bool DriverLink::reopenIfClosed(const wchar_t* name)

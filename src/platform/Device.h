@@ -19,6 +19,12 @@ Handle invalidHandle();
 // open-existing. Returns invalidHandle() when it is absent.
 Handle openDevice(const wchar_t* name);
 
+// Asked right after a failed openDevice, on the same thread: whether no device of that name exists
+// at all (on Windows the open failed with ERROR_FILE_NOT_FOUND: no driver made the device), rather
+// than one that exists and refused the open. The endpoints on the simulated unit (Linux, the
+// Windows test build) answer false.
+bool deviceNotFound();
+
 // One synchronous control request. Returns false when the request failed; `returned` then holds 0.
 bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
                    void* output, std::uint32_t outputSize, std::uint32_t* returned);

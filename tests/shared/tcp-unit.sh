@@ -21,3 +21,24 @@ start_tcp_unit() {
   fi
   export PELMUX_UNIT
 }
+
+# map_wine_com1 LINE: wine's COM1 in $WINEPREFIX is LINE (the unit's serial line, a link to its
+# pseudo-terminal), through the value "COM1" of HKLM\Software\Wine\Ports. wine makes its dosdevices
+# link com1 from that value each time its server starts; a link made by hand is set back to
+# /dev/ttyS0 at the next start. The server is restarted so that the link is made now, and a link
+# that does not lead to the line ends the script.
+map_wine_com1() {
+  local device
+  device=$(readlink -f "$1")
+  if ! wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1; then
+    echo "FAIL: wine's registry does not take COM1 = $device" >&2
+    exit 1
+  fi
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wine cmd /c exit >/dev/null 2>&1 || true
+  if [ "$(readlink "$WINEPREFIX/dosdevices/com1")" != "$device" ]; then
+    echo "FAIL: wine's COM1 leads to '$(readlink "$WINEPREFIX/dosdevices/com1")', not to the unit's line $device" >&2
+    exit 1
+  fi
+}

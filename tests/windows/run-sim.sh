@@ -31,8 +31,9 @@ fi
 # The unit, on a port the system chooses; its first lines name the socket and the port.
 start_tcp_unit "$tool" "$work/unit" "$work/sim.log"
 
-# wine's COM1 is the unit's serial line (a pseudo-terminal behind unit/COM1).
-ln -sfn "$(readlink -f "$work/unit/COM1")" "$WINEPREFIX/dosdevices/com1"
+# wine's COM1 is the unit's serial line (a pseudo-terminal behind unit/COM1), also after a restart
+# of wine's server.
+map_wine_com1 "$work/unit/COM1"
 
 run="$work/run"
 mkdir -p "$run"

@@ -104,6 +104,11 @@ Handle openDevice(const wchar_t* name)
     return static_cast<HandleObject*>(new DeviceObject(std::move(connection)));
 }
 
+bool deviceNotFound()
+{
+    return false;
+}
+
 bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
                    void* output, std::uint32_t outputSize, std::uint32_t* returned)
 {

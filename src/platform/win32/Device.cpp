@@ -19,6 +19,11 @@ Handle openDevice(const wchar_t* name)
                          nullptr);
 }
 
+bool deviceNotFound()
+{
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
 bool deviceControl(Handle device, std::uint32_t code, const void* input, std::uint32_t inputSize,
                    void* output, std::uint32_t outputSize, std::uint32_t* returned)
 {
