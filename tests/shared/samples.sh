@@ -14,7 +14,8 @@ run_samples() {
     local args=()
     [ "$name" != upgrade ] || args=(front front.hex)
     rc=0
-    out=$(cd "$dir" && "$@" "./$name$ext" "${args[@]}" 2>&1 | tr -d '\r') || rc=$?
+    out=$(cd "$dir" && "$@" "./$name$ext" "${args[@]}" 2>&1) || rc=$?
+    out=${out//$'\r'/}
     if [ "$rc" -ne 0 ]; then
       echo "FAIL: sample $name exited with $rc:"
       printf '%s\n' "$out" | sed 's/^/    /'
