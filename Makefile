@@ -10,21 +10,30 @@ PACKAGES := cmake ninja-build ccache g++ clang libclang-rt-14-dev python3 git \
             libcpp-httplib-dev chromium chromium-driver python3-selenium
 FUZZ_SECONDS ?= 3
 
-.PHONY: all deps deps-wine build demo test test-linux test-asan test-tsan test-threads win32 try-wine fuzz bench \
-        stress format clean docs test-docs
+.PHONY: all deps deps-wine deps-docs build demo test test-linux test-asan test-tsan test-threads win32 try-wine fuzz \
+        bench stress format clean docs test-docs
 
 all: build
 
+# install_missing PACKAGES: installs those of the Debian packages that are missing.
+define install_missing
+@missing=""; for p in $(1); do \
+  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+done; \
+if [ -n "$$missing" ]; then \
+  echo "Installing:$$missing"; \
+  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
+  $$sudo apt-get update -qq >/dev/null && \
+  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
+fi
+endef
+
 deps:
-	@missing=""; for p in $(PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  sudo=""; [ "$$(id -u)" -eq 0 ] || sudo=sudo; \
-	  $$sudo apt-get update -qq >/dev/null && \
-	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
-	fi
+	$(call install_missing,$(PACKAGES))
+
+# The API reference needs Doxygen alone.
+deps-docs:
+	$(call install_missing,doxygen)
 
 # wine runs the Windows checks; its 32-bit part needs the i386 architecture.
 deps-wine: deps
@@ -99,14 +108,18 @@ fuzz: deps
 	cmake --build --preset linux-fuzz
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./fuzz/run.sh build/linux-fuzz
 
-# The API reference of include/pelmux, as HTML in build/docs/html.
-docs: deps
+# The API reference of include/pelmux, as HTML in build/docs/html: it opens on
+# docs/getting-started.md and shows the samples.
+docs: deps-docs
+	mkdir -p build/docs
 	doxygen docs/Doxyfile
 	@echo "API reference: build/docs/html/index.html"
 
-# Every public declaration carries a doc comment (Doxygen's warnings as errors).
-test-docs: deps
+# Every public declaration carries a doc comment with a short first sentence (Doxygen's warnings as
+# errors), and the getting-started page links what it names.
+test-docs: deps-docs
 	python3 tests/docs/check_docs.py
+
 
 # The Windows DLL and the sanitizer runs first, the plain run last, so that its summary closes the log.
 test: win32 fuzz test-asan test-threads test-docs test-linux

@@ -151,3 +151,15 @@ file(RELATIVE_PATH PELMUX_PC_PREFIX /${pc_dir} /)
 string(REGEX REPLACE "/$" "" PELMUX_PC_PREFIX "${PELMUX_PC_PREFIX}")
 configure_file(${CMAKE_SOURCE_DIR}/cmake/pelmux.pc.in ${CMAKE_BINARY_DIR}/pelmux.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/pelmux.pc DESTINATION ${pc_dir})
+
+# Applications inside this tree (samples/) link Pelmux::pelmux as the package gives it: the public
+# headers alone, and on Windows the import library libPelmux.a rather than the linker's own.
+add_library(pelmux_application INTERFACE)
+target_include_directories(pelmux_application INTERFACE ${CMAKE_SOURCE_DIR}/include)
+if(WIN32)
+  target_link_libraries(pelmux_application INTERFACE ${import_lib})
+  add_dependencies(pelmux_application pelmux_package)
+else()
+  target_link_libraries(pelmux_application INTERFACE pelmux)
+endif()
+add_library(Pelmux::pelmux ALIAS pelmux_application)

@@ -7,9 +7,11 @@
 
 namespace Varnholt {
 
-/// The unit's identity, read once from the identity EEPROMs of the unit and of its expansion board
-/// (through the board library) when GetAbout builds the object; a new object per call, later
-/// changes of the EEPROMs show only in a new object. Every operation answers from that copy on the
+/// The unit's identity: serial and article numbers, revisions, dates and what is fitted.
+///
+/// It is read once from the identity EEPROMs of the unit and of its expansion board (through the
+/// board library) when GetAbout builds the object; a new object per call, later changes of the
+/// EEPROMs show only in a new object. Every operation answers from that copy on the
 /// caller's thread: it never blocks and starts no thread.
 ///
 /// Text operations copy the value with its terminating NUL into `buffer`; `length` is the longest text the

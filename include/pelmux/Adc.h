@@ -35,12 +35,12 @@ constexpr int voltageChannelCount = 15;
 /// with its own driver handle; every operation runs on the caller's thread, blocks for one driver
 /// request and starts no thread.
 struct Adc {
-    /// The voltage of `channel` in volts: the supervisor's 12-bit reading (3.3 V full scale) times
-    /// the channel's divider, so 0 to 39.6 V on the 24 V rails, 16.5 V on the 12 V rails, 6.6 V on
-    /// channels 4 to 7 and 3.3 V on the low rails. A channel above 14 goes to the driver unchanged
-    /// with divider 1. ERR_INVALID_PARAMETER_NULL (9) for a null `voltage` (tested first),
-    /// ERR_OPEN_FAILED (1) without the board driver, ERR_IOCTRL_OPERATION_FAILED (7) when the
-    /// request fails, ERR_BUFFER_SIZE_ERROR (6) for another answer size than 8 bytes,
+    /// The voltage of `channel` in volts. It is the supervisor's 12-bit reading (3.3 V full scale)
+    /// times the channel's divider, so 0 to 39.6 V on the 24 V rails, 16.5 V on the 12 V rails,
+    /// 6.6 V on channels 4 to 7 and 3.3 V on the low rails. A channel above 14 goes to the driver
+    /// unchanged with divider 1. ERR_INVALID_PARAMETER_NULL (9) for a null `voltage` (tested
+    /// first), ERR_OPEN_FAILED (1) without the board driver, ERR_IOCTRL_OPERATION_FAILED (7) when
+    /// the request fails, ERR_BUFFER_SIZE_ERROR (6) for another answer size than 8 bytes,
     /// ERR_DATATYPE_MISMATCH (4) when the answer names another channel. `voltage` is written only
     /// on success.
     virtual ResultCode getVoltage(VoltageChannel channel, double* voltage) = 0; // 0

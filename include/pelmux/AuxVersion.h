@@ -25,7 +25,7 @@ struct AuxVersion {
     /// This library's version, 1.5.0.0; needs no driver. 9 for a null output.
     virtual ResultCode getLibraryVersion(unsigned char* major, unsigned char* minor, unsigned char* revision,
                                          unsigned char* build) = 0; // 3
-    /// The operating-system image's version, from "c:\Windows\System32\oeminfo.ini": the four
+    /// The operating-system image's version, from "c:\Windows\System32\oeminfo.ini". It is the four
     /// numbers after the first lower-case "v" that a digit follows, within the file's first 512
     /// bytes. 9 for a null output (tested first); ERR_OPEN_FAILED (1) when the file cannot be
     /// opened; ERR_EXECUTE_COMMAND_FAILED (17) when it cannot be read, holds no such "v", or the

@@ -45,10 +45,10 @@ struct Backlight {
     /// Soft transitions and k, the factor of level = k * ln(lux) - 10 that the controller learns.
     /// The flag is parsed and stored first; when k then fails to parse, the flag stays stored.
     virtual ResultCode getAutomaticBacklightParameters(bool* softTransitions, double* k) = 0; // 7
-    /// The light filter of the controller: how many readings are averaged, how many newest readings
-    /// must lie within rejectDeltaInLux of each other before one is accepted, and the light sensor's
-    /// range mode (RangeMode in Lightsensor.h). No range is judged here; the light sensor judges the
-    /// values when the controller starts averaging with them.
+    /// Sets the light filter of the controller. It holds how many readings are averaged, how many
+    /// newest readings must lie within rejectDeltaInLux of each other before one is accepted, and
+    /// the light sensor's range mode (RangeMode in Lightsensor.h). No range is judged here; the
+    /// light sensor judges the values when the controller starts averaging with them.
     virtual ResultCode setAutomaticBacklightFilter(std::int32_t averageWndSize, std::int32_t rejectWndSize,
                                                    std::int32_t rejectDeltaInLux, std::int32_t mode) = 0; // 8
     /// The light filter. Parsed in the order mode, averageWndSize, rejectWndSize, rejectDeltaInLux, each

@@ -8,8 +8,9 @@
 
 namespace Varnholt {
 
-/// Nine time values, each formed from a pair of battery registers as first * 60 + second, from the pairs
-/// (20, 22), (21, 23), (26, 27), (28, 29), (30, 31), (32, 33), (34, 35), (36, 37), (38, 39) in that order.
+/// Nine time values of the battery. Each is formed from a pair of battery registers as first * 60 +
+/// second, from the pairs (20, 22), (21, 23), (26, 27), (28, 29), (30, 31), (32, 33), (34, 35),
+/// (36, 37), (38, 39) in that order.
 struct BatteryTimeRecord {
     std::uint32_t values[9]; ///< the nine times, in the order of the pairs above
 };

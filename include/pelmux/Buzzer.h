@@ -8,6 +8,8 @@
 
 namespace Varnholt {
 
+/// The buzzer: its tone and timed buzzes.
+///
 /// A new object per GetBuzzer call; give it back with release. Whether the unit has a buzzer is
 /// decided when the object is made, from the display entry of the unit identity: without one every
 /// operation but release answers ERR_NOT_SUPPORTED (2) before anything else. Driver results:

@@ -16,6 +16,8 @@ enum CanFrameType : std::int32_t {
     FRAMETYPE_STANDARD_EXTENDED = 2,
 };
 
+/// The start-up settings of the CAN channels: bit rate and frame type.
+///
 /// Channels are numbered 1 to 4; rates are in kbit/s.
 ///
 /// The values live in the CAN driver's parameter keys in the registry

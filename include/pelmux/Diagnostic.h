@@ -26,10 +26,10 @@ struct Diagnostic {
     virtual ResultCode getWord1(unsigned short* value) = 0; // 0
     /// The supervisor's second 16-bit reading.
     virtual ResultCode getWord2(unsigned short* value) = 0; // 1
-    /// The temperature of board sensor `sensorIndex` in whole degrees Celsius (rounded toward
-    /// zero) and the sensor's type word, through the board library (no driver). 9 for a null
-    /// output; ERR_JIDA_TEMPERATURE_READ (19) when the board library is missing or cannot be set
-    /// up, there is no such sensor, or the sensor reports no valid reading.
+    /// The temperature of board sensor `sensorIndex` and the sensor's type word. The temperature is
+    /// in whole degrees Celsius (rounded toward zero), read through the board library (no driver).
+    /// 9 for a null output; ERR_JIDA_TEMPERATURE_READ (19) when the board library is missing or
+    /// cannot be set up, there is no such sensor, or the sensor reports no valid reading.
     virtual ResultCode getTemperature(unsigned char sensorIndex, short* temperature,
                                       int* sensorType) = 0; // 2
     /// The supervisor's third 16-bit reading.

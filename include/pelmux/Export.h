@@ -2,6 +2,12 @@
 /// Calling conventions and symbol visibility shared by every public header.
 #pragma once
 
+// Pelmux.dll is built for 32-bit Windows only: a 64-bit application could neither link its import
+// libraries nor load it.
+#if defined(_WIN64)
+#error "Pelmux.dll is a 32-bit library: build the application for 32-bit Windows (x86)"
+#endif
+
 #if defined(_WIN32)
 /// Every exported function uses the standard Windows calling convention: the callee removes its
 /// arguments.

@@ -82,8 +82,8 @@ struct FirmwareUpgrade {
     /// its answer; no job sends it by itself. ERR_OPEN_FAILED (1) when the service cannot be
     /// opened, ERR_EXECUTE_COMMAND_FAILED (17) when it refuses the control.
     virtual ResultCode notifyService() = 0; // 7
-    /// Waits for a job of this object that still runs on its thread, then closes the object's
-    /// semaphores and handles and frees it; the pointer must not be used afterwards.
+    /// Frees the object, after the end of a job of its own that still runs on its thread. Closes
+    /// the object's semaphores and handles; the pointer must not be used afterwards.
     virtual void release() = 0; // 8
 };
 

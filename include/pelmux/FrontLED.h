@@ -8,6 +8,8 @@
 
 namespace Varnholt {
 
+/// The front LED: its colour and blinking.
+///
 /// One object per process (GetFrontLED hands out the same object and counts references; each
 /// reference is given back with release). All state lives in the LED controller behind the board
 /// driver. Colour channels run from 0 to 15. Standard colours are indices 0 to 5 (red, green, blue,
@@ -42,7 +44,7 @@ struct FrontLED {
     virtual ResultCode getColor(unsigned char& red, unsigned char& green, unsigned char& blue) = 0; // 6
     /// The controller's control flag: 1 when set, else 0.
     virtual ResultCode getControlFlag(std::int32_t& flag) = 0; // 7
-    /// Blinks at `frequency` hertz (0.2 to 50.0) with `dutyCycle` percent lit (0 to 100): on time
+    /// Blinks at `frequency` hertz (0.2 to 50.0) with `dutyCycle` percent lit (0 to 100). On time
     /// period x duty / 100 and off time period - on time of the period 100 / frequency, truncated and
     /// held at 255 each (below about 0.4 Hz the controller cannot show the whole period). Writes the
     /// on time, then the off time (two timing read-modify-writes; a failed first one ends it); the

@@ -44,7 +44,7 @@ struct Lightsensor {
                                               unsigned char* channel2Raw) = 0; // 0
     /// One measurement, as getIlluminanceChannels without the raw bytes.
     virtual ResultCode getIlluminance(std::uint16_t* lux) = 0; // 1
-    /// The running average of this object's averaging calculation; ERR_FUNCTION_NOT_RUNNING (21)
+    /// The running average of this object's averaging calculation. ERR_FUNCTION_NOT_RUNNING (21)
     /// while its thread does not run (not started, not yet started up, stopped, or ended by a
     /// failed request). Waits only for the thread's current sample.
     virtual ResultCode getAverageIlluminance(std::uint16_t* lux) = 0; // 2
@@ -72,8 +72,9 @@ struct Lightsensor {
     /// driver; then ERR_INVALID_PARAMETER_NULL (9) for a value other than 0 or 1. The driver's
     /// byte count is not judged.
     virtual ResultCode setOperatingRange(std::int32_t range) = 0; // 6
-    /// Stops a running averaging calculation of this object and waits for its thread to end,
-    /// closes the driver handles and frees the object; the pointer must not be used afterwards.
+    /// Frees the object, after stopping its running averaging calculation. Waits for the
+    /// calculation's thread to end and closes the driver handles; the pointer must not be used
+    /// afterwards.
     virtual void release() = 0; // 7
 };
 

@@ -52,7 +52,7 @@ extern "C" PELMUX_API Varnholt::About* PELMUX_STDCALL GetAbout();
 extern "C" PELMUX_API Varnholt::Adc* PELMUX_STDCALL GetAdc();
 /// A new version-information object with its own board-driver handle.
 extern "C" PELMUX_API Varnholt::AuxVersion* PELMUX_STDCALL GetAuxVersion();
-/// The process's shared backlight object (one more reference); the first call opens the driver,
+/// The process's shared backlight object (one more reference). The first call opens the driver,
 /// reads whether the unit has a display and makes the controller's named semaphore.
 extern "C" PELMUX_API Varnholt::Backlight* PELMUX_STDCALL GetBacklight();
 /// A new battery object; opens the driver and learns once, from the unit identity and the
@@ -67,7 +67,7 @@ extern "C" PELMUX_API Varnholt::PelmuxPrivate* PELMUX_STDCALL GetPelmuxPrivate()
 /// A new CAN-settings object; learns from the unit identity whether the unit has CAN channels. Uses
 /// no driver.
 extern "C" PELMUX_API Varnholt::CanSetting* PELMUX_STDCALL GetCanSetting();
-/// The process's shared supervisor-configuration object (one more reference); the first call opens
+/// The process's shared supervisor-configuration object (one more reference). The first call opens
 /// the driver and learns whether the unit has CAN channels and video inputs.
 extern "C" PELMUX_API Varnholt::Config* PELMUX_STDCALL GetConfig();
 /// The process's shared diagnostics object (one more reference); it opens the driver at its first

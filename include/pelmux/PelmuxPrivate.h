@@ -9,6 +9,9 @@
 
 namespace Varnholt {
 
+/// Maintenance and production access: identity EEPROM fields, supervisor registers, settings keys
+/// and the automatic backlight controller.
+///
 /// eeprom: zero selects the unit's identity EEPROM, non-zero the expansion board's.
 /// Every operation runs on the caller's thread; only startBacklightController starts a thread.
 struct PelmuxPrivate {
@@ -18,7 +21,7 @@ struct PelmuxPrivate {
     /// ERR_INVALID_PARAMETER_NULL (9) for a null name, or a null buffer after those tests.
     virtual ResultCode getIdentityField(unsigned char eeprom, const char* name, char* buffer,
                                         std::int32_t length) = 0; // 0
-    /// Rewrites the value of the existing field `name`, every other byte of the text kept: writes the
+    /// Rewrites the value of the existing field `name`, every other byte of the text kept. Writes the
     /// whole EEPROM and reads it back (blocks for the write and two 200 ms pauses). 18 when the field
     /// is missing, the new text would not read back whole (too long, too short, a byte 0x00 or 0xFF in
     /// the value) or the write fails; 9 for a null name or value.
@@ -44,12 +47,13 @@ struct PelmuxPrivate {
     virtual ResultCode getSetting(const char* key, char* buffer, std::int32_t bufferSize) = 0; // 6
     /// Always ERR_NOT_SUPPORTED (2).
     virtual ResultCode notSupported() = 0; // 7
-    /// Not the last slot: callers reach the operations after it by their fixed slot numbers.
-    /// Frees the identity records, closes the driver, stops and joins the controller thread if it runs,
-    /// and frees the object.
+    /// Frees the identity records, closes the driver, stops and joins the controller thread if it
+    /// runs, and frees the object. Not the last slot: callers reach the operations after it by
+    /// their fixed slot numbers.
     virtual void release() = 0; // 8
-    /// The extended registers 0 to 749: ERR_NEWER_SS_REQUIRED (25) first when the supervisor firmware is
-    /// older than 1.3.0 (or its version cannot be read), then 8 above 749, then as the byte forms.
+    /// Reads extended supervisor register `index` (0 to 749). ERR_NEWER_SS_REQUIRED (25) first when
+    /// the supervisor firmware is older than 1.3.0 (or its version cannot be read), then 8 above
+    /// 749, then as the byte forms.
     virtual ResultCode readSupervisorRegisterExt(std::uint16_t index, std::uint16_t* value) = 0; // 9
     /// Writes extended register `index` (0 to 749): 25 first as readSupervisorRegisterExt, then 8
     /// above 749, then as writeSupervisorRegister.

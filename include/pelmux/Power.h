@@ -6,6 +6,8 @@
 
 namespace Varnholt {
 
+/// The power outputs (display, CAN, video inputs, auxiliary) and the supervisor's power state.
+///
 /// On/off values: 1 is on; setters turn any other value into off. Video power is a mask of inputs 1 to 4.
 ///
 /// GetPower builds a new object per call; it learns from the unit identity whether the unit has a

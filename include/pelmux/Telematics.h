@@ -9,6 +9,8 @@
 
 namespace Varnholt {
 
+/// The radio modules: GSM/GPRS modem, WLAN, Bluetooth and GPS, their power and power at start-up.
+///
 /// The process's single Telematics object (GetTelematics; every call returns the same object and
 /// counts one more reference, given back with release).
 ///
@@ -45,7 +47,7 @@ struct Telematics {
     virtual ResultCode getWLANPowerAtStartup(std::int32_t* status) = 0; // 4
     /// The level of the GPS module's status input.
     virtual ResultCode getGPSInputStatus(std::int32_t* status) = 0; // 5
-    /// Switches the modem on or off with a press of its power key: nothing happens when the modem
+    /// Switches the modem on or off with a press of its power key. Nothing happens when the modem
     /// already has that state; otherwise the key is held 1100 ms to switch on, 2100 ms to switch
     /// off, and the call blocks that long (plus about 100 ms to read the modem's state).
     virtual ResultCode setGPRSPowerStatus(std::int32_t on) = 0; // 6

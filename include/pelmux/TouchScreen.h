@@ -8,6 +8,8 @@
 
 namespace Varnholt {
 
+/// The touch controller: its mode, value and parameters.
+///
 /// Every operation is one request to the board driver on the caller's thread; none blocks beyond it
 /// and none starts a thread. A unit whose identity names no display, or a touch field other than 1,
 /// answers ERR_NOT_SUPPORTED (2). A front firmware too old for the operation answers

@@ -8,6 +8,8 @@
 
 namespace Varnholt {
 
+/// Touch calibration: the kind running, its points and the six calibration values.
+///
 /// Every operation is one or two requests to the board driver on the caller's thread; none waits
 /// for the user and none starts a thread. There is no feature test and no firmware gate. The driver
 /// not open gives ERR_OPEN_FAILED (1), a failed request ERR_IOCTRL_OPERATION_FAILED (7), a wrong
@@ -33,7 +35,7 @@ struct TouchScreenCalib {
     /// `done` gives ERR_INVALID_PARAMETER_NULL (9) after the open test.
     virtual ResultCode checkCalibrationPoint(unsigned char* done, unsigned char point) = 0; // 3
     /// Reads calibration value `index` (0..5, else ERR_INVALID_DATA_RANGE (8) before the open
-    /// test); a null `value` gives ERR_INVALID_PARAMETER_NULL (9) after the open test.
+    /// test). A null `value` gives ERR_INVALID_PARAMETER_NULL (9) after the open test.
     virtual ResultCode getCalibrationValue(std::int32_t index, std::uint16_t* value) = 0; // 4
     /// Writes calibration value `index` (0..5, else 8 before the open test). The controller's byte
     /// count is not judged.

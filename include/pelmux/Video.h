@@ -9,6 +9,8 @@
 
 namespace Varnholt {
 
+/// The analogue video inputs: decoder settings, capture and snapshots.
+///
 /// One object serves the channel (1 or 2) chosen by init. Bitmaps handed out by getSnapshot and
 /// convertToBitmap are given back with freeSnapshot.
 ///
@@ -18,12 +20,12 @@ namespace Varnholt {
 /// (7) when a request fails. Outputs are written only on success. Apart from getControlWord, the driver's
 /// returned byte count is not judged.
 struct Video {
-    /// Opens the channel's control device "\\.\PelmuxDrv\Video<n>" and its capture devices
-    /// "\\.\VAZaverIRORar\Video<n>" and "..._Int" (the second only when the first opened), closing
-    /// those of an earlier init; resets the channel and sets line mode 2 and the auxiliary flag 0.
-    /// ERR_NOT_SUPPORTED (2) when the unit has no video inputs, 9 for a channel other than 1 or 2,
-    /// 1 when the control device cannot be opened (missing capture devices are not reported), 7 when
-    /// the reset fails.
+    /// Opens the devices of `channel`, resets it and sets line mode 2 and the auxiliary flag 0.
+    /// The devices are its control device "\\.\PelmuxDrv\Video<n>" and its capture devices
+    /// "\\.\VAZaverIRORar\Video<n>" and "..._Int" (the second only when the first opened); those of
+    /// an earlier init are closed. ERR_NOT_SUPPORTED (2) when the unit has no video inputs, 9 for a
+    /// channel other than 1 or 2, 1 when the control device cannot be opened (missing capture
+    /// devices are not reported), 7 when the reset fails.
     virtual ResultCode init(unsigned char channel) = 0; // 0
     /// Sets (non-zero) or clears the enable bit (bit 0) of the control byte; a control byte that
     /// cannot be read counts as 0.
@@ -68,13 +70,13 @@ struct Video {
     /// Starts (non-zero) or stops frame capture. Without the capture device: 1 on FPGA 0.4.0.0 or
     /// later, ERR_NEWER_FPGA_REQUIRED (26) before it.
     virtual ResultCode enableCapture(unsigned char on) = 0; // 17
-    /// Captures a frame (one field doubled when singleField is non-zero) and writes it as a 24-bit
-    /// bitmap file at `path` (the caller's own path, at most 259 characters), replacing a file that
-    /// is there in one step: the bitmap is written beside it and then takes its place, so that a
-    /// failed write leaves an earlier file whole. The field order follows the decoder's video
-    /// standard. Results of getVideoStandard and getSnapshot; 1 when the file cannot be made or
-    /// cannot take the old one's place; ERR_DEVICE_WRITE_FAILED (16) when the disk does not take the
-    /// whole bitmap.
+    /// Captures a frame and writes it as a 24-bit bitmap file at `path`. One field is doubled when
+    /// singleField is non-zero; `path` is the caller's own path, at most 259 characters. A file
+    /// that is there is replaced in one step: the bitmap is written beside it and then takes its
+    /// place, so that a failed write leaves an earlier file whole. The field order follows the
+    /// decoder's video standard. Results of getVideoStandard and getSnapshot; 1 when the file
+    /// cannot be made or cannot take the old one's place; ERR_DEVICE_WRITE_FAILED (16) when the
+    /// disk does not take the whole bitmap.
     virtual ResultCode saveSnapshot(const char* path, unsigned char singleField) = 0; // 18
     /// One read of a raw frame (header, field A, field B; the single-field device: field A only)
     /// into `buffer`, at most `size` bytes. 9 for null, 6 for size 0, the capture results of
@@ -88,12 +90,13 @@ struct Video {
     virtual ResultCode getSnapshot(unsigned char** bitmap, std::uint32_t* bitmapSize,
                                    unsigned char singleField,
                                    unsigned char fieldOrder) = 0; // 20
-    /// Converts a raw frame of `rawSize` bytes into a new 24-bit bitmap (26-byte header, rows
-    /// bottom-up, each padded to 4 bytes) whose lines interleave the two fields: fieldOrder non-zero
-    /// puts field A's lines first in each pair, zero field B's; singleField doubles field A. 9 for a
-    /// null pointer; 6 when the buffer is shorter than the header or the fields it announces; 8 when
-    /// the second field's line count is neither the first's nor one more, or the picture is empty or
-    /// wider or taller than 65535; 32 when no memory can be had. Needs no device.
+    /// Converts a raw frame of `rawSize` bytes into a new 24-bit bitmap. The bitmap has a 26-byte
+    /// header, rows bottom-up, each padded to 4 bytes; its lines interleave the two fields:
+    /// fieldOrder non-zero puts field A's lines first in each pair, zero field B's; singleField
+    /// doubles field A. 9 for a null pointer; 6 when the buffer is shorter than the header or the
+    /// fields it announces; 8 when the second field's line count is neither the first's nor one
+    /// more, or the picture is empty or wider or taller than 65535; 32 when no memory can be had.
+    /// Needs no device.
     virtual ResultCode convertToBitmap(unsigned char** bitmap, std::uint32_t* bitmapSize,
                                        const unsigned char* raw, std::uint32_t rawSize,
                                        unsigned char singleField,
@@ -108,8 +111,8 @@ struct Video {
     virtual ResultCode writeDecoderRegister(unsigned char reg, unsigned char value) = 0; // 25
     /// Reads one register of the channel's video decoder.
     virtual ResultCode readDecoderRegister(unsigned char reg, unsigned char* value) = 0; // 26
-    /// Cropping in pixels (left and right in steps of 2, odd values rounded down) and lines (top and
-    /// bottom at most 127, else 8, tested before the open test).
+    /// Sets the cropping in pixels and lines. Left and right are in steps of 2 (odd values rounded
+    /// down); top and bottom at most 127 (else 8, tested before the open test).
     virtual ResultCode setCropping(unsigned char left, unsigned char top, unsigned char right,
                                    unsigned char bottom) = 0; // 27
     /// The cropping as setCropping sent it. 1, then 9 for null.

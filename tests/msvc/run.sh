@@ -64,6 +64,15 @@ for header in "$include"/pelmux/*.h; do
   compile "Microsoft mode c++14, $(basename "$header") on its own" "$work/one.cpp" "${msvc[@]}" -std=c++14
 done
 [ "$failures" -eq 0 ] && echo "ok   headers: C++11, C++14, C++17 with GCC, Clang, MinGW and in Microsoft mode"
+# A 64-bit Windows build is refused by the headers, in words, not later by the linker.
+for target in x86_64-pc-windows-msvc x86_64-w64-mingw32; do
+  refusal=$(clang++ --target=$target -isystem "$here/sdk" -I"$include" -fsyntax-only -x c++ "$work/all.cpp" 2>&1 || true)
+  if grep -q 'error: "Pelmux.dll is a 32-bit library: build the application for 32-bit Windows (x86)"' <<<"$refusal"; then
+    echo "ok   headers: a $target build is refused"
+  else
+    fail "headers: a $target build is not refused with the 32-bit message"
+  fi
+done
 
 # ---- 2. The application, built as a Visual Studio project would be
 [ -f "$package/lib/Pelmux.lib" ] || { echo "FAIL: $package has no lib/Pelmux.lib"; exit 1; }

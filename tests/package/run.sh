@@ -3,7 +3,8 @@
 # developer would, and runs them.
 #   run.sh linux BUILD     installs BUILD (the linux preset's folder), moves the installed tree,
 #                          builds with find_package(Pelmux) and with pkg-config, and runs both
-#                          against the installed `pelmux sim` and with no unit at all.
+#                          against the installed `pelmux sim` and with no unit at all; builds
+#                          the samples (samples/) the same way and runs them against that unit.
 #   run.sh windows BUILD   copies BUILD/package (the win32 preset's zip-ready tree) elsewhere,
 #                          builds with the cross compiler against the import library, and runs
 #                          the programs beside Pelmux.dll under wine (no driver there).
@@ -14,6 +15,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/../.." && pwd)
 . "$here/../shared/tcp-unit.sh"
+. "$here/../shared/samples.sh"
 mode=${1:?usage: run.sh linux|windows BUILD}
 build=$(cd "${2:?usage: run.sh linux|windows BUILD}" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelmux-package.XXXXXX")
@@ -60,10 +62,10 @@ checks() {
   fi
 }
 
-configure() { # DIR PREFIX [cmake arguments]
-  local dir=$1 prefix=$2
-  shift 2
-  cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" "$@" >"$work/cmake.log" 2>&1 &&
+configure() { # SOURCE DIR PREFIX [cmake arguments]
+  local from=$1 dir=$2 prefix=$3
+  shift 3
+  cmake -S "$from" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" "$@" >"$work/cmake.log" 2>&1 &&
     cmake --build "$dir" >>"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "build in $dir"; exit 1; }
 }
 
@@ -74,7 +76,7 @@ linux() {
   cmake --install "$build" --prefix "$work/installed" >/dev/null
   mv "$work/installed" "$work/prefix"
   local prefix=$work/prefix
-  configure "$work/cmake" "$prefix"
+  configure "$here" "$work/cmake" "$prefix"
 
   local pc
   pc=$(dirname "$(find "$prefix" -name pelmux.pc)")
@@ -99,6 +101,10 @@ linux() {
   expect "pkg-config, simulated unit" 0 "FPGA version 3.1.4.1" -- "$work/example-pkgconfig"
   checks "find_package, exports" -- "$work/cmake/exports"
   checks "pkg-config, exports" -- "$work/exports-pkgconfig"
+  # The samples, built on their own against the installed package as an application developer
+  # builds them, against the same unit.
+  configure "$source/samples" "$work/samples" "$prefix"
+  run_samples "$work/samples" "$prefix/bin/pelmux" || fail "the samples against the simulated unit"
 }
 
 windows() {
@@ -111,7 +117,7 @@ windows() {
   need i686-w64-mingw32-objdump
   [ -f "$build/package/lib/libPelmux.a" ] || { echo "FAIL: $build/package has no lib/libPelmux.a"; exit 1; }
   cp -r "$build/package" "$work/prefix"
-  configure "$work/cmake" "$work/prefix" --toolchain "$source/cmake/toolchain-mingw-i686.cmake"
+  configure "$here" "$work/cmake" "$work/prefix" --toolchain "$source/cmake/toolchain-mingw-i686.cmake"
   cp "$work/prefix/bin/Pelmux.dll" "$work/cmake/"
 
   # The program asks Pelmux.dll for the functions by their plain export names.

@@ -2,13 +2,15 @@
 # Runs the test Pelmux.dll under wine against a simulated unit: starts `pelmux sim --tcp` on a
 # free loopback port in a throwaway folder and wine prefix, maps wine's COM1 to the unit's serial
 # line, runs pelmux_unit_checks.exe beside the forwarding Jida.dll, and opens the snapshot the DLL
-# wrote with the image-library check. A wine that cannot start fails the run.
+# wrote with the image-library check; then runs the samples there. A wine that cannot start fails
+# the run.
 # Usage: run-sim.sh BUILD-WIN32-SIM PELMUX-TOOL
 set -euo pipefail
 build=$(cd "${1:-build/win32-sim}" && pwd)
 tool=$(cd "$(dirname "${2:-build/linux/pelmux}")" && pwd)/$(basename "${2:-build/linux/pelmux}")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../shared/tcp-unit.sh"
+. "$here/../shared/samples.sh"
 work=$(mktemp -d /tmp/pelmux-wine-XXXXXX)
 sim=""
 cleanup() {
@@ -53,4 +55,9 @@ else
   echo "FAILED: the snapshot the DLL wrote does not open as the unit's picture"
   status=1
 fi
+
+# The samples (built by the preset against the import library) beside the same DLLs, against the
+# same unit; the upgrade goes through COM1.
+cp "$build"/samples/*.exe "$run/"
+run_samples "$run" "$tool" wine || status=1
 exit $status
