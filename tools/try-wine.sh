@@ -8,8 +8,9 @@
 #
 # Usage: try-wine.sh [PROGRAM.exe [ARGUMENTS...]]
 #   Without a program: the samples (samples/, built here with the MinGW cross compiler against the
-#   test build's package), each in turn; in a tree without samples, the test build's check program
-#   pelmux_unit_checks.exe.
+#   test build's package), each in turn as the tests run them (the upgrade writes the front
+#   controller with an image the tool makes); in a tree without samples, the test build's check
+#   program pelmux_unit_checks.exe.
 #   PELMUX_WIN32_SIM  the win32-sim preset's folder (default build/win32-sim)
 #   PELMUX_TOOL       the Linux command-line tool (default build/linux/pelmux)
 # The program's exit status is the script's; with the samples, the first one that fails.
@@ -17,6 +18,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$here/.." && pwd)
 . "$source/tests/shared/tcp-unit.sh"
+. "$source/tests/shared/samples.sh"
 build=$(cd "${PELMUX_WIN32_SIM:-$source/build/win32-sim}" && pwd) ||
   { echo "try-wine.sh: no test build (cmake --preset win32-sim && cmake --build --preset win32-sim)" >&2; exit 2; }
 tool=$(realpath "${PELMUX_TOOL:-$source/build/linux/pelmux}")
@@ -46,6 +48,7 @@ fi
 run="$work/run"
 mkdir -p "$run"
 programs=()
+samples=""
 if [ $# -gt 0 ]; then
   program=$(realpath "$1")
   shift
@@ -65,9 +68,9 @@ elif [ -f "$source/samples/CMakeLists.txt" ]; then
   fi
   while IFS= read -r exe; do
     cp "$exe" "$run/"
-    programs+=("$(basename "$exe")")
+    samples=yes
   done < <(find "$work/samples" -name '*.exe' -not -path '*/CMakeFiles/*' | sort)
-  [ ${#programs[@]} -gt 0 ] || { echo "try-wine.sh: the samples built no program" >&2; exit 1; }
+  [ -n "$samples" ] || { echo "try-wine.sh: the samples built no program" >&2; exit 1; }
 else
   cp "$build/pelmux_unit_checks.exe" "$run/"
   programs=(pelmux_unit_checks.exe)
@@ -81,6 +84,10 @@ map_wine_com1 "$work/unit/COM1"
 echo "Simulated unit: PELMUX_UNIT=$PELMUX_UNIT, wine's COM1 = $(readlink "$WINEPREFIX/dosdevices/com1")"
 echo "Steer it meanwhile with: PELMUX_ROOT=$work/unit $tool simctl ... (or sim set ...)"
 
+if [ -n "$samples" ]; then
+  run_samples "$run" "$tool" wine
+  exit $?
+fi
 status=0
 for program in "${programs[@]}"; do
   echo "== wine $program $*"
