@@ -54,6 +54,14 @@ static_assert(sizeof(UpgradeStatus) == 12, "UpgradeStatus: three 32-bit words");
 /// records with no data after them, add none), one larger than the device's flash, and one whose
 /// data begins in a 64 KB window (named by an extended linear address record) other than the
 /// flash's, 0x0800, or the flash alias 0.
+///
+/// A micro-controller job's connecting step (UPGRADE_CONNECTING) fails with ERR_OPEN_FAILED (1)
+/// for the serial line, not for the image file, and the percent it posts with the code tells why:
+/// 0 when "COM1" cannot be opened, 55 when the port refuses its settings, 100 when no bootloader
+/// answered on "COM1": the target did not enter its bootloader, or nothing links it to the port.
+/// That last failure comes after 11 connection attempts, each waiting up to 3 s for an answer,
+/// about 108 s in all. The debug trace (PELMUX_TRACE=stderr) names the cause too. An image file
+/// that cannot be read fails the reading step (UPGRADE_READING_FILE) with ERR_OPEN_FAILED at 0 %.
 struct FirmwareUpgrade {
     /// Writes the FPGA image in `fileName` and verifies it.
     virtual ResultCode startFpgaUpgrade(const char* fileName, bool blocking) = 0; // 0

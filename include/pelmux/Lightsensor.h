@@ -40,9 +40,16 @@ struct Lightsensor {
     /// (nothing is stored). The lux value is scaled by the operating range read after the
     /// measurement; when that read fails its code is the result, and the unscaled lux and the raw
     /// bytes are stored all the same.
+    ///
+    /// A saturated sensor (channel 1 at full scale, raw byte 0xFF) reads the range's largest value
+    /// with ERR_SUCCESS: 1565 lx in the standard range, 7825 lx in the extended one, which no
+    /// unsaturated reading reaches. The light is then at or beyond what the range measures, so a
+    /// reading never falls as the light rises; the extended range (setOperatingRange) or an
+    /// averaging calculation in RANGE_MODE_AUTO reads further.
     virtual ResultCode getIlluminanceChannels(std::uint16_t* lux, unsigned char* channel1Raw,
                                               unsigned char* channel2Raw) = 0; // 0
-    /// One measurement, as getIlluminanceChannels without the raw bytes.
+    /// One measurement, as getIlluminanceChannels without the raw bytes (a saturated sensor reads
+    /// 1565 lx in the standard range, 7825 lx in the extended one).
     virtual ResultCode getIlluminance(std::uint16_t* lux) = 0; // 1
     /// The running average of this object's averaging calculation. ERR_FUNCTION_NOT_RUNNING (21)
     /// while its thread does not run (not started, not yet started up, stopped, or ended by a

@@ -343,24 +343,63 @@ function drawFaults(s) {
   }));
 }
 
+// The vendor library's I2C calls: the identity EEPROMs are read through them a byte at a time.
+const i2cCalls = new Set([32, 33, 34, 69]);
+// Which requests the log shows, by the choice above it.
+const logFilters = {
+  all: () => true,
+  driver: (r) => r.kind === "control" || r.kind === "read",
+  vendor: (r) => r.kind === "vendor",
+  "no-i2c": (r) => !(r.kind === "vendor" && i2cCalls.has(r.code)),
+  failed: (r) => !r.ok,
+};
+
+function requestName(r) {
+  return r.kind === "control" ? `${requestNames[r.code] || "request"} ${hex(r.code)}`
+    : r.kind === "vendor" ? `${vendorNames[r.code] || "vendor call"} #${r.code}`
+    : r.kind === "service" ? `service control ${r.code}` : `read ${r.endpoint}`;
+}
+
+// A vendor call answers 1 (or another non-zero value) for success and 0 for failure; a service
+// control answers status 0 when done.
+function resultText(r) {
+  const text = r.kind === "vendor" ? (r.ok ? `ok (${r.result})` : `failed (${r.result})`)
+    : r.kind === "service" ? (r.ok ? "ok" : `refused (status ${r.status})`)
+    : r.ok ? `ok, ${r.returned} bytes` : "failed";
+  return text + (r.fault ? " (injected)" : "");
+}
+
+// The requests the filter lets through; a run of the same request with the same answer makes one
+// line ("×N"), so that a few hundred EEPROM reads do not push everything else out of view.
 function drawLog(s) {
   const log = $("request-log");
   const atBottom = log.scrollTop + log.clientHeight >= log.scrollHeight - 4;
-  log.replaceChildren(...(s.requests || []).map((r) => {
+  const all = s.requests || [];
+  const shown = all.filter(logFilters[$("log-filter").value] || logFilters.all);
+  const runs = [];
+  for (const r of shown) {
+    const name = requestName(r);
+    const result = resultText(r);
+    const last = runs[runs.length - 1];
+    if (last && last.name === name && last.result === result) {
+      last.count += 1;
+      last.lastSeq = r.seq;
+    } else {
+      runs.push({ name, result, ok: r.ok, firstSeq: r.seq, lastSeq: r.seq, count: 1 });
+    }
+  }
+  log.replaceChildren(...runs.map((run) => {
     const li = document.createElement("li");
-    li.dataset.ok = r.ok ? "true" : "false";
-    const name = r.kind === "control" ? `${requestNames[r.code] || "request"} ${hex(r.code)}`
-      : r.kind === "vendor" ? `${vendorNames[r.code] || "vendor call"} #${r.code}`
-      : r.kind === "service" ? `service control ${r.code}` : `read ${r.endpoint}`;
-    const result = r.kind === "vendor" ? `result ${r.result}` : r.kind === "service" ? `status ${r.status}`
-      : r.ok ? `ok, ${r.returned} bytes` : "failed";
+    li.dataset.ok = run.ok ? "true" : "false";
     const request = document.createElement("span");
     const answer = document.createElement("span");
-    request.textContent = `${r.seq} ${name}`;
-    answer.textContent = `${result}${r.fault ? " (injected)" : ""}`;
+    request.textContent = run.count > 1 ? `${run.firstSeq}–${run.lastSeq} ${run.name} ×${run.count}`
+      : `${run.firstSeq} ${run.name}`;
+    answer.textContent = run.result;
     li.append(request, answer);
     return li;
   }));
+  $("log-count").textContent = `${shown.length} of ${all.length} requests`;
   if (atBottom) log.scrollTop = log.scrollHeight;
 }
 
@@ -402,6 +441,8 @@ for (const n of ["1", "2"]) {
   img.addEventListener("load", () => { delete img.dataset.failed; drawVideo(window.lastState); });
   img.addEventListener("error", () => { img.dataset.failed = "true"; drawVideo(window.lastState); });
 }
+
+$("log-filter").addEventListener("change", () => drawLog(window.lastState));
 
 window.lastState = {};
 setInterval(tickBuzzer, 250);

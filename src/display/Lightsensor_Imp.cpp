@@ -81,6 +81,8 @@ std::uint32_t countValue(std::uint8_t raw)
 
 std::uint16_t illuminance(std::uint8_t channel1Raw, std::uint8_t channel2Raw)
 {
+    if ((channel1Raw & ~validBit) == fullScale)
+        return saturatedIlluminance;
     const std::uint32_t cv1 = countValue(channel1Raw);
     const std::uint32_t cv2 = countValue(channel2Raw);
     const std::int32_t d = static_cast<std::int32_t>(cv1) - static_cast<std::int32_t>(cv2);

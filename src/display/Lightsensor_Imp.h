@@ -40,8 +40,14 @@ inline constexpr std::uint32_t stopPauseMs = 70;
 std::uint32_t countValue(std::uint8_t raw);
 
 // The illuminance in the standard range of two valid raw bytes: with d = count 1 - count 2,
-// 0 when d <= 0, else d * 0.39 * e^(-0.181 * (count 2 / d)^2) truncated toward zero.
+// 0 when d <= 0, else d * 0.39 * e^(-0.181 * (count 2 / d)^2) truncated toward zero. With channel 1
+// at full scale (the sensor saturated) the formula would fall as more light raises channel 2: the
+// reading is then the range's largest, saturatedIlluminance, whatever channel 2 shows.
 std::uint16_t illuminance(std::uint8_t channel1Raw, std::uint8_t channel2Raw);
+
+// The reading of a saturated sensor in the standard range: full scale on channel 1, none on
+// channel 2, the largest the formula gives. No unsaturated reading reaches it.
+inline constexpr std::uint16_t saturatedIlluminance = 1565;
 
 // The extended range reads five times the standard one, in 16-bit arithmetic.
 constexpr std::uint16_t extendedIlluminance(std::uint16_t lux)

@@ -1,6 +1,7 @@
 #include "exports/ToolAccess.h"
 
 #include "display/TouchScreenCalib_Imp.h"
+#include "firmware/Flasher_STM32.h"
 #include "firmware/HexImage.h"
 #include "frame/DriverChannel.h"
 #include "frame/SettingsFile.h"
@@ -89,6 +90,12 @@ ImageFindings inspectImage(const std::string& path)
     if (kind.carriesFrontMarker)
         findings.markers.emplace_back(frontMarker);
     return findings;
+}
+
+ImageSizeRule imageSizeRule(bool front)
+{
+    const ImageFileSizes& sizes = front ? frontImageSizes : supervisorImageSizes;
+    return {sizes.smallest, sizes.largest};
 }
 
 } // namespace pelmux::tool

@@ -57,4 +57,12 @@ struct ImageFindings {
 // Reads the whole file at `path` (a host path) and looks at it.
 ImageFindings inspectImage(const std::string& path);
 
+// The sizes in bytes, both included, that the library's image check takes for a micro-controller's
+// image file: the system supervisor's (`front` false) or the front micro-controller's.
+struct ImageSizeRule {
+    std::uint64_t smallest;
+    std::uint64_t largest;
+};
+ImageSizeRule imageSizeRule(bool front);
+
 } // namespace pelmux::tool

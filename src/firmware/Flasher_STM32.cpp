@@ -2,6 +2,7 @@
 
 #include "firmware/BootloaderLink.h"
 #include "frame/ExhaustedMemory.h"
+#include "frame/Trace.h"
 #include "platform/SerialPort.h"
 #include "platform/Time.h"
 
@@ -33,8 +34,9 @@ struct ImageRule {
     std::string_view otherMarker;
 };
 
-constexpr ImageRule supervisorImage = {95000, 1000000, frontMarker};
-constexpr ImageRule frontImage = {50000, 110000, supervisorMarker};
+constexpr ImageRule supervisorImage = {supervisorImageSizes.smallest, supervisorImageSizes.largest,
+                                       frontMarker};
+constexpr ImageRule frontImage = {frontImageSizes.smallest, frontImageSizes.largest, supervisorMarker};
 
 // Takes the image block by block from the flash start: blocks as large as the bootloader takes,
 // never past the flash end. `transfer` moves one block (its address, its image bytes, their
@@ -168,6 +170,7 @@ ResultCode Flasher_STM32::exchange(FirmwareJob& job, bool program)
     job.post(Varnholt::ERR_SUCCESS, 75);
     std::unique_ptr<BootloaderLink> link = connect(session.port);
     if (link == nullptr) {
+        trace("no bootloader answered on COM1 after %d connection attempts\n", 1 + 2 * connectRetries);
         job.post(Varnholt::ERR_OPEN_FAILED, 100);
         return Varnholt::ERR_OPEN_FAILED;
     }

@@ -59,6 +59,14 @@ private:
     bool linkSelected_ = false;
 };
 
+// The sizes in bytes, both included, of the image file the check below takes for each target.
+struct ImageFileSizes {
+    std::uint64_t smallest;
+    std::uint64_t largest;
+};
+inline constexpr ImageFileSizes supervisorImageSizes = {95000, 1000000};
+inline constexpr ImageFileSizes frontImageSizes = {50000, 110000};
+
 // The check a micro-controller image passes before its job starts: the file opens and reads whole
 // (else ERR_OPEN_FAILED (1)); target 0 (system supervisor) takes 95000 to 1000000 bytes without the
 // text "Front_uc", target 1 (front) 50000 to 110000 bytes without "SystemSupervisor"; another size,

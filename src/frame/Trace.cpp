@@ -1,6 +1,7 @@
 #include "frame/Trace.h"
 
 #include "platform/Mutex.h"
+#include "platform/TraceHook.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -37,7 +38,28 @@ SinkSlot& slot()
     return instance;
 }
 
+bool traceFromSeam(const std::string& line)
+{
+    return traceText(line);
+}
+
+// The seam's lines reach the sink from the start: the hook is in place before any code of the
+// library runs.
+[[maybe_unused]] const bool seamHooked = (platform::setTraceHook(&traceFromSeam), true);
+
 } // namespace
+
+bool traceText(std::string_view text)
+{
+    SinkSlot& s = slot();
+    if (!s.active.load(std::memory_order_relaxed))
+        return false;
+    std::lock_guard lock(s.mutex);
+    if (!s.sink)
+        return false;
+    s.sink(text);
+    return true;
+}
 
 void trace(const char* format, ...)
 {

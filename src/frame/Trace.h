@@ -23,6 +23,10 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void trace(const char* format, ...);
 
+// Hands a whole text (with its line end) to the sink, not cut: the library's own lines beside the
+// fixed trace points, such as why the unit could not be reached. Answers whether a sink took it.
+bool traceText(std::string_view text);
+
 using TraceSink = std::function<void(std::string_view text)>;
 
 // Installs a sink in place of the current one (an empty function switches tracing off) and answers

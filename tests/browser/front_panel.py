@@ -8,6 +8,8 @@ Drives the page through its own elements and checks, through the library (the `p
   4. text that is not a number in a number field changes nothing on the unit;
   5. a video tile shows a placeholder until its first frame, then the frame;
   6. the header says when the unit runs at real speed, and only then;
+  7. at a 1400x1000 window the controls lie in view without scrolling, vendor calls read as
+     succeeded or failed, and the request log shows only the failures when asked to;
 and that `pelmux demo --http` keeps the page up while the tour runs.
 Saves the page's screenshot as front-panel.png in the folder given with --out.
 
@@ -230,6 +232,29 @@ def real_speed_shows_in_the_header(page, root):
         eventually(shown, 5, f"the header after timing {mode}")
 
 
+def controls_in_view_and_log_filtered(page, root):
+    """At 1400x1000 the inputs, the fault form and the log's filter are in view; the log names a vendor
+    call's answer as success or failure and keeps to the filter chosen."""
+    chrome = page.execute_script("return window.outerHeight - window.innerHeight")
+    page.set_window_size(1400, 1000 + chrome)
+    page.execute_script("window.scrollTo(0, 0)")
+    for element in ("lux-slider", "fault-submit", "log-filter"):
+        bottom = page.execute_script(f"return document.getElementById('{element}').getBoundingClientRect().bottom")
+        height = page.execute_script("return window.innerHeight")
+        assert bottom <= height, f"{element} lies below the fold ({bottom} > {height})"
+    tool(["identity"], root)  # vendor calls: the EEPROMs read over I2C
+    log = page.find_element(By.ID, "request-log")
+    text = lambda: log.get_attribute("textContent")
+    eventually(lambda: "I2C" in text() and "ok (1)" in text(), 3, "vendor calls do not read as succeeded")
+    assert "result 1" not in text(), text()
+    Select(page.find_element(By.ID, "log-filter")).select_by_value("failed")
+    eventually(lambda: not log.find_elements(By.CSS_SELECTOR, "li[data-ok='true']") and
+               " of 0 " not in page.find_element(By.ID, "log-count").text, 2,
+               "the log shows successful requests when asked for the failures only")
+    Select(page.find_element(By.ID, "log-filter")).select_by_value("all")
+    print("layout: the controls are in view at 1400x1000; the log names vendor successes and filters")
+
+
 def main():
     root = tempfile.mkdtemp(prefix="pelmux-panel-")
     unit, url = start_unit(root)
@@ -245,6 +270,7 @@ def main():
         number_field_refuses_text(page, url)
         video_frame_shows(page, root)
         real_speed_shows_in_the_header(page, root)
+        controls_in_view_and_log_filtered(page, root)
         page.execute_script("window.scrollTo(0, 0)")
         shot = os.path.join(ARGS.out, "front-panel.png")
         page.save_screenshot(shot)

@@ -7,6 +7,7 @@
 
 #include "firmware/BootloaderLink.h"
 #include "firmware/Flasher_STM32.h"
+#include "frame/Trace.h"
 #include "platform/SerialPort.h"
 
 #include <cstdio>
@@ -601,7 +602,11 @@ TEST_F(FlasherStm32Test, ImagesForTheFlashOrItsAliasGoToTheFlashStart)
 
 TEST_F(FlasherStm32Test, NoBootloaderFailsAfterElevenAttempts)
 {
+    std::string traced;
+    setTraceSink([&traced](std::string_view text) { traced += text; });
     EXPECT_EQ(job(true, pattern(64), {.silent = true}), Varnholt::ERR_OPEN_FAILED);
+    setTraceSink({});
+    EXPECT_EQ(traced, "no bootloader answered on COM1 after 11 connection attempts\n");
     // Six attempts with five sync bytes each, five without: GET straight away.
     Bytes expected;
     for (int attempt = 0; attempt < 6; ++attempt) {

@@ -3,6 +3,8 @@
 
 #include "frame/DriverChannel.h"
 #include "frame/SharedInstance.h"
+#include "frame/Trace.h"
+#include "platform/Device.h"
 
 #include <pelmux/Pelmux.h>
 
@@ -183,6 +185,29 @@ TEST_F(DriverChannelTest, ClosedLinkAnswersOpenFailedWithoutARequest)
     startUnit(sim::defaultProfile());
     EXPECT_TRUE(link.reopenIfClosed()) << "starting the unit later makes the next open succeed";
     EXPECT_EQ(readRequest(link, 0x2224F0, out, 4), Varnholt::ERR_SUCCESS);
+}
+
+// The trace says why the unit is not reached, once per cause: the socket tried and what connecting
+// to it answered, or the endpoint the unit does not have.
+TEST_F(DriverChannelTest, AnUnreachableUnitIsTracedOncePerCause)
+{
+    std::vector<std::string> lines;
+    setTraceSink([&lines](std::string_view text) { lines.emplace_back(text); });
+    const std::wstring missing = L"\\\\.\\NoSuchDevice";
+    platform::closeHandle(platform::openDevice(missing.c_str()));
+    platform::closeHandle(platform::openDevice(missing.c_str()));
+    stopUnit();
+    DriverLink link;
+    link.open();
+    link.open();
+    setTraceSink({});
+    const std::string socket = root().path() + "/board.sock";
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "the unit at " + socket + " has no \"\\\\.\\NoSuchDevice\" to open\n");
+    EXPECT_EQ(lines[1].rfind(
+                  "unit not reached: connecting to " + socket + " failed: No such file or directory; ", 0),
+              0u)
+        << lines[1];
 }
 
 TEST_F(DriverChannelTest, AUnitThatGoesAwayFailsTheRequestInsteadOfHanging)

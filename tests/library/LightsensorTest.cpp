@@ -201,6 +201,8 @@ TEST_F(LightsensorTest, RawBytesGiveTheirLuxInBothRanges)
         {0xDA, 0xBC, 1, Varnholt::ERR_SUCCESS, 1180},
         {0xFF, 0x80, 0, Varnholt::ERR_SUCCESS, 1565},
         {0xFF, 0x80, 1, Varnholt::ERR_SUCCESS, 7825},
+        {0xFF, 0xF0, 0, Varnholt::ERR_SUCCESS, 1565}, // saturated: the range's largest, not less
+        {0xFF, 0xFF, 1, Varnholt::ERR_SUCCESS, 7825},
         {0xE0, 0xC0, 0, Varnholt::ERR_SUCCESS, 303},
         {0xBC, 0xDA, 0, Varnholt::ERR_SUCCESS, 0}, // channel 2 above channel 1
         {0xDA, 0xDA, 0, Varnholt::ERR_SUCCESS, 0},
@@ -284,10 +286,11 @@ TEST_F(LightsensorTest, TheSimulatedSensorFollowsItsIlluminance)
         std::uint16_t read;
     };
     // The codes round each count down, so a reading lies within a few per cent of the light set;
-    // beyond the range channel 1 stays at full scale.
+    // beyond the range channel 1 stays at full scale, and the reading at the range's largest.
     const Case cases[] = {
-        {0, 0, 0x80, 0},       {10, 0, 0x99, 9},      {300, 0, 0xE0, 303},   {1000, 0, 0xFA, 958},
-        {1200, 0, 0xFF, 1135}, {3000, 1, 0xEF, 2840}, {5000, 1, 0xFA, 4790}, {40, 1, 0x95, 35},
+        {0, 0, 0x80, 0},       {10, 0, 0x99, 9},      {300, 0, 0xE0, 303},
+        {1000, 0, 0xFA, 958},  {1200, 0, 0xFF, 1565}, {3000, 1, 0xEF, 2840},
+        {5000, 1, 0xFA, 4790}, {40, 1, 0x95, 35},     {5000, 0, 0xFF, 1565},
     };
     Lightsensor* sensor = GetLightsensor();
     for (const auto& c : cases) {

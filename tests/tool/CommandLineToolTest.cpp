@@ -52,6 +52,10 @@ TEST_F(CommandLineToolTest, ArgumentsGiveTheExitCodeAndMessageTheHelpPromises)
         {"diag text hw 010 --json", 0, "\"code\": 10"},
         {"adc 0x3", 0, "12VVIDEO"},
         {"power video 0xF", 0, "Video power inputs 1, 2, 3, 4 on."},
+        {"backlight --help", 0, "Usage: pelmux backlight [OPTIONS] SUBCOMMAND"},
+        {"firmware -h", 0, "\n  image "},
+        {"sim set lux 2000", 0, ""},
+        {"light", 0, "1565 lx (saturated: use the extended range)"},
         {"sim set lux 010 --json", 0, "\"value\": 10"},
         // A value another program wrote in a Windows code page: shown as it is, in JSON replaced.
         {"settings set Latin \"$(printf 'caf\\351')\"", 0, "Latin = caf\xE9\n"},

@@ -4,6 +4,7 @@
 #include "FirmwareImages.h"
 #include "SimFixture.h"
 #include "ToolRun.h"
+#include "firmware/Flasher_STM32.h"
 
 namespace pelmux::test {
 namespace PELMUX_FILE_SCOPE {
@@ -37,12 +38,13 @@ TEST_F(FirmwareToolTest, AnImageOfTheOtherKindIsRefusedWithWhatWasFound)
          "does not look like an FPGA image: it names the micro-controllers' flash window 0x0800 in an "
          "extended linear address record, as a micro-controller image"},
         {"verify fpga " + marked, 1, "it carries the marker \"SystemSupervisor\""},
-        {"upgrade ss " + fpga, 1, "does not look like a system supervisor image: it is "},
+        {"upgrade ss " + fpga, 1, "supervisor image of 95000 to 1000000 bytes of text without another"},
         {"upgrade front --no-wait " + fpga, 1, "does not look like a front micro-controller image"},
         {"upgrade fpga " + fpga + " --json", 0,
          "{\"action\":0,\"percent\":0,\"result\":0,\"step\":\"Preparing\"}\n"},
-        {"upgrade ss " + supervisor, 0, ""},
-        {"upgrade ss " + marked, 0, ""},
+        // Steps shown at their end, also when they ran between two looks at the status.
+        {"upgrade ss " + supervisor, 0, "  Reading file 100 %\n  Connecting"},
+        {"upgrade ss " + marked, 0, "  Writing 100 %\n  Verifying"},
         {"upgrade ss " + aliased + " --json", 0, "\"result\":0,\"step\":\"Complete\""},
     };
     for (const Case& c : cases) {
@@ -56,6 +58,48 @@ TEST_F(FirmwareToolTest, AnImageOfTheOtherKindIsRefusedWithWhatWasFound)
             EXPECT_GT(unit().requestCount(0x222508), jobs) << c.arguments;
         }
     }
+}
+
+TEST_F(FirmwareToolTest, GeneratedImagesPassTheImageCheckOrAreRefusedWithTheSizesItTakes)
+{
+    struct Case {
+        const char* target;
+        const char* size; // the --bytes option, when given
+        int exitCode;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"ss", "--bytes 34000", 0, "in records of 8 bytes"},
+        {"ss", "--bytes 6784", 0, "in records of 1 byte)"},
+        {"ss", "--bytes 6783", 2,
+         "of 95000 to 1000000 bytes of text, which 6783 bytes cannot give in Intel "
+         "HEX records: give --bytes 6784 or more"},
+        {"front", "--bytes 65536", 2, "give --bytes 52520 or fewer"},
+        {"front", "--bytes 52520", 0, "in records of 128 bytes"},
+        {"front", "", 0, "in records of 16 bytes"},
+    };
+    const std::string image = root().path() + "/generated.hex";
+    for (const Case& c : cases) {
+        std::filesystem::remove(image);
+        const std::string arguments = std::string(c.target) + " " + image + " " + c.size;
+        const auto [exitCode, output] = runTool("firmware image " + arguments, "", true);
+        EXPECT_EQ(exitCode, c.exitCode) << arguments << "\n" << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << arguments << "\n" << output;
+        const std::uint32_t target = std::string(c.target) == "ss" ? targetSupervisor : targetFront;
+        EXPECT_EQ(checkImageFile(image.c_str(), target),
+                  c.exitCode == 0 ? Varnholt::ERR_SUCCESS : Varnholt::ERR_OPEN_FAILED)
+            << arguments << ": a file written is one the check takes, none is written otherwise";
+    }
+}
+
+TEST_F(FirmwareToolTest, AnUpgradeThatNoBootloaderAnswersNamesTheSerialLine)
+{
+    // The link request fails: the supervisor's bootloader is never put on the line.
+    unit().failRequest(0x222510, 1);
+    const std::string image = file("ss.hex", hexText(imageBytes(36 * 1024, 1)));
+    const auto [exitCode, output] = runTool("firmware upgrade ss " + image, "PELMUX_TIME_SCALE=0.02", true);
+    EXPECT_EQ(exitCode, 1) << output;
+    EXPECT_NE(output.find("the job failed: no bootloader answered on COM1"), std::string::npos) << output;
 }
 
 TEST_F(FirmwareToolTest, AFailedJobTellsItsErrorOnceOffATerminal)

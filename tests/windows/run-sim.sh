@@ -41,9 +41,14 @@ run="$work/run"
 mkdir -p "$run"
 cp "$build/Pelmux.dll" "$build/pelmux_unit_checks.exe" "$build/unit/Jida.dll" "$run/"
 status=0
-(cd "$run" && wine pelmux_unit_checks.exe 'Z:'"${work//\//\\}"'\snapshot.bmp' 2>/dev/null | tr -d '\r') \
-  | tee "$work/checks.log" || status=1
+(cd "$run" && PELMUX_TRACE=stderr wine pelmux_unit_checks.exe 'Z:'"${work//\//\\}"'\snapshot.bmp' \
+  2>"$work/trace.log" | tr -d '\r') | tee "$work/checks.log" || status=1
 grep -q '^[0-9]* passed, 0 failed$' "$work/checks.log" || status=1
+# The addresses the checks gave that reach no unit: the trace says why, once each.
+for cause in 'PELMUX_UNIT is not set;' 'PELMUX_UNIT "tcp:localhost:[0-9]*" is not tcp:HOST:PORT'; do
+  [ "$(tr -d '\r' <"$work/trace.log" | grep -c "^unit not reached: $cause")" = 1 ] ||
+    { echo "FAILED: the trace does not say once: $cause"; status=1; }
+done
 
 # The distribution's Python, which has Pillow (python3-pil), before any other on the PATH.
 python=/usr/bin/python3

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -54,45 +55,74 @@ bool ended(const UpgradeStatus& s)
 }
 
 // Draws the job's progress: on a terminal one bar per step, redrawn in place, as wide as the
-// terminal allows, a finished step left at 100 %; otherwise a line per step and per tenth.
+// terminal allows, a finished step left at 100 %; otherwise a line per step and per tenth. A step
+// the job has left is shown at 100 %, with the steps of `steps` (the job's steps in order, when
+// known) that began and ended between two looks at the status.
 class ProgressView {
 public:
-    ProgressView() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
+    explicit ProgressView(std::vector<std::uint32_t> steps = {})
+        : steps_(std::move(steps)), terminal_(::isatty(STDOUT_FILENO) == 1)
+    {
+    }
 
     void show(const UpgradeStatus& s)
     {
         const bool newStep = s.currentAction != shownAction_ || first_;
+        // A step's progress is shown rising: the HEX reader posts 0 % once it has met the end record.
+        const int percent = newStep || s.errorCode != Varnholt::ERR_SUCCESS
+                                ? s.percent
+                                : std::max<int>(s.percent, shownPercent_);
         if (ended(s)) {
-            if (terminal_ && !first_) {
-                if (s.currentAction == Varnholt::UPGRADE_COMPLETE)
-                    drawBar(shownAction_, 100);
+            if (!first_ && s.currentAction == Varnholt::UPGRADE_COMPLETE)
+                endSteps(std::nullopt);
+            else if (terminal_ && !first_)
                 std::cout << '\n';
-            }
             std::cout << actionName(s.currentAction);
             if (s.errorCode != Varnholt::ERR_SUCCESS)
                 std::cout << ": " << describe(s.errorCode);
             std::cout << std::endl;
-        } else if (terminal_) {
-            if (newStep && !first_) {
-                drawBar(shownAction_, 100); // the step before has ended
-                std::cout << '\n';
+        } else {
+            if (newStep && !first_)
+                endSteps(s.currentAction);
+            if (terminal_) {
+                drawBar(s.currentAction, percent);
+                std::cout << std::flush;
+            } else if (newStep || percent / 10 != shownPercent_ / 10 ||
+                       (s.errorCode != Varnholt::ERR_SUCCESS && s.errorCode != shownError_)) {
+                std::cout << "  " << actionName(s.currentAction) << ' ' << percent << " %";
+                if (s.errorCode != Varnholt::ERR_SUCCESS)
+                    std::cout << " (" << describe(s.errorCode) << ')';
+                std::cout << std::endl;
             }
-            drawBar(s.currentAction, s.percent);
-            std::cout << std::flush;
-        } else if (newStep || s.percent / 10 != shownPercent_ / 10 ||
-                   (s.errorCode != Varnholt::ERR_SUCCESS && s.errorCode != shownError_)) {
-            std::cout << "  " << actionName(s.currentAction) << ' ' << int(s.percent) << " %";
-            if (s.errorCode != Varnholt::ERR_SUCCESS)
-                std::cout << " (" << describe(s.errorCode) << ')';
-            std::cout << std::endl;
         }
         shownAction_ = s.currentAction;
-        shownPercent_ = s.percent;
+        shownPercent_ = percent;
         shownError_ = s.errorCode;
         first_ = false;
     }
 
 private:
+    // The step shown last has ended: it is shown at 100 %, and so is every step of the job between
+    // it and `next` (all the job's steps after it when the job is complete).
+    void endSteps(std::optional<std::uint32_t> next)
+    {
+        std::vector<std::uint32_t> done{shownAction_};
+        const auto from = std::find(steps_.begin(), steps_.end(), shownAction_);
+        if (from != steps_.end()) {
+            const auto to = next ? std::find(from + 1, steps_.end(), *next) : steps_.end();
+            if (!next || to != steps_.end())
+                done.insert(done.end(), from + 1, to);
+        }
+        for (const std::uint32_t step : done) {
+            if (terminal_) {
+                drawBar(step, 100);
+                std::cout << '\n';
+            } else if (step != shownAction_ || shownPercent_ != 100) {
+                std::cout << "  " << actionName(step) << " 100 %" << std::endl;
+            }
+        }
+    }
+
     // "  Writing      [#####     ] 50 %", the bar cut to the terminal's width.
     static void drawBar(std::uint32_t action, int percent)
     {
@@ -110,6 +140,7 @@ private:
         std::cout << ' ' << percent << " %";
     }
 
+    std::vector<std::uint32_t> steps_;
     bool terminal_;
     bool first_ = true;
     std::uint32_t shownAction_ = 0;
@@ -130,7 +161,10 @@ Json stepJson(const UpgradeStatus& s)
 // the step reports); the line of the end is the command's own.
 class JobView {
 public:
-    explicit JobView(const Options& options) : json_(options.json) {}
+    explicit JobView(const Options& options, std::vector<std::uint32_t> steps = {})
+        : json_(options.json), progress_(std::move(steps))
+    {
+    }
 
     void show(const UpgradeStatus& s)
     {
@@ -153,6 +187,31 @@ private:
     std::uint32_t shownAction_ = 0;
     ResultCode shownError_ = Varnholt::ERR_SUCCESS;
 };
+
+// The steps a job runs through when it succeeds, in order.
+std::vector<std::uint32_t> jobSteps(const std::string& action, const std::string& target)
+{
+    std::vector<std::uint32_t> steps{Varnholt::UPGRADE_PREPARING, Varnholt::UPGRADE_READING_FILE};
+    if (target != "fpga")
+        steps.push_back(Varnholt::UPGRADE_CONNECTING);
+    if (action == "upgrade")
+        steps.push_back(Varnholt::UPGRADE_WRITING);
+    steps.push_back(Varnholt::UPGRADE_VERIFYING);
+    return steps;
+}
+
+// Why a micro-controller job that failed with ERR_OPEN_FAILED in its connecting step failed, from
+// the last status seen of that step: past 75 % the port was open and set up, and only the
+// bootloader's silence fails the step after that; empty when the job failed otherwise.
+std::string connectionFailure(const UpgradeStatus& seen, const UpgradeStatus& last)
+{
+    if (last.errorCode != Varnholt::ERR_OPEN_FAILED || seen.currentAction != Varnholt::UPGRADE_CONNECTING)
+        return {};
+    if (seen.percent >= 75)
+        return "no bootloader answered on COM1: the target did not enter its bootloader, or nothing links "
+               "it to the port";
+    return "the serial port COM1 cannot be opened or set up";
+}
 
 // The unit's state after a job's process ended in the middle of a step.
 std::string stateAfterStop(bool upgrade, std::uint32_t action)
@@ -269,8 +328,9 @@ std::string refusedImage(const std::string& target, const std::string& file)
     std::error_code error;
     const auto size = std::filesystem::file_size(file, error);
     text += ": it is " + std::to_string(error ? 0 : size) + " bytes long and " + markersText(found);
-    return text + "; the library takes " + targetName(target) +
-           " image only of a size that target takes and without another target's marker";
+    const tool::ImageSizeRule rule = tool::imageSizeRule(target == "front");
+    return text + "; the library takes " + targetName(target) + " image of " + std::to_string(rule.smallest) +
+           " to " + std::to_string(rule.largest) + " bytes of text without another target's marker";
 }
 
 // The fields of a job's JSON lines that name it.
@@ -374,15 +434,24 @@ bool runJob(const std::string& action, const std::string& target, const std::str
     if (started != Varnholt::ERR_SUCCESS) {
         reportNotStarted(action, target, file, started, options);
     } else {
-        JobView view(options);
+        JobView view(options, jobSteps(action, target));
+        UpgradeStatus seen{}; // the last status of a step seen before the end
         const UpgradeStatus last = follow(
-            *upgrade, stop, [&](const UpgradeStatus& s) { view.show(s); },
+            *upgrade, stop,
+            [&](const UpgradeStatus& s) {
+                view.show(s);
+                if (!ended(s))
+                    seen = s;
+            },
             JobStop(action, target, file, options));
         done = complete(last);
         if (options.json)
             printJobEnd(action, target, file, last);
-        if (!done)
-            std::cerr << "pelmux firmware " << action << ": the job failed\n";
+        if (!done) {
+            const std::string why = connectionFailure(seen, last);
+            std::cerr << "pelmux firmware " << action << ": the job failed" << (why.empty() ? "" : ": " + why)
+                      << '\n';
+        }
     }
     upgrade->release();
     return done;
@@ -535,18 +604,19 @@ std::string hexRecord(unsigned type, unsigned offset, const std::uint8_t* data, 
     return line + text;
 }
 
-// An Intel HEX image for the micro-controllers' flash at 0x08000000, 16 bytes a record.
-std::string hexImage(const std::vector<std::uint8_t>& bytes)
+// An Intel HEX image for the micro-controllers' flash at 0x08000000, `perRecord` bytes a record (a
+// power of two up to 128, so that no record crosses a 64 KB window).
+std::string hexImage(const std::vector<std::uint8_t>& bytes, std::size_t perRecord = 16)
 {
     std::string text;
-    for (std::size_t at = 0; at < bytes.size(); at += 16) {
+    for (std::size_t at = 0; at < bytes.size(); at += perRecord) {
         if (at % 0x10000 == 0) {
             const unsigned window = 0x0800 + static_cast<unsigned>(at >> 16);
             const std::uint8_t upper[2] = {static_cast<std::uint8_t>(window >> 8),
                                            static_cast<std::uint8_t>(window)};
             text += hexRecord(4, 0, upper, 2);
         }
-        text += hexRecord(0, at & 0xFFFF, bytes.data() + at, std::min<std::size_t>(16, bytes.size() - at));
+        text += hexRecord(0, at & 0xFFFF, bytes.data() + at, std::min(perRecord, bytes.size() - at));
     }
     return text + ":00000001FF\n";
 }
@@ -570,6 +640,53 @@ std::size_t defaultBytes(const std::string& target)
     return target == "ss" ? 36 * 1024 : target == "front" ? 24 * 1024 : 16 * 1024;
 }
 
+// The bytes of text hexImage writes for `count` bytes in records of `perRecord`: per record a colon,
+// count, offset, type, checksum and line end (12) and two digits a byte; an extended address record
+// per 64 KB window (16); the end-of-file record (12).
+std::size_t hexTextSize(std::size_t count, std::size_t perRecord)
+{
+    const std::size_t records = (count + perRecord - 1) / perRecord;
+    const std::size_t windows = (count + 0xFFFF) / 0x10000;
+    return records * 12 + count * 2 + windows * 16 + 12;
+}
+
+// Record lengths in the order they are tried: the usual 16 bytes, then shorter records for a small
+// image, longer ones for a large image.
+constexpr std::size_t recordLengths[] = {16, 8, 4, 2, 1, 32, 64, 128};
+constexpr std::size_t largestImageBytes = std::size_t{1} << 20;
+
+// The record length that gives a micro-controller image of `count` bytes a text the library's
+// check takes, or 0 when none does.
+std::size_t recordLengthFor(std::size_t count, const tool::ImageSizeRule& rule)
+{
+    for (const std::size_t length : recordLengths) {
+        const std::size_t size = hexTextSize(count, length);
+        if (size >= rule.smallest && size <= rule.largest)
+            return length;
+    }
+    return 0;
+}
+
+// Why no image of `count` bytes passes the library's check for `target`, with the --bytes that do.
+std::string sizeProblem(const std::string& target, std::size_t count, const tool::ImageSizeRule& rule)
+{
+    // The shortest records give the most text, the longest the least; both grow with the count.
+    const bool small = hexTextSize(count, 1) < rule.smallest;
+    std::size_t low = 1;
+    std::size_t high = largestImageBytes;
+    while (low < high) { // the first count past the boundary on this side
+        const std::size_t middle = low + (high - low) / 2;
+        if (small ? hexTextSize(middle, 1) >= rule.smallest : hexTextSize(middle, 128) > rule.largest)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return "the library takes " + std::string(targetName(target)) + " image of " +
+           std::to_string(rule.smallest) + " to " + std::to_string(rule.largest) + " bytes of text, which " +
+           std::to_string(count) + " bytes cannot give in Intel HEX records: give --bytes " +
+           (small ? std::to_string(low) + " or more" : std::to_string(low - 1) + " or fewer");
+}
+
 // A file the tool cannot read or write: its problem on standard error, and with --json as the
 // answer.
 void reportFileProblem(const std::string& command, const std::string& problem, const Options& options)
@@ -579,28 +696,45 @@ void reportFileProblem(const std::string& command, const std::string& problem, c
         printJson({{"result", static_cast<int>(Varnholt::ERR_OPEN_FAILED)}, {"error", problem}});
 }
 
-bool writeImage(const std::string& target, const std::string& file, std::size_t bytes, const Options& options)
+// Writes a generated image; a micro-controller's in records that give it a size the library's
+// check takes. Answers the exit code.
+int writeImage(const std::string& target, const std::string& file, std::size_t bytes, const Options& options)
 {
+    std::size_t perRecord = 16;
+    if (target != "fpga") {
+        const tool::ImageSizeRule rule = tool::imageSizeRule(target == "front");
+        perRecord = recordLengthFor(bytes, rule);
+        if (perRecord == 0) {
+            const std::string problem = sizeProblem(target, bytes, rule);
+            std::cerr << "pelmux firmware image: " << problem << '\n';
+            if (options.json)
+                printJson(
+                    {{"result", static_cast<int>(Varnholt::ERR_DATATYPE_MISMATCH)}, {"error", problem}});
+            return 2; // a usage error, as a value out of its range is
+        }
+    }
     const auto data = imageBytes(bytes, target == "ss" ? 1 : target == "front" ? 2 : 3);
-    const std::string text = target == "fpga" ? fpgaImage(data) : hexImage(data);
+    const std::string text = target == "fpga" ? fpgaImage(data) : hexImage(data, perRecord);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
     if (!out) {
         const std::string problem = fileProblem(file, true);
         reportFileProblem("image", problem.empty() ? "cannot write " + file : problem, options);
-        return false;
+        return 1;
     }
     if (options.json)
         printJson({{"result", 0},
                    {"target", target},
                    {"file", file},
                    {"bytes", bytes},
-                   {"textBytes", text.size()}});
+                   {"textBytes", text.size()},
+                   {"recordBytes", perRecord}});
     else
         std::cout << "Wrote " << file << ": " << target << " image of " << bytes << " bytes (" << text.size()
-                  << " bytes of text)\n";
-    return true;
+                  << " bytes of text in records of " << perRecord
+                  << (perRecord == 1 ? " byte)\n" : " bytes)\n");
+    return 0;
 }
 
 } // namespace
@@ -655,11 +789,14 @@ void addFirmwareCommands(CLI::App& app, const Options& options, int& exitCode)
         ->required()
         ->transform(CLI::IsMember(targets, CLI::ignore_case));
     image->add_option("file", file, "File to write")->required();
-    image->add_option("--bytes", bytes, "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga)")
-        ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 20));
-    image->callback([&] {
-        exitCode = writeImage(target, file, bytes != 0 ? bytes : defaultBytes(target), options) ? 0 : 1;
-    });
+    image
+        ->add_option("--bytes", bytes,
+                     "Image size in bytes (default: 36 KB ss, 24 KB front, 16 KB fpga). A micro-controller's "
+                     "image is written in Intel HEX records of 1 to 128 bytes that keep its text within the "
+                     "sizes the library takes for that target; a size no record length fits is refused")
+        ->check(CLI::Range(std::size_t{1}, largestImageBytes));
+    image->callback(
+        [&] { exitCode = writeImage(target, file, bytes != 0 ? bytes : defaultBytes(target), options); });
 }
 
 TourStep firmwareTour()
@@ -669,10 +806,10 @@ TourStep firmwareTour()
                 const std::string fpga = folder + "/demo-fpga.txt";
                 const std::string ss = folder + "/demo-ss.hex";
                 const Options text{};
-                bool all = writeImage("fpga", fpga, defaultBytes("fpga"), text) &&
+                bool all = writeImage("fpga", fpga, defaultBytes("fpga"), text) == 0 &&
                            runJob("upgrade", "fpga", fpga, text);
-                all = writeImage("ss", ss, defaultBytes("ss"), text) && runJob("upgrade", "ss", ss, text) &&
-                      all;
+                all = writeImage("ss", ss, defaultBytes("ss"), text) == 0 &&
+                      runJob("upgrade", "ss", ss, text) && all;
                 return all;
             }};
 }

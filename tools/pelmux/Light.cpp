@@ -27,6 +27,13 @@ const char* rangeName(std::int32_t range)
     return range == Varnholt::RANGE_EXTENDED ? "extended" : "standard";
 }
 
+// What a saturated reading means in `range`.
+std::string saturatedText(std::int32_t range)
+{
+    return range == Varnholt::RANGE_EXTENDED ? "saturated: more light than the extended range reads"
+                                             : "saturated: use the extended range";
+}
+
 void printFailure(const char* what, Varnholt::ResultCode result, const Options& options)
 {
     if (options.json) {
@@ -46,7 +53,9 @@ bool showReading(bool raw, const Options& options)
     unsigned char channel2 = 0;
     std::int32_t range = 0;
     auto result = sensor->getIlluminanceChannels(&lux, &channel1, &channel2);
-    if (result == Varnholt::ERR_SUCCESS && raw)
+    // Channel 1 at full scale: the library reads the range's largest value.
+    const bool saturated = result == Varnholt::ERR_SUCCESS && (channel1 & 0x7F) == 0x7F;
+    if (result == Varnholt::ERR_SUCCESS && (raw || saturated))
         result = sensor->getOperatingRange(&range);
     sensor->release();
     if (result != Varnholt::ERR_SUCCESS) {
@@ -55,6 +64,8 @@ bool showReading(bool raw, const Options& options)
     }
     if (options.json) {
         Json reading = {{"result", 0}, {"lux", lux}};
+        if (saturated)
+            reading["saturated"] = saturatedText(range);
         if (raw) {
             reading["channel1"] = channel1;
             reading["channel2"] = channel2;
@@ -63,7 +74,8 @@ bool showReading(bool raw, const Options& options)
         printJson(reading);
         return true;
     }
-    std::vector<std::pair<std::string, std::string>> rows{{"Illuminance", std::to_string(lux) + " lx"}};
+    std::vector<std::pair<std::string, std::string>> rows{
+        {"Illuminance", std::to_string(lux) + " lx" + (saturated ? " (" + saturatedText(range) + ")" : "")}};
     if (raw) {
         rows.emplace_back("Channel 1", hexByte(channel1));
         rows.emplace_back("Channel 2", hexByte(channel2));

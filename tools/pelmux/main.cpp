@@ -49,17 +49,20 @@ bool takesValue(CLI::App& command, const std::string& token)
 
 // Follows the command words of the line down the groups. A word that names no command of a group
 // is an unknown command (CLI11 would only say that a subcommand is required); a group given no
-// command runs the one that shows its state, or shows its help when it has no state of its own.
+// command runs the one that shows its state, or shows its help when it has no state of its own; a
+// group asked for its help shows its own, with its commands.
 // Answers the exit code when the line ends here, -1 when it is to be parsed.
 int walkCommands(CLI::App& app, std::vector<std::string>& args)
 {
     CLI::App* at = &app;
     std::string path = "pelmux";
+    bool help = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& token = args[i];
         if (token == "--")
             return -1;
         if (token.size() > 1 && token[0] == '-') {
+            help = help || token == "--help" || token == "-h";
             i += takesValue(*at, token) || takesValue(app, token) ? 1 : 0;
             continue;
         }
@@ -80,13 +83,19 @@ int walkCommands(CLI::App& app, std::vector<std::string>& args)
     }
     if (at == &app || at->get_require_subcommand_min() == 0)
         return -1;
+    // The usage line names the whole command, "pelmux backlight", as CLI11's own help does.
+    const std::string parents = path.substr(0, path.rfind(' '));
+    if (help) {
+        std::cout << at->help(parents);
+        return 0;
+    }
     for (const auto& [group, command] : groupStates) {
         if (at->get_parent() == &app && at->get_name() == group) {
             args.emplace_back(command);
             return -1;
         }
     }
-    std::cout << at->help();
+    std::cout << at->help(parents);
     return 0;
 }
 

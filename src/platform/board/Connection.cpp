@@ -1,5 +1,6 @@
 #include "platform/board/Connection.h"
 
+#include "platform/TraceHook.h"
 #include "platform/board/Wire.h"
 
 #include <algorithm>
@@ -52,12 +53,17 @@ std::unique_ptr<BoardConnection> BoardConnection::open(const std::string& endpoi
     FrameWriter fields;
     fields.text(endpoint);
     std::vector<std::uint8_t> reply;
-    if (!connection->call(BoardOp::Open, fields.bytes(), reply))
+    if (!connection->call(BoardOp::Open, fields.bytes(), reply)) {
+        traceOnce("unit at " + address + " not reached: it closed the connection when asked to open \"" +
+                  endpoint + "\"\n");
         return nullptr;
+    }
     FrameReader reader(reply);
     std::uint8_t status = 1;
-    if (!reader.u8(status) || status != 0)
+    if (!reader.u8(status) || status != 0) {
+        traceOnce("the unit at " + address + " has no \"" + endpoint + "\" to open\n");
         return nullptr;
+    }
     return connection;
 }
 

@@ -1,5 +1,6 @@
 // The stream to the unit in the Windows test build: loopback TCP (Winsock) to the address in
 // PELMUX_UNIT, "tcp:HOST:PORT" with HOST an IPv4 address, read each time an endpoint is opened.
+#include "platform/TraceHook.h"
 #include "platform/board/Connection.h"
 
 #include <winsock2.h>
@@ -75,19 +76,36 @@ bool parseAddress(const std::string& address, sockaddr_in& out)
 std::string unitAddress()
 {
     const char* value = std::getenv("PELMUX_UNIT");
+    if (value == nullptr || *value == '\0')
+        traceOnce("unit not reached: PELMUX_UNIT is not set; this test build reaches `pelmux sim --tcp` at "
+                  "PELMUX_UNIT=tcp:127.0.0.1:PORT\n");
     return value != nullptr ? std::string(value) : std::string();
 }
 
 std::unique_ptr<Stream> connectUnit(const std::string& address)
 {
     sockaddr_in peer{};
-    if (!parseAddress(address, peer) || !winsockReady())
+    if (!parseAddress(address, peer)) {
+        traceOnce("unit not reached: PELMUX_UNIT \"" + address +
+                  "\" is not tcp:HOST:PORT (HOST an IPv4 address, PORT 1 to 65535)\n");
         return nullptr;
+    }
+    if (!winsockReady()) {
+        traceOnce("unit not reached: Winsock cannot be started\n");
+        return nullptr;
+    }
     const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
+    if (s == INVALID_SOCKET) {
+        traceOnce("unit not reached: no socket (Winsock error " + std::to_string(::WSAGetLastError()) +
+                  ")\n");
         return nullptr;
+    }
     if (::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        const int error = ::WSAGetLastError();
         ::closesocket(s);
+        traceOnce("unit not reached: nothing answers at " + address + " (Winsock error " +
+                  std::to_string(error) + (error == WSAECONNREFUSED ? ", connection refused" : "") +
+                  "); is `pelmux sim --tcp` running there?\n");
         return nullptr;
     }
     // Every request waits for its reply: small frames go out at once.
