@@ -48,8 +48,8 @@ struct Lightsensor {
     /// averaging calculation in RANGE_MODE_AUTO reads further.
     virtual ResultCode getIlluminanceChannels(std::uint16_t* lux, unsigned char* channel1Raw,
                                               unsigned char* channel2Raw) = 0; // 0
-    /// One measurement, as getIlluminanceChannels without the raw bytes (a saturated sensor reads
-    /// 1565 lx in the standard range, 7825 lx in the extended one).
+    /// One measurement, as getIlluminanceChannels without the raw bytes. A saturated sensor reads
+    /// 1565 lx in the standard range, 7825 lx in the extended one.
     virtual ResultCode getIlluminance(std::uint16_t* lux) = 0; // 1
     /// The running average of this object's averaging calculation. ERR_FUNCTION_NOT_RUNNING (21)
     /// while its thread does not run (not started, not yet started up, stopped, or ended by a
