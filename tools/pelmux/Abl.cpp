@@ -84,9 +84,8 @@ int runController(bool withTrace, int seconds, const Options& options)
     maintenance->release();
     tool::traceTo({});
     if (options.json)
-        printJsonLine({{"result", 0},
-                       {"running", false},
-                       {"stoppedBy", signal != 0 ? stopName(signal) : "--seconds"}});
+        printJsonLine(
+            {{"result", 0}, {"running", false}, {"stoppedBy", signal != 0 ? stopName(signal) : "--seconds"}});
     else
         std::cout << "Controller stopped" << std::endl;
     return 0;
