@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -439,50 +438,48 @@ void killedHoldersLetGo()
 
 // What the counting helpers share with this process.
 struct Counting {
-    volatile LONG committed; // steps whose rewrite succeeded
-    volatile LONG inside;    // the id of the helper inside its settings cycle, or 0
+    volatile LONG committed; // steps whose rewrite succeeded and was reported
+    volatile LONG pauseAt;   // where the next helper stops inside its cycle to be killed: a Pause, or 0
+    volatile LONG inside;    // the id of the helper that stopped
 };
+enum Pause : LONG { beforeReading = 1, afterRewriting = 2 };
 const wchar_t* const countingName = L"pelmux-windows-checks-counting";
 const wchar_t* const stopCountingEvent = L"pelmux-windows-checks-stop-counting";
+const wchar_t* const pausedEvent = L"pelmux-windows-checks-paused";
 
 // Three helpers count "Counter" up, one settings cycle a step, while helpers are killed inside
-// their cycle and replaced. No step is lost or made twice: the file counts the steps reported
-// committed, plus at most one per kill (killed after its rewrite, before its report).
+// their cycle (before they read, or after their rewrite and before they report it) and replaced.
+// No step is lost or made twice: the file counts the steps reported, plus one per helper killed
+// after its rewrite.
 void countingWhileKilled()
 {
     HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Counting),
                                           countingName);
     auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
     HANDLE stop = ::CreateEventW(nullptr, TRUE, FALSE, stopCountingEvent);
+    HANDLE paused = ::CreateEventW(nullptr, FALSE, FALSE, pausedEvent);
     ::DeleteFileW(settingsFile().c_str());
     pelmux::platform::SemaphoreHandle names[2] = {}; // kept open here
     pelmux::createSemaphore(pelmux::settingsLockName, names[0]);
     pelmux::createSemaphore(pelmux::settingsSessionsLockName, names[1]);
     std::vector<HANDLE> helpers = {startHelper(L"count", false), startHelper(L"count", false),
                                    startHelper(L"count", false)};
-    std::minstd_rand random(::GetTickCount());
-    int kills = 0;
-    int killedInside = 0;
-    LONG victim = 0;
-    for (int attempt = 0; attempt < 40 && killedInside < 4; ++attempt) {
-        const ULONGLONG start = ::GetTickCount64();
-        while ((counting->inside == 0 || counting->inside == victim) && ::GetTickCount64() - start < 10000)
-            ::Sleep(1);
-        if (counting->inside == 0 || counting->inside == victim)
-            break; // nobody has come in for 10 s
-        ::Sleep(random() % 3);
-        victim = counting->inside;
+    int killedAfterRewrite = 0;
+    for (int kill = 0; kill < 4; ++kill) {
+        const Pause point = kill % 2 == 0 ? beforeReading : afterRewriting;
+        counting->pauseAt = point;
+        const bool stopped = ::WaitForSingleObject(paused, 10000) == WAIT_OBJECT_0;
+        check(stopped, "counting: a helper stops inside its cycle");
+        if (!stopped)
+            break;
         for (HANDLE& helper : helpers) {
-            if (victim != 0 && ::GetProcessId(helper) == static_cast<DWORD>(victim)) {
+            if (::GetProcessId(helper) == static_cast<DWORD>(counting->inside)) {
                 endProcess(helper);
-                ++kills;
-                killedInside += counting->inside == victim ? 1 : 0; // nobody came in after it
+                killedAfterRewrite += point == afterRewriting ? 1 : 0;
                 helper = startHelper(L"count", false);
             }
         }
     }
-    check(killedInside == 4,
-          "counting: 4 helpers killed inside their cycle, not " + std::to_string(killedInside));
     ::SetEvent(stop);
     for (HANDLE helper : helpers) {
         check(::WaitForSingleObject(helper, 10000) == WAIT_OBJECT_0, "counting: a helper ends when asked");
@@ -490,15 +487,14 @@ void countingWhileKilled()
     }
     for (auto name : names)
         pelmux::platform::closeSemaphore(name);
-    const long committed = counting->committed;
+    const long expected = counting->committed + killedAfterRewrite;
     const std::string counter = getSetting("Counter");
-    const long counted = std::strtol(counter.c_str(), nullptr, 10);
-    check(committed > 0 && counted >= committed && counted <= committed + kills,
-          "counting: " + std::to_string(committed) + " steps reported, " + std::to_string(kills) +
-              " kills, the file counts " + counter);
+    check(counting->committed > 0 && std::strtol(counter.c_str(), nullptr, 10) == expected,
+          "counting: " + std::to_string(expected) + " steps made, the file counts " + counter);
     ::UnmapViewOfFile(counting);
     ::CloseHandle(mapping);
     ::CloseHandle(stop);
+    ::CloseHandle(paused);
     removeStrayFiles();
     ::DeleteFileW(settingsFile().c_str());
 }
@@ -519,7 +515,7 @@ int checks::holdLock(unsigned row)
     if (c.timeoutMs != 0)
         new pelmux::SettingsFile; // inside a settings cycle until killed
     tellHolding();
-    ::Sleep(60000); // killed long before
+    ::Sleep(INFINITE); // until killed
     return 0;
 }
 
@@ -528,14 +524,24 @@ int checks::countUnderSettingsLock()
     HANDLE mapping = ::OpenFileMappingW(FILE_MAP_WRITE, FALSE, countingName);
     auto* counting = static_cast<Counting*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(Counting)));
     HANDLE stop = ::OpenEventW(SYNCHRONIZE, FALSE, stopCountingEvent);
+    HANDLE paused = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, pausedEvent);
+    // The first helper to reach the point asked for tells it and waits there to be killed.
+    const auto pauseAt = [&](Pause point) {
+        if (::InterlockedCompareExchange(&counting->pauseAt, 0, point) == point) {
+            counting->inside = static_cast<LONG>(::GetCurrentProcessId());
+            ::SetEvent(paused);
+            ::WaitForSingleObject(stop, INFINITE);
+        }
+    };
     while (counting != nullptr && ::WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
         pelmux::settingsCycle([&](pelmux::SettingsFile& file) {
-            counting->inside = static_cast<LONG>(::GetCurrentProcessId());
+            pauseAt(beforeReading);
             std::int32_t count = 0;
             pelmux::textToInt(file.getValue("Counter"), count);
-            if (file.setValue("Counter", std::to_string(count + 1)))
+            const bool written = file.setValue("Counter", std::to_string(count + 1));
+            pauseAt(afterRewriting);
+            if (written)
                 ::InterlockedIncrement(&counting->committed);
-            counting->inside = 0;
             return Varnholt::ERR_SUCCESS;
         });
     }
