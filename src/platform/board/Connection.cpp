@@ -102,22 +102,6 @@ private:
     bool broken_ = false;
 };
 
-namespace {
-
-void putU32(std::uint8_t* at, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t u32At(const std::uint8_t* at)
-{
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
-} // namespace
-
 template <class Take>
 bool BoardConnection::exchange(BoardOp op, std::span<const std::uint8_t> head,
                                std::span<const std::uint8_t> payload, Take take)

@@ -9,6 +9,19 @@
 
 namespace pelmux::platform::board {
 
+// A 32-bit field at `at`, written or read in place (a frame's head built on the stack).
+inline void putU32(std::uint8_t* at, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+inline std::uint32_t u32At(const std::uint8_t* at)
+{
+    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+
 class FrameWriter {
 public:
     FrameWriter& u8(std::uint8_t v)
@@ -24,9 +37,9 @@ public:
     }
     FrameWriter& u32(std::uint32_t v)
     {
-        for (int i = 0; i < 4; ++i)
-            bytes_.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-        return *this;
+        std::uint8_t b[4];
+        putU32(b, v);
+        return raw(b, sizeof b);
     }
     FrameWriter& raw(const void* data, std::size_t size)
     {
@@ -60,8 +73,7 @@ public:
         std::uint8_t b[4];
         if (!take(b, 4))
             return false;
-        v = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-            (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+        v = u32At(b);
         return true;
     }
     bool i32(std::int32_t& v)
